@@ -1,0 +1,7 @@
+// What the entry points need from the plug-in: its factory. The module's
+// plug-in defines it, once.
+#pragma once
+
+#include "framework/audio_effect.h"
+
+AudioEffect* createEffectInstance(audioMasterCallback audioMaster);

@@ -1,0 +1,127 @@
+#include "plugin/varkel_plugin.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "dsp/op_amp_chain.h"
+#include "dsp/stereo_block.h"
+
+namespace {
+constexpr VstInt32 kNumPrograms = 1;
+constexpr VstInt32 kUniqueId = fourCharCode('V', 'r', 'k', 'l');
+
+float* parameterField(VarkelState& state, VstInt32 index) {
+    switch (index) {
+        case Varkel::kPreGain: return &state.preGain;
+        case Varkel::kLpCutOff: return &state.cutOff;
+        case Varkel::kPostGain: return &state.postGain;
+        default: return nullptr;
+    }
+}
+}  // namespace
+
+// --- construction ---
+
+Varkel::Varkel(audioMasterCallback audioMaster)
+    : AudioEffectX(audioMaster, kNumPrograms, kNumParameters), processor(nullptr), programName{} {
+    setUniqueID(kUniqueId);
+    setNumInputs(2);
+    setNumOutputs(2);
+    canProcessReplacing(true);
+    canDoubleReplacing(true);
+    std::strncpy(programName, "Default", kVstMaxProgNameLen);
+    processor = Varkel_new(static_cast<int>(getSampleRate()));
+}
+
+Varkel::~Varkel() { Varkel_delete(processor); }
+
+// --- sample rate ---
+
+void Varkel::retuneProcessor(float rate) {
+    if (!std::isfinite(rate) || rate <= 0.0f) return;
+    const double rounded = std::nearbyint(static_cast<double>(rate));
+    if (rounded < 1.0 || rounded > 2147483647.0) return;
+    const int rateHz = static_cast<int>(rounded);
+    if (rateHz == processor->rateHz) return;
+    VarkelState* retuned = Varkel_new(rateHz);
+    if (retuned == nullptr) return;  // keep running at the old rate
+    retuned->preGain = varkel::loadParameter(processor->preGain);
+    retuned->cutOff = varkel::loadParameter(processor->cutOff);
+    retuned->postGain = varkel::loadParameter(processor->postGain);
+    Varkel_delete(processor);
+    processor = retuned;
+}
+
+void Varkel::setSampleRate(float newRate) {
+    AudioEffectX::setSampleRate(newRate);
+    retuneProcessor(newRate);
+}
+
+double Varkel::updateSampleRate() {
+    const double rate = AudioEffectX::updateSampleRate();
+    retuneProcessor(getSampleRate());
+    return rate;
+}
+
+void Varkel::__setBlockSizeAndSampleRateDeprecated(VstInt32 newBlockSize, float newSampleRate) {
+    AudioEffectX::__setBlockSizeAndSampleRateDeprecated(newBlockSize, newSampleRate);
+    retuneProcessor(newSampleRate);
+}
+
+// --- processing ---
+
+void Varkel::resume() { AudioEffectX::resume(); }
+
+void Varkel::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    varkel::processStereoBlock(*processor, inputs, outputs, sampleFrames);
+}
+
+void Varkel::processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames) {
+    varkel::processStereoBlock(*processor, inputs, outputs, sampleFrames);
+}
+
+// --- parameters ---
+
+// Values are stored as they come, in or out of 0..1; a non-finite value
+// would silence the stage for good, so it is ignored.
+void Varkel::setParameter(VstInt32 index, float value) {
+    float* field = parameterField(*processor, index);
+    if (field == nullptr || !std::isfinite(value)) return;
+    varkel::storeParameter(*field, value);
+}
+
+float Varkel::getParameter(VstInt32 index) {
+    float* field = parameterField(*processor, index);
+    return field != nullptr ? varkel::loadParameter(*field) : 0.0f;
+}
+
+// --- program ---
+
+void Varkel::setProgramName(char* name) {
+    std::strncpy(programName, name, kVstMaxProgNameLen);
+    programName[kVstMaxProgNameLen] = 0;
+}
+
+void Varkel::getProgramName(char* name) {
+    std::strncpy(name, programName, kVstMaxProgNameLen);
+    name[kVstMaxProgNameLen] = 0;
+}
+
+// --- information ---
+
+bool Varkel::getEffectName(char* name) {
+    std::memcpy(name, "Varkel", sizeof("Varkel"));
+    return true;
+}
+
+bool Varkel::getVendorString(char* text) {
+    std::memcpy(text, "Ostrelvane", sizeof("Ostrelvane"));
+    return true;
+}
+
+bool Varkel::getProductString(char* text) {
+    std::memcpy(text, "Brox Varkel", sizeof("Brox Varkel"));
+    return true;
+}
+
+VstInt32 Varkel::getVendorVersion() { return 1000; }
