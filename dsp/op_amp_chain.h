@@ -64,11 +64,12 @@ public:
           maxSlew(s.maxSlew),
           dcPole(1.0f - kDcBlockerRadians / static_cast<float>(s.rateHz)) {}
 
-    // Reads the three parameters, as the chain does at every sample.
-    void update(VarkelState& s) {
-        setPreGain(loadParameter(s.preGain));
-        setCutOff(loadParameter(s.cutOff));
-        setPostGain(loadParameter(s.postGain));
+    // Reads the three parameters; true when a coefficient changed.
+    bool update(VarkelState& s) {
+        const bool pre = setPreGain(loadParameter(s.preGain));
+        const bool cut = setCutOff(loadParameter(s.cutOff));
+        const bool post = setPostGain(loadParameter(s.postGain));
+        return pre || cut || post;
     }
 
     float gIn = 0, gOut = 0;
@@ -81,32 +82,35 @@ public:
     const float dcPole;
 
 private:
-    void setPreGain(float preGain) {
+    bool setPreGain(float preGain) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(preGain);
-        if (bits == preGainBits && preGainValid) return;
+        if (bits == preGainBits && preGainValid) return false;
         preGainBits = bits;
         preGainValid = true;
         gIn = gainOf(preGain);
         deadZone = kDeadZonePerGain * preGain;
         deadZoneKnee = static_cast<float>(static_cast<double>(std::fabs(0.4f * deadZone)) + 0.0001);  // double
         noiseLevel = kNoisePerGain * preGain;
+        return true;
     }
-    void setCutOff(float cutOff) {
+    bool setCutOff(float cutOff) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(cutOff);
-        if (bits == cutOffBits && cutOffValid) return;
+        if (bits == cutOffBits && cutOffValid) return false;
         cutOffBits = bits;
         cutOffValid = true;
         // rc = 1 / (2 pi * 12000 * cutOff) seconds; infinite at cutOff 0, which freezes the filter.
         const float doubledCorner = kBandDoubledCorner * cutOff;
         const float rc = static_cast<float>(kInversePi / static_cast<double>(doubledCorner));  // double
         bandCoefficient = samplePeriod / rc;
+        return true;
     }
-    void setPostGain(float postGain) {
+    bool setPostGain(float postGain) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(postGain);
-        if (bits == postGainBits && postGainValid) return;
+        if (bits == postGainBits && postGainValid) return false;
         postGainBits = bits;
         postGainValid = true;
         gOut = gainOf(postGain);
+        return true;
     }
 
     std::uint32_t preGainBits = 0, cutOffBits = 0, postGainBits = 0;

@@ -29,6 +29,7 @@ void writeField(const char* source, char* text) {
 // Truncates towards zero; values beyond the 32-bit range saturate (and then
 // show as out of range) instead of converting undefinedly.
 VstInt32 truncateToInt(float v) {
+    if (std::isnan(v)) return 0;
     if (v >= 2147483648.0f) return 2147483647;
     if (v <= -2147483648.0f) return -2147483647 - 1;
     return static_cast<VstInt32>(v);

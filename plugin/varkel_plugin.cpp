@@ -9,6 +9,15 @@
 namespace {
 constexpr VstInt32 kNumPrograms = 1;
 constexpr VstInt32 kUniqueId = fourCharCode('V', 'r', 'k', 'l');
+// Below this the DC blocker's pole leaves the unit circle (R = 1 - 190 / rate)
+// and the output grows without bound; no audio host runs that slowly.
+constexpr double kLowestRate = 1000.0;
+
+void copyProgramName(char* to, const char* from) {
+    const std::size_t length = strnlen(from, kVstMaxProgNameLen);
+    std::memcpy(to, from, length);
+    std::memset(to + length, 0, kVstMaxProgNameLen + 1 - length);
+}
 
 float* parameterField(VarkelState& state, VstInt32 index) {
     switch (index) {
@@ -29,7 +38,7 @@ Varkel::Varkel(audioMasterCallback audioMaster)
     setNumOutputs(2);
     canProcessReplacing(true);
     canDoubleReplacing(true);
-    std::strncpy(programName, "Default", kVstMaxProgNameLen);
+    copyProgramName(programName, "Default");
     processor = Varkel_new(static_cast<int>(getSampleRate()));
 }
 
@@ -40,7 +49,7 @@ Varkel::~Varkel() { Varkel_delete(processor); }
 void Varkel::retuneProcessor(float rate) {
     if (!std::isfinite(rate) || rate <= 0.0f) return;
     const double rounded = std::nearbyint(static_cast<double>(rate));
-    if (rounded < 1.0 || rounded > 2147483647.0) return;
+    if (rounded < kLowestRate || rounded > 2147483647.0) return;
     const int rateHz = static_cast<int>(rounded);
     if (rateHz == processor->rateHz) return;
     VarkelState* retuned = Varkel_new(rateHz);
@@ -97,15 +106,11 @@ float Varkel::getParameter(VstInt32 index) {
 
 // --- program ---
 
-void Varkel::setProgramName(char* name) {
-    std::strncpy(programName, name, kVstMaxProgNameLen);
-    programName[kVstMaxProgNameLen] = 0;
-}
+// Both copy at most 24 characters, zero-fill the rest of the 24 and
+// terminate at position 24, so a host always gets 25 defined bytes.
+void Varkel::setProgramName(char* name) { copyProgramName(programName, name); }
 
-void Varkel::getProgramName(char* name) {
-    std::strncpy(name, programName, kVstMaxProgNameLen);
-    name[kVstMaxProgNameLen] = 0;
-}
+void Varkel::getProgramName(char* name) { copyProgramName(name, programName); }
 
 // --- information ---
 
