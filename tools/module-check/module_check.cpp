@@ -50,7 +50,8 @@ void checkText(const std::string& got, const char* expected, const std::string& 
 }
 
 void checkNumber(long long got, long long expected, const std::string& what) {
-    check(got == expected, what + ": got " + std::to_string(got) + ", expected " + std::to_string(expected));
+    check(got == expected,
+          what + ": got " + std::to_string(got) + ", expected " + std::to_string(expected));
 }
 
 // The address the module was loaded at, which is what the loader hands to DllMain.
@@ -66,7 +67,8 @@ void* moduleBase(const PluginModule& module) {
 
 class OutputFile {
 public:
-    explicit OutputFile(const std::string& path) : path(path), file(std::fopen(path.c_str(), "wb")) {}
+    explicit OutputFile(const std::string& path)
+        : path(path), file(std::fopen(path.c_str(), "wb")) {}
     ~OutputFile() {
         const bool closed = file != nullptr && std::fclose(file) == 0;
         check(closed && written, "cannot write " + path);
@@ -75,7 +77,8 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     void write(const void* data, std::size_t bytes) {
-        if (file != nullptr && bytes > 0 && std::fwrite(data, 1, bytes, file) != bytes) written = false;
+        if (file != nullptr && bytes > 0 && std::fwrite(data, 1, bytes, file) != bytes)
+            written = false;
     }
     void line(const std::string& text) {
         write(text.data(), text.size());
@@ -104,7 +107,8 @@ const char* const kExports[] = {
 };
 
 void checkExports(const PluginModule& module) {
-    for (const char* name : kExports) check(module.symbol(name) != nullptr, std::string("export ") + name + " missing");
+    for (const char* name : kExports)
+        check(module.symbol(name) != nullptr, std::string("export ") + name + " missing");
     // The loader's hook stays private.
     check(module.symbol("DllMain") == nullptr, "DllMain is exported");
 
@@ -161,14 +165,16 @@ void checkIdentity(const PluginModule& module, OutputFile& texts) {
         for (int step = 0; step <= 4096; ++step) {
             const float value = static_cast<float>(step) / 4096.0f;
             fx->setParameter(i, value);
-            texts.line(std::to_string(i) + " " + std::to_string(step) + " " + fx->parameterDisplay(i));
+            texts.line(std::to_string(i) + " " + std::to_string(step) + " " +
+                       fx->parameterDisplay(i));
         }
         const float edges[] = {1.0e-30f, 1.0e-7f, 0.25118864f, 0.99999994f, 1.5f, -0.5f};
         for (float value : edges) {
             fx->setParameter(i, value);
             std::uint32_t bits;
             std::memcpy(&bits, &value, sizeof bits);
-            texts.line(std::to_string(i) + " #" + std::to_string(bits) + " " + fx->parameterDisplay(i));
+            texts.line(std::to_string(i) + " #" + std::to_string(bits) + " " +
+                       fx->parameterDisplay(i));
         }
     }
     checkNumber(fx->close(), 1, "effClose");
@@ -201,14 +207,22 @@ std::int32_t signalUnits(int channel, int i, std::uint32_t& lcg) {
         (static_cast<std::int64_t>(rise) * 2 * (1 << 22)) / (period / 2) - (1 << 22));  // +-1
     const std::int32_t square = (i / (channel == 0 ? 9 : 13)) % 2 == 0 ? 3 << 22 : -(3 << 22);
     switch (i / kSegment) {
-        case 0: return triangle / 128;
-        case 1: return triangle * 2;
-        case 2: return 0;
-        case 3: return noise;
-        case 4: return (1 << 21) + triangle / 64;
-        case 5: return square;
-        case 6: return i % 997 == 0 ? (channel == 0 ? 4 << 22 : -(4 << 22)) : 0;
-        default: return triangle / 2 + noise / 4;
+        case 0:
+            return triangle / 128;
+        case 1:
+            return triangle * 2;
+        case 2:
+            return 0;
+        case 3:
+            return noise;
+        case 4:
+            return (1 << 21) + triangle / 64;
+        case 5:
+            return square;
+        case 6:
+            return i % 997 == 0 ? (channel == 0 ? 4 << 22 : -(4 << 22)) : 0;
+        default:
+            return triangle / 2 + noise / 4;
     }
 }
 
@@ -267,8 +281,8 @@ void processBlock(const PluginInstance& fx, Sample** in, Sample** out, VstInt32 
 // Renders the whole signal through a new instance; the output, channel after
 // channel, is appended to rendered.
 template <typename Sample>
-void render(const PluginModule& module, const std::vector<Sample> (&input)[2], const Setting& setting,
-            std::vector<Sample>& rendered) {
+void render(const PluginModule& module, const std::vector<Sample> (&input)[2],
+            const Setting& setting, std::vector<Sample>& rendered) {
     std::string error;
     auto fx = PluginInstance::create(module, error);
     check(fx != nullptr, "render: " + error);
@@ -287,7 +301,8 @@ void render(const PluginModule& module, const std::vector<Sample> (&input)[2], c
     }
     int block = 0;
     for (int start = 0; start < kFrames; ++block) {
-        const int frames = std::min(kBlockLengths[block % std::size(kBlockLengths)], kFrames - start);
+        const int frames =
+            std::min(kBlockLengths[block % std::size(kBlockLengths)], kFrames - start);
         // Automation: PreGain moves by exact steps every few blocks.
         if (block % 5 == 4) fx->setParameter(0, static_cast<float>(block % 16) / 16.0f);
         Sample* outputs[2] = {out[0].data() + start, out[1].data() + start};
@@ -306,7 +321,8 @@ void render(const PluginModule& module, const std::vector<Sample> (&input)[2], c
 }
 
 template <typename Sample>
-void renderAll(const PluginModule& module, const std::vector<Sample> (&input)[2], const std::string& path) {
+void renderAll(const PluginModule& module, const std::vector<Sample> (&input)[2],
+               const std::string& path) {
     std::vector<Sample> rendered;
     for (const Setting& setting : kSettings) render(module, input, setting, rendered);
     checkNumber(static_cast<long long>(rendered.size()), 2LL * kFrames * std::size(kSettings),
@@ -316,7 +332,8 @@ void renderAll(const PluginModule& module, const std::vector<Sample> (&input)[2]
 }
 
 // The exported processor on its own, left and right interleaved.
-void renderProcessor(const PluginModule& module, const TestSignal& signal, const std::string& path) {
+void renderProcessor(const PluginModule& module, const TestSignal& signal,
+                     const std::string& path) {
     using New = VarkelState* (*)(int);
     using Process = float (*)(int, VarkelState*, float);
     using Delete = void (*)(VarkelState*);
@@ -338,7 +355,8 @@ void renderProcessor(const PluginModule& module, const TestSignal& signal, const
 
 // A thread's noise generator starts from the same state on every new thread,
 // so the same render on two fresh threads must give the same bits.
-void checkFreshThreads(const PluginModule& module, const TestSignal& signal, const std::string& path) {
+void checkFreshThreads(const PluginModule& module, const TestSignal& signal,
+                       const std::string& path) {
     std::vector<float> first, second;
     std::thread([&] { render(module, signal.single, kSettings[1], first); }).join();
     std::thread([&] { render(module, signal.single, kSettings[1], second); }).join();

@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     }
     const varkel::NoiseTables& tables = varkel::ensureNoiseTables();
     std::FILE* out = std::fopen(argv[1], "wb");
-    if (out == nullptr || std::fwrite(&tables, sizeof tables, 1, out) != 1 || std::fclose(out) != 0) {
+    if (out == nullptr || std::fwrite(&tables, sizeof tables, 1, out) != 1 ||
+        std::fclose(out) != 0) {
         std::perror(argv[1]);
         return 1;
     }
