@@ -5,6 +5,8 @@
 #include "framework/capability_strings.h"
 
 namespace {
+constexpr VstIntPtr kNoCurrentMidiProgram = -1;
+
 VstIntPtr fromBool(bool b) { return b ? 1 : 0; }
 VstIntPtr fromInt(VstInt32 v) { return v; }
 VstIntPtr fromUnsigned(VstInt32 v) { return static_cast<VstIntPtr>(static_cast<std::uint32_t>(v)); }
@@ -13,18 +15,26 @@ template <typename T>
 T* pointerOf(VstIntPtr value) {
     return reinterpret_cast<T*>(value);
 }
+// The option truncated toward zero. Converting a NaN or an out-of-range float
+// is undefined, so such an option counts as 0.
+VstInt32 truncatedOption(float opt) {
+    if (!(opt >= -2147483648.0f && opt < 2147483648.0f)) return 0;
+    return static_cast<VstInt32>(opt);
+}
 }  // namespace
 
 VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                    float opt) {
-    // Opcodes whose hook writes through ptr (or the pointer in value) answer 0
-    // to a null one: a careless host must not crash the plug-in.
+    // Opcodes whose hook reads or writes through ptr (or the pointer in value)
+    // answer a null one as a declining hook would, without calling it: a
+    // careless host must not crash the plug-in.
     switch (opcode) {
         case effProcessEvents:
             return fromInt(processEvents(static_cast<VstEvents*>(ptr)));
         case effCanBeAutomated:
             return fromBool(canParameterBeAutomated(index));
         case effString2Parameter:
+            if (ptr == nullptr) return 0;
             return fromBool(string2parameter(index, static_cast<char*>(ptr)));
         case effGetProgramNameIndexed:
             if (ptr == nullptr) return 0;
@@ -79,21 +89,25 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             VstKeyCode key{};
             key.character = index;
             key.virt = static_cast<unsigned char>(value);
-            key.modifier = static_cast<unsigned char>(static_cast<VstInt32>(opt));
+            key.modifier = static_cast<unsigned char>(truncatedOption(opt));
             return fromBool(opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key));
         }
         case effSetEditKnobMode:
             if (editor == nullptr) return 0;
             return fromBool(editor->setKnobMode(intOf(value)));
         case effGetMidiProgramName:
+            if (ptr == nullptr) return 0;
             return fromInt(getMidiProgramName(index, static_cast<MidiProgramName*>(ptr)));
         case effGetCurrentMidiProgram:
+            if (ptr == nullptr) return kNoCurrentMidiProgram;
             return fromInt(getCurrentMidiProgram(index, static_cast<MidiProgramName*>(ptr)));
         case effGetMidiProgramCategory:
+            if (ptr == nullptr) return 0;
             return fromInt(getMidiProgramCategory(index, static_cast<MidiProgramCategory*>(ptr)));
         case effHasMidiProgramsChanged:
             return fromBool(hasMidiProgramsChanged(index));
         case effGetMidiKeyName:
+            if (ptr == nullptr) return 0;
             return fromBool(getMidiKeyName(index, static_cast<MidiKeyName*>(ptr)));
         case effBeginSetProgram:
             return fromBool(beginSetProgram());

@@ -9,7 +9,10 @@ namespace {
 constexpr VstInt32 kMaxArrangementChannels = 19173961;
 }
 
+// A count outside 0..kMaxArrangementChannels, or no pointer variable to fill,
+// is refused before anything is released.
 bool AudioEffectX::allocateArrangement(VstSpeakerArrangement** arrangement, VstInt32 nbChannels) {
+    if (arrangement == nullptr) return false;
     if (nbChannels < 0 || nbChannels > kMaxArrangementChannels) return false;
     if (*arrangement != nullptr) {
         delete[] reinterpret_cast<unsigned char*>(*arrangement);
@@ -24,6 +27,7 @@ bool AudioEffectX::allocateArrangement(VstSpeakerArrangement** arrangement, VstI
 }
 
 bool AudioEffectX::deallocateArrangement(VstSpeakerArrangement** arrangement) {
+    if (arrangement == nullptr) return false;
     if (*arrangement != nullptr) {
         delete[] reinterpret_cast<unsigned char*>(*arrangement);
         *arrangement = nullptr;
@@ -34,21 +38,25 @@ bool AudioEffectX::deallocateArrangement(VstSpeakerArrangement** arrangement) {
 bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* from) {
     if (from == nullptr || to == nullptr) return false;
     // strncpy semantics over 63 bytes; the source need not be terminated.
+    // memmove, because a speaker may be copied onto itself.
     std::size_t length = 0;
     while (length < 63 && from->name[length] != 0) ++length;
-    std::memcpy(to->name, from->name, length);
+    std::memmove(to->name, from->name, length);
     std::memset(to->name + length, 0, sizeof(to->name) - length);
     to->type = from->type;
     to->azimuth = from->azimuth;
     to->elevation = from->elevation;
     to->radius = from->radius;
     to->reserved = from->reserved;
-    std::memcpy(to->future, from->future, sizeof(to->future));
+    std::memmove(to->future, from->future, sizeof(to->future));
     return true;
 }
 
 bool AudioEffectX::matchArrangement(VstSpeakerArrangement** to, VstSpeakerArrangement* from) {
     if (from == nullptr) return false;
+    // Matching a block to itself: releasing it first would leave nothing to
+    // copy from, and it already is its own copy.
+    if (to != nullptr && *to == from) return true;
     if (!deallocateArrangement(to)) return false;
     if (!allocateArrangement(to, from->numChannels)) return false;
     (*to)->type = from->type;
