@@ -14,7 +14,7 @@ std::unique_ptr<PluginInstance> PluginInstance::create(const PluginModule& modul
                                                        audioMasterCallback callback) {
     EntryPoint entry = module.entryPoint();
     if (entry == nullptr) {
-        error = module.path() + " has no VST 2.4 entry point (VSTPluginMain or MAIN)";
+        error = module.path() + " has no VST 2.4 entry point (VSTPluginMain, MAIN or main)";
         return nullptr;
     }
     AEffect* record = entry(callback);
@@ -48,6 +48,15 @@ void PluginInstance::start(float rate, VstInt32 blockFrames) const {
     setSampleRate(rate);
     setBlockSize(blockFrames);
     resume();
+}
+
+bool PluginInstance::programNameIndexed(VstInt32 index, std::string& name) const {
+    char buffer[256] = {};
+    // The category argument -1 asks for the name whatever the category.
+    if (dispatch(effGetProgramNameIndexed, index, -1, buffer) == 0) return false;
+    buffer[sizeof(buffer) - 1] = 0;
+    name = buffer;
+    return true;
 }
 
 std::string PluginInstance::text(VstInt32 opcode, VstInt32 index) const {

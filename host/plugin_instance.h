@@ -48,6 +48,17 @@ public:
     std::string productString() const { return text(effGetProductString, 0); }
     // Index of the parameter the plug-in calls name, or -1.
     VstInt32 findParameter(const std::string& name) const;
+    // The name of program index without switching to it; false when the
+    // plug-in does not answer effGetProgramNameIndexed.
+    bool programNameIndexed(VstInt32 index, std::string& name) const;
+
+    VstInt32 vendorVersion() const { return static_cast<VstInt32>(dispatch(effGetVendorVersion)); }
+    VstInt32 vstVersion() const { return static_cast<VstInt32>(dispatch(effGetVstVersion)); }
+    VstInt32 category() const { return static_cast<VstInt32>(dispatch(effGetPlugCategory)); }
+    VstInt32 currentProgram() const { return static_cast<VstInt32>(dispatch(effGetProgram)); }
+    void setProcessPrecision(VstInt32 precision) const { dispatch(effSetProcessPrecision, 0, precision); }
+    void startProcess() const { dispatch(effStartProcess); }
+    void stopProcess() const { dispatch(effStopProcess); }
 
     bool canReplace() const { return (record->flags & effFlagsCanReplacing) != 0; }
     bool canDoubleReplace() const { return (record->flags & effFlagsCanDoubleReplacing) != 0; }

@@ -46,6 +46,12 @@ void* PluginModule::symbol(const char* name) const {
 EntryPoint PluginModule::entryPoint() const {
     void* entry = symbol("VSTPluginMain");
     if (entry == nullptr) entry = symbol("MAIN");
+#if !defined(_WIN32)
+    // Linux plug-ins built for older hosts export their entry point as
+    // "main". dlsym on the module's handle searches the module and its
+    // dependencies only, never the host executable's own main.
+    if (entry == nullptr) entry = symbol("main");
+#endif
     return reinterpret_cast<EntryPoint>(entry);
 }
 

@@ -19,7 +19,8 @@ public:
     PluginModule(const PluginModule&) = delete;
     PluginModule& operator=(const PluginModule&) = delete;
 
-    // VSTPluginMain, or the older MAIN; null when the module has neither.
+    // VSTPluginMain, or the older MAIN (or, on Linux, main); null when the
+    // module has none of them.
     EntryPoint entryPoint() const;
     void* symbol(const char* name) const;
     void* nativeHandle() const { return handle; }
