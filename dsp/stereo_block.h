@@ -6,7 +6,7 @@
 
 #include "dsp/denormal_flush.h"
 #include "dsp/op_amp_chain.h"
-#include "dsp/stereo_frame_sse.h"
+#include "dsp/stereo_pipeline_sse.h"
 
 namespace varkel {
 
@@ -30,6 +30,25 @@ void processStereoBlockScalar(VarkelState& state, ChainCoefficients& k, Sample* 
     right.store(state, 1);
 }
 
+#if VARKEL_HAVE_SSE2_PIPELINE
+// The SSE path reads a run of frames before writing their outputs. That
+// matches the sample-by-sample order unless an output channel overlaps an
+// input channel other than in the plain in-place way (the same buffer).
+template <typename Sample>
+bool framesMayBeRunTogether(Sample* const* inputs, Sample* const* outputs, int frames) {
+    const auto begin = [](const Sample* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    const std::uintptr_t bytes = static_cast<std::uintptr_t>(frames) * sizeof(Sample);
+    for (int o = 0; o < 2; ++o)
+        for (int i = 0; i < 2; ++i) {
+            const std::uintptr_t out = begin(outputs[o]), in = begin(inputs[i]);
+            const bool overlap = out < in + bytes && in < out + bytes;
+            if (overlap && !(o == i && out == in)) return false;
+        }
+    return true;
+}
+
+#endif
+
 template <typename Sample>
 void processStereoBlock(VarkelState& state, Sample* const* inputs, Sample* const* outputs,
                         int sampleFrames) {
@@ -40,24 +59,11 @@ void processStereoBlock(VarkelState& state, Sample* const* inputs, Sample* const
     k.update(state);
     std::uint32_t rng = randomState;
 
-#if VARKEL_HAVE_SSE2_FRAME
-    // Both channels of a frame are read before either is written, which only
-    // matters when the left output is the right input itself.
-    if (outputs[0] != inputs[1]) {
-        const Sample* inL = inputs[0];
-        const Sample* inR = inputs[1];
-        Sample* outL = outputs[0];
-        Sample* outR = outputs[1];
-        StereoFrameSse frame(state, k);
-        frame.setCoefficients(k);
-        for (int i = 0; i < sampleFrames; ++i) {
-            if (k.update(state)) frame.setCoefficients(k);
-            const __m128 x = _mm_setr_ps(static_cast<float>(inL[i]), static_cast<float>(inR[i]), 0.0f, 0.0f);
-            const __m128 y = frame.process(x, rng, tables);
-            outL[i] = static_cast<Sample>(_mm_cvtss_f32(y));
-            outR[i] = static_cast<Sample>(_mm_cvtss_f32(_mm_shuffle_ps(y, y, _MM_SHUFFLE(1, 1, 1, 1))));
-        }
-        frame.store(state);
+#if VARKEL_HAVE_SSE2_PIPELINE
+    if (framesMayBeRunTogether(inputs, outputs, sampleFrames)) {
+        sse::StereoPipeline pipeline(state, k);
+        pipeline.process(state, k, inputs, outputs, sampleFrames, rng, tables);
+        pipeline.store(state);
         randomState = rng;
         return;
     }
