@@ -230,21 +230,26 @@ TEST_F(ExtendedDispatcher, EveryCapabilityIsAnsweredWithZero) {
                           "receiveVstEvents", "sendVstTimeInfo", "sendVstMidiEvent",
                           "sendVstEvents"};
     // The exported variables, read through the loaded module, hold these words.
-    const auto exported = [&](const char* space, const std::string& word) {
-        const std::string member = "canDo" + std::string(1, static_cast<char>(std::toupper(word[0]))) +
-                                   word.substr(1);
-        const std::string mangled = "_ZN10" + std::string(space) + std::to_string(member.size()) +
-                                    member + "E";
-        auto* variable = static_cast<const char* const*>(module->symbol(mangled.c_str()));
-        return variable != nullptr ? std::string(*variable) : "<" + mangled + " missing>";
+    const auto variable = [&](const char* space, const std::string& word) {
+        const std::string member =
+            "canDo" + std::string(1, static_cast<char>(std::toupper(word[0]))) + word.substr(1);
+        const std::string mangled =
+            "_ZN10" + std::string(space) + std::to_string(member.size()) + member + "E";
+        return static_cast<const char* const*>(module->symbol(mangled.c_str()));
     };
     std::vector<std::string> words;
     for (const char* word : plug) {
-        EXPECT_EQ(exported("PlugCanDos", word), word);
+        const char* const* plugVariable = variable("PlugCanDos", word);
+        ASSERT_NE(plugVariable, nullptr) << word;
+        EXPECT_STREQ(*plugVariable, word);
         words.emplace_back(word);
     }
     for (const char* word : host) {
-        EXPECT_EQ(exported("HostCanDos", word), word);
+        const char* const* hostVariable = variable("HostCanDos", word);
+        ASSERT_NE(hostVariable, nullptr) << word;
+        EXPECT_STREQ(*hostVariable, word);
+        // A word both sides use is still two variables.
+        EXPECT_NE(hostVariable, variable("PlugCanDos", word)) << word;
         words.emplace_back(word);
     }
     words.insert(words.end(), {"", "anything", "plugAsChannelInsert"});
