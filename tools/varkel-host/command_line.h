@@ -1,0 +1,63 @@
+// The command line: four subcommands and their options, parsed into plain
+// records. Every mistake becomes a UsageError naming the argument.
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace varkel::tool {
+
+enum class Precision { Single, Double };
+enum class SampleFormat { SameAsInput, Float, Pcm24, Pcm16 };
+
+// Block sizes beyond this gain nothing and only risk plug-ins that size
+// their buffers from it.
+inline constexpr int kMaxBlockFrames = 65536;
+inline constexpr int kDefaultBlockFrames = 512;
+
+// One --set NAME=VALUE: a parameter by name or index, in normalised units.
+struct ParameterSetting {
+    std::string parameter;
+    float value = 0.0f;
+};
+
+struct RenderOptions {
+    std::string input;
+    std::string output;
+    std::string plugin;  // empty: the Varkel.so that came with the tool
+    std::vector<ParameterSetting> settings;
+    Precision precision = Precision::Single;
+    int blockFrames = kDefaultBlockFrames;
+    SampleFormat format = SampleFormat::SameAsInput;
+    bool quiet = false;
+};
+
+struct InfoOptions {
+    std::string plugin;
+    bool json = false;
+};
+
+struct BenchOptions {
+    std::string plugin;
+    double seconds = 10.0;
+    int blockFrames = kDefaultBlockFrames;
+    Precision precision = Precision::Single;
+};
+
+struct DemoOptions {
+    std::string outputFolder = "varkel-demo";
+    std::string plugin;
+    bool quiet = false;
+};
+
+struct HelpRequest {};
+
+using Command = std::variant<HelpRequest, RenderOptions, InfoOptions, BenchOptions, DemoOptions>;
+
+// args excludes the program name.
+Command parseCommandLine(const std::vector<std::string>& args);
+
+std::string usageText();
+
+}  // namespace varkel::tool

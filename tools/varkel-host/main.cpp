@@ -1,0 +1,56 @@
+// varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by
+// default), describes a plug-in, measures it, and makes a demo.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "tools/varkel-host/bench.h"
+#include "tools/varkel-host/command_line.h"
+#include "tools/varkel-host/demo.h"
+#include "tools/varkel-host/info.h"
+#include "tools/varkel-host/render.h"
+#include "tools/varkel-host/tool_error.h"
+
+namespace {
+
+using namespace varkel::tool;
+
+int run(const Command& command) {
+    struct Runner {
+        int operator()(const HelpRequest&) const {
+            std::fputs(usageText().c_str(), stdout);
+            return kExitSuccess;
+        }
+        int operator()(const RenderOptions& options) const { return runRender(options); }
+        int operator()(const InfoOptions& options) const { return runInfo(options); }
+        int operator()(const BenchOptions& options) const { return runBench(options); }
+        int operator()(const DemoOptions& options) const { return runDemo(options); }
+    };
+    return std::visit(Runner{}, command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        const int status = run(parseCommandLine(args));
+        // A failed write to a closed pipe or a full disk must not pass as success.
+        if (std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "varkel-host: cannot write the output\n");
+            return kExitFailure;
+        }
+        return status;
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "varkel-host: %s (see varkel-host --help)\n", error.what());
+        return error.status();
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "varkel-host: %s\n", error.what());
+        return error.status();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "varkel-host: %s\n", error.what());
+        return kExitFailure;
+    }
+}

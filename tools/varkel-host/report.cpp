@@ -1,0 +1,94 @@
+#include "tools/varkel-host/report.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace varkel::tool {
+
+namespace {
+
+std::string clockText(double seconds) {
+    const long whole = static_cast<long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%ld:%02ld", whole / 60, whole % 60);
+    return text;
+}
+
+int terminalWidth() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) return size.ws_col;
+    return 80;
+}
+
+}  // namespace
+
+ProgressBar::ProgressBar(bool enabled, std::int64_t totalFrames)
+    : active(enabled && ::isatty(STDERR_FILENO) == 1 && totalFrames > 0),
+      total(totalFrames),
+      started(std::chrono::steady_clock::now()),
+      lastDrawn(started) {}
+
+void ProgressBar::update(std::int64_t framesDone) {
+    if (!active) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDrawn < std::chrono::milliseconds(100)) return;
+    lastDrawn = now;
+    draw(framesDone);
+}
+
+void ProgressBar::draw(std::int64_t framesDone) {
+    const double fraction = std::clamp(static_cast<double>(framesDone) / static_cast<double>(total), 0.0, 1.0);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string times = "  " + clockText(elapsed) + " elapsed" +
+                              (fraction > 0.0 ? ", " + clockText(elapsed / fraction - elapsed) + " left" : "");
+    const int width = std::max(10, terminalWidth() - static_cast<int>(times.size()) - 8);
+    const int filled = static_cast<int>(fraction * width);
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(width - filled), '.');
+    std::fprintf(stderr, "\r[%s] %3d%%%s", bar.c_str(), static_cast<int>(fraction * 100.0), times.c_str());
+    std::fflush(stderr);
+}
+
+void ProgressBar::finish() {
+    if (!active) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    active = false;
+}
+
+std::string dbfs(double level) {
+    if (level <= 0.0) return "-inf dBFS";
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.2f dBFS", 20.0 * std::log10(level));
+    return text;
+}
+
+std::string summaryLine(const RenderSummary& summary) {
+    const double duration = static_cast<double>(summary.frames) / summary.sampleRate;
+    // A tiny file can finish within the clock's resolution.
+    const double speed = duration / std::max(summary.elapsedSeconds, 1e-6);
+    char text[512];
+    std::snprintf(text, sizeof(text), "%s: %lld frames, %.3f s, %.1fx realtime, peak %s, RMS %s",
+                  summary.output.c_str(), static_cast<long long>(summary.frames), duration, speed,
+                  dbfs(summary.levels.peakLevel()).c_str(), dbfs(summary.levels.rmsLevel()).c_str());
+    return text;
+}
+
+std::string levelWarning(const RenderSummary& summary) {
+    std::string warning;
+    const auto over = summary.levels.samplesOverFullScale();
+    if (summary.integerOutput && over > 0)
+        warning = std::to_string(over) + " samples exceed full scale and were clipped";
+    const auto invalid = summary.levels.nonFiniteSamples();
+    if (invalid > 0) {
+        if (!warning.empty()) warning += "; ";
+        warning += std::to_string(invalid) + " samples were not finite numbers" +
+                   (summary.integerOutput ? " and were written as 0" : "");
+    }
+    return warning.empty() ? warning : "warning: " + summary.output + ": " + warning;
+}
+
+}  // namespace varkel::tool

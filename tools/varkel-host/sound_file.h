@@ -1,0 +1,78 @@
+// Sound files through libsndfile: an input checked up front so that every
+// way it can be wrong gets its own message, and an output that is written to
+// a temporary file beside its destination and renamed only when complete.
+#pragma once
+
+#include <sndfile.h>
+
+#include <string>
+
+#include "tools/varkel-host/command_line.h"
+
+namespace varkel::tool {
+
+class SoundFileReader {
+public:
+    // Throws ToolError naming the file when it is missing, unreadable,
+    // empty, undecodable or holds no audio.
+    explicit SoundFileReader(const std::string& path);
+    ~SoundFileReader();
+    SoundFileReader(const SoundFileReader&) = delete;
+    SoundFileReader& operator=(const SoundFileReader&) = delete;
+
+    const SF_INFO& info() const { return fileInfo; }
+    int channels() const { return fileInfo.channels; }
+    int sampleRate() const { return fileInfo.samplerate; }
+    const std::string& path() const { return filePath; }
+
+    // Interleaved frames; returns how many were read, 0 at the end.
+    sf_count_t read(float* frames, sf_count_t count);
+    sf_count_t read(double* frames, sf_count_t count);
+    // Throws when reading stopped on an error rather than at the end.
+    void checkReadError() const;
+
+private:
+    std::string filePath;
+    SF_INFO fileInfo{};
+    SNDFILE* file = nullptr;
+};
+
+class SoundFileWriter {
+public:
+    // Creates the temporary file beside destination. Integer formats clip
+    // instead of wrapping around.
+    SoundFileWriter(const std::string& destination, int format, int channels, int sampleRate);
+    // Removes the temporary file unless commit() succeeded.
+    ~SoundFileWriter();
+    SoundFileWriter(const SoundFileWriter&) = delete;
+    SoundFileWriter& operator=(const SoundFileWriter&) = delete;
+
+    void write(const float* frames, sf_count_t count);
+    void write(const double* frames, sf_count_t count);
+    // Flushes, closes and renames onto the destination.
+    void commit();
+
+private:
+    void closeFile();
+    void checkWritten(sf_count_t written, sf_count_t count);
+
+    std::string destinationPath;
+    std::string temporaryPath;
+    SNDFILE* file = nullptr;
+    bool committed = false;
+};
+
+// The libsndfile format for an output in the input's container: the input's
+// own sample format, or the one asked for. Throws when the container cannot
+// hold it.
+int outputFormatFor(int inputFormat, SampleFormat requested, int channels, int sampleRate,
+                    const std::string& outputPath);
+
+bool isIntegerFormat(int format);
+std::string containerName(int format);
+
+// Throws when OUT cannot be written as asked: its folder is missing, it is
+// a folder, or it is the input itself.
+void checkOutputPath(const std::string& input, const std::string& output);
+
+}  // namespace varkel::tool
