@@ -1,0 +1,227 @@
+// varkel-host render, end to end: the files it writes, checked against
+// what the plug-in gives when run directly and against values worked out
+// by hand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+using e2e::readSound;
+using e2e::runHost;
+using e2e::testSignal;
+
+constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+constexpr std::int64_t kFrames = 10007;  // no block size divides it
+
+class Render : public ::testing::Test {
+protected:
+    std::string input(const std::string& name, int format, int channels, int rate,
+                      std::int64_t frames) {
+        const std::string path = dir / name;
+        e2e::writeSound(path, format, channels, rate, frames, testSignal);
+        return path;
+    }
+    std::string stereoInput() { return input("in.wav", kWavFloat, 2, 44100, kFrames); }
+
+    e2e::ScratchDir dir;
+};
+
+struct FileCase {
+    const char* name;
+    int format;
+    int rate;
+    int channels;
+};
+
+TEST_F(Render, OutputHasTheInputsLengthRateContainerAndSampleFormat) {
+    const FileCase cases[] = {
+        {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2},
+        {"pcm24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2},
+        {"pcm16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 96000, 2},
+        {"pcm16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 22050, 2},
+        {"mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1},
+    };
+    for (const FileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string in = input(c.name, c.format, c.channels, c.rate, 3001);
+        const std::string out = dir / (std::string("out-") + c.name);
+        const auto run = runHost({"render", in, out});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const e2e::Sound result = readSound(out);
+        EXPECT_EQ(result.info.frames, 3001);
+        EXPECT_EQ(result.info.samplerate, c.rate);
+        EXPECT_EQ(result.info.channels, 2);  // Varkel's two outputs, mono input too
+        EXPECT_EQ(result.info.format & SF_FORMAT_TYPEMASK, c.format & SF_FORMAT_TYPEMASK);
+        EXPECT_EQ(result.info.format & SF_FORMAT_SUBMASK, c.format & SF_FORMAT_SUBMASK);
+    }
+}
+
+TEST_F(Render, MatchesThePluginRunDirectly) {
+    const std::string in = stereoInput();
+    const auto run = runHost({"render", in, dir / "out.wav", "--set", "PreGain=0.6", "--set",
+                              "LPCutOff=0.4", "--block", "100"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto expected = e2e::directRender(readSound(in), {{0, 0.6f}, {1, 0.4f}});
+    const e2e::Sound result = readSound(dir / "out.wav");
+    ASSERT_EQ(result.samples.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(result.samples[i], expected[i]) << "sample " << i / 2 << " channel " << i % 2;
+}
+
+TEST_F(Render, MonoInputFeedsBothInputsAndGivesStereo) {
+    const std::string in = input("mono.wav", kWavFloat, 1, 44100, kFrames);
+    const auto run = runHost({"render", in, dir / "out.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto expected = e2e::directRender(readSound(in), {});
+    const e2e::Sound result = readSound(dir / "out.wav");
+    ASSERT_EQ(result.info.channels, 2);
+    ASSERT_EQ(result.samples.size(), expected.size());
+    EXPECT_TRUE(std::equal(result.samples.begin(), result.samples.end(), expected.begin()));
+}
+
+TEST_F(Render, PreGainZeroRendersExactSilence) {
+    const std::string in = stereoInput();
+    // By name, by index, and by name in another case.
+    for (const char* setting : {"PreGain=0", "0=0", "pregain=0"}) {
+        SCOPED_TRACE(setting);
+        const auto run = runHost({"render", in, dir / "out.wav", "--set", setting});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const e2e::Sound result = readSound(dir / "out.wav");
+        ASSERT_EQ(result.info.frames, kFrames);
+        EXPECT_TRUE(std::all_of(result.samples.begin(), result.samples.end(),
+                                [](float s) { return s == 0.0f; }));
+        EXPECT_NE(run.out.find("peak -inf dBFS, RMS -inf dBFS"), std::string::npos) << run.out;
+    }
+}
+
+TEST_F(Render, RenderingTwiceGivesByteIdenticalFiles) {
+    const std::string in = stereoInput();
+    ASSERT_EQ(runHost({"render", in, dir / "a.wav"}).status, 0);
+    ASSERT_EQ(runHost({"render", in, dir / "b.wav"}).status, 0);
+    EXPECT_TRUE(e2e::fileBytes(dir / "a.wav") == e2e::fileBytes(dir / "b.wav"));
+}
+
+TEST_F(Render, BlockSizeDoesNotChangeTheOutput) {
+    const std::string in = stereoInput();
+    std::string reference;
+    for (const char* block : {"1", "64", "512", "4096"}) {
+        SCOPED_TRACE(block);
+        const auto run = runHost({"render", in, dir / "out.wav", "--block", block});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string bytes = e2e::fileBytes(dir / "out.wav");
+        if (reference.empty()) reference = bytes;
+        EXPECT_TRUE(bytes == reference);
+    }
+}
+
+TEST_F(Render, SingleAndDoublePrecisionAgreeOnSinglePrecisionInput) {
+    const std::string in = stereoInput();  // 32-bit float: every sample exact in both
+    ASSERT_EQ(runHost({"render", in, dir / "32.wav", "--precision", "32"}).status, 0);
+    ASSERT_EQ(runHost({"render", in, dir / "64.wav", "--precision", "64"}).status, 0);
+    EXPECT_TRUE(e2e::fileBytes(dir / "32.wav") == e2e::fileBytes(dir / "64.wav"));
+}
+
+TEST_F(Render, SummaryLineReportsTheOutput) {
+    const std::string in = stereoInput();
+    const auto run = runHost({"render", in, dir / "out.wav"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");  // not a terminal: no progress bar
+    const e2e::Sound result = readSound(dir / "out.wav");
+    double peak = 0.0;
+    double squares = 0.0;
+    for (const float s : result.samples) {
+        peak = std::max(peak, std::fabs(static_cast<double>(s)));
+        squares += static_cast<double>(s) * s;
+    }
+    const double rms = std::sqrt(squares / static_cast<double>(result.samples.size()));
+    char levels[128];
+    std::snprintf(levels, sizeof(levels), "x realtime, peak %.2f dBFS, RMS %.2f dBFS\n",
+                  20.0 * std::log10(peak), 20.0 * std::log10(rms));
+    const std::string head = dir / "out.wav" + ": 10007 frames, 0.227 s, ";
+    ASSERT_EQ(run.out.rfind(head, 0), 0u) << run.out;
+    EXPECT_GT(std::stod(run.out.substr(head.size())), 0.0) << run.out;
+    EXPECT_TRUE(run.out.ends_with(levels)) << run.out << " vs " << levels;
+}
+
+TEST_F(Render, QuietPrintsNothing) {
+    const auto run = runHost({"render", stereoInput(), dir / "out.wav", "--quiet"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Render, IntegerOutputClipsAtFullScaleAndSaysSo) {
+    // Full-scale input with PreGain and PostGain at the top: far over 0 dBFS.
+    const std::string in = dir / "loud.wav";
+    e2e::writeSound(in, kWavFloat, 2, 44100, 4410,
+                    [](std::int64_t f, int) { return (f / 50) % 2 == 0 ? 0.99f : -0.99f; });
+    const std::vector<std::string> loud = {"--set", "PreGain=1", "--set", "PostGain=1"};
+    auto args = std::vector<std::string>{"render", in, dir / "float.wav"};
+    args.insert(args.end(), loud.begin(), loud.end());
+    const auto asFloat = runHost(args);
+    ASSERT_EQ(asFloat.status, 0);
+    EXPECT_EQ(asFloat.err, "");  // float holds it: no warning
+
+    args[2] = dir / "pcm16.wav";
+    args.insert(args.end(), {"--format", "pcm16"});
+    const auto asPcm = runHost(args);
+    ASSERT_EQ(asPcm.status, 0);
+    EXPECT_NE(asPcm.err.find("samples exceed full scale and were clipped"), std::string::npos)
+        << asPcm.err;
+
+    // Clipped, not wrapped around: each integer sample is the float one
+    // limited to full scale, to 16-bit resolution.
+    const e2e::Sound wide = readSound(dir / "float.wav");
+    const e2e::Sound clipped = readSound(dir / "pcm16.wav");
+    ASSERT_EQ(wide.samples.size(), clipped.samples.size());
+    ASSERT_GT(*std::max_element(wide.samples.begin(), wide.samples.end()), 1.5f);
+    for (std::size_t i = 0; i < wide.samples.size(); ++i)
+        ASSERT_NEAR(clipped.samples[i], std::clamp(wide.samples[i], -1.0f, 1.0f), 1.0 / 16384)
+            << "sample " << i;
+}
+
+TEST_F(Render, AnotherPluginRendersThroughTheSameHost) {
+    // The fixture multiplies by its Level parameter: exact in float.
+    const std::string in = input("mono.wav", kWavFloat, 1, 32000, kFrames);
+    for (const char* block : {"1", "4096"}) {
+        SCOPED_TRACE(block);
+        const auto run = runHost({"render", in, dir / "out.wav", "--plugin", LEVEL_PLUGIN, "--set",
+                                  "Level=0.25", "--block", block});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const e2e::Sound result = readSound(dir / "out.wav");
+        ASSERT_EQ(result.info.channels, 1);
+        ASSERT_EQ(result.info.frames, kFrames);
+        for (std::int64_t f = 0; f < kFrames; ++f)
+            ASSERT_EQ(result.at(f, 0), testSignal(f, 0) * 0.25f) << "frame " << f;
+    }
+}
+
+TEST_F(Render, MemoryStaysFlatHoweverLongTheFile) {
+    const std::string shortIn = input("short.wav", kWavFloat, 2, 44100, 2 * 44100);
+    const std::string longIn = input("long.wav", kWavFloat, 2, 44100, 60 * 44100);  // 21 MB
+    const auto shortRun = runHost({"render", shortIn, dir / "short-out.wav"});
+    const auto longRun = runHost({"render", longIn, dir / "long-out.wav"});
+    ASSERT_EQ(shortRun.status, 0);
+    ASSERT_EQ(longRun.status, 0);
+    EXPECT_LT(longRun.maxResidentKb - shortRun.maxResidentKb, 8 * 1024)
+        << shortRun.maxResidentKb << " kB for 2 s, " << longRun.maxResidentKb << " kB for 60 s";
+}
+
+TEST_F(Render, InterruptLeavesNoFileBehind) {
+    const std::string in = input("long.wav", kWavFloat, 2, 44100, 60 * 44100);
+    // Interrupted once the render has begun writing its temporary file.
+    const auto writing = [this] { return dir.entryCount() > 1; };
+    const auto run = runHost({"render", in, dir / "out.wav", "--block", "1"}, SIGINT, writing);
+    if (run.status == 0) GTEST_SKIP() << "the render finished before the interrupt";
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("interrupted; nothing written"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.entryCount(), 1u);  // only the input
+}
+
+}  // namespace
