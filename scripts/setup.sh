@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing Varkel needs on Debian 12. Idempotent.
+# Installs what building and testing Varkel needs on Debian 12, and any further
+# packages named as arguments. Idempotent.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev valgrind libsndfile1-dev)
+          libbenchmark-dev valgrind libsndfile1-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
