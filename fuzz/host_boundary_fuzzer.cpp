@@ -1,0 +1,323 @@
+// Drives one Varkel instance through its record with a sequence of host calls
+// decoded from the input, the way a careless or hostile host might: any opcode
+// from -5 to 100 with any index, value and option; parameter writes of any
+// float and reads of any index; process calls in both precisions with up to
+// 4096 frames of any samples, in place or not; sample-rate and block-size
+// changes to absurd values. The instance is closed at the end.
+//
+// Pointers are always valid: every buffer the module may write is surrounded
+// by guard bytes checked after each call, text answers must stay within the
+// interface's length limits and be terminated, and the record must not change.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "dsp/random_source.h"
+#include "framework/aeffect.h"
+#include "fuzz/input_reader.h"
+
+extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
+
+namespace {
+
+[[noreturn]] void fail(const char* what, int opcode) {
+    std::fprintf(stderr, "host_boundary_fuzzer: %s (opcode %d)\n", what, opcode);
+    std::abort();
+}
+
+void check(bool condition, const char* what, int opcode = -1000) {
+    if (!condition) fail(what, opcode);
+}
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Values hosts get wrong most often.
+constexpr float kSpecialFloats[] = {
+    0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 0.25118864f, 2.0f, 1e-7f, kNaN, -kNaN, kInf, -kInf,
+    std::numeric_limits<float>::denorm_min(), -std::numeric_limits<float>::denorm_min(),
+    1e-39f, std::numeric_limits<float>::min(), std::numeric_limits<float>::max(),
+    -std::numeric_limits<float>::max(), 1e30f, -1e30f, 1e-30f, 44100.0f, 48000.0f, 96000.0f,
+    192000.0f, 8000.0f, 999.0f, 94.0f, 95.0f, 100.0f, 2147483648.0f, 4294967296.0f, -48000.0f,
+    0.999f, 1.0000001f, 0.7414f, -0.7414f, 1e6f};
+constexpr std::int32_t kSpecialInts[] = {
+    0, 1, 2, 3, -1, -2, 4, 8, 9, 24, 25, 64, 1024, 4096, 4097, 65536, 1000, -1000,
+    std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min()};
+constexpr VstIntPtr kSpecialWides[] = {
+    0, 1, 2, -1, 512, 4096, 65536, std::numeric_limits<std::int32_t>::max(),
+    std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int64_t>::min(),
+    std::numeric_limits<std::int64_t>::max(), std::int64_t{1} << 32, (std::int64_t{1} << 32) | 1,
+    0xFFFFFFFFll, -(std::int64_t{1} << 32)};
+
+constexpr std::size_t kGuard = 64;
+constexpr std::size_t kRegion = 4096;  // room for the largest record any opcode carries
+constexpr std::uint8_t kGuardByte = 0xCD;
+constexpr std::uint8_t kFill = 0xA5;
+
+// Comparison patterns, so the checks run as memcmp rather than as loops the
+// fuzzer instruments.
+std::uint8_t guardPattern[kGuard];
+std::uint8_t fillPattern[kRegion];
+const std::uint8_t zeros[kRegion] = {};
+
+class GuardedBuffer {
+public:
+    std::uint8_t* data() { return bytes + kGuard; }
+    void prepare(std::uint8_t fill) {
+        std::memset(bytes, kGuardByte, sizeof bytes);
+        std::memset(data(), fill, kRegion);
+    }
+    bool guardsIntact() const {
+        return std::memcmp(bytes, guardPattern, kGuard) == 0 &&
+               std::memcmp(bytes + kGuard + kRegion, guardPattern, kGuard) == 0;
+    }
+    // True when no byte of the region from `from` on differs from the fill.
+    bool untouchedFrom(std::size_t from, std::uint8_t fill) const {
+        const std::uint8_t* pattern = fill == kFill ? fillPattern : zeros;
+        return std::memcmp(bytes + kGuard + from, pattern, kRegion - from) == 0;
+    }
+
+private:
+    alignas(64) std::uint8_t bytes[kGuard + kRegion + kGuard];
+};
+
+// Opcodes that answer with a text, and the buffer size the interface allows
+// (characters plus terminator).
+std::size_t textLimit(VstInt32 opcode) {
+    switch (opcode) {
+        case effGetParamLabel:
+        case effGetParamDisplay:
+        case effGetParamName: return kVstMaxParamStrLen + 1;
+        case effGetProgramName:
+        case effGetProgramNameIndexed: return kVstMaxProgNameLen + 1;
+        case effGetEffectName: return kVstMaxEffectNameLen + 1;
+        case effGetVendorString: return kVstMaxVendorStrLen + 1;
+        case effGetProductString:
+        case effShellGetNextPlugin: return kVstMaxProductStrLen + 1;
+        default: return 0;
+    }
+}
+
+// Opcodes that hand the plug-in a text.
+bool takesText(VstInt32 opcode) {
+    return opcode == effSetProgramName || opcode == effString2Parameter || opcode == effCanDo;
+}
+
+AEffect* currentRecord = nullptr;
+
+VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    check(effect == nullptr || effect == currentRecord, "host callback got a foreign record", opcode);
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+// A NaN with a payload no arithmetic produces: marks output not yet written.
+template <typename Sample>
+Sample unwrittenMarker() {
+    if constexpr (sizeof(Sample) == sizeof(float))
+        return std::bit_cast<float>(std::uint32_t{0x7FA5A5A5});
+    else
+        return std::bit_cast<double>(std::uint64_t{0x7FF4A5A5A5A5A5A5});
+}
+
+constexpr float kDefaultParameters[3] = {0.25118864f, 1.0f, 0.25118864f};
+
+class Session {
+public:
+    explicit Session(AEffect* record) : record(record) {
+        std::memcpy(&snapshot, record, sizeof snapshot);
+        std::memcpy(parameters, kDefaultParameters, sizeof parameters);
+    }
+
+    void dispatch(InputReader& in) {
+        VstInt32 opcode = -5 + static_cast<VstInt32>(in.byte() % 106);
+        if (opcode == effClose) opcode = effOpen;  // closing only at the end
+        const VstInt32 index = in.pick(kSpecialInts);
+        VstIntPtr value = in.pick(kSpecialWides);
+        const float opt = in.pick(kSpecialFloats);
+        const std::uint8_t pointerMode = in.byte();
+
+        const std::size_t limit = textLimit(opcode);
+        const bool answers = limit != 0 || opcode == effGetSpeakerArrangement;
+        a.prepare(answers ? kFill : 0);
+        b.prepare(kFill);
+        if (takesText(opcode)) {
+            const std::size_t length = in.byte() % 64;
+            for (std::size_t i = 0; i < length; ++i) a.data()[i] = in.byte();
+        }
+        void* ptr = (pointerMode & 7) == 0 ? nullptr : a.data();
+        if (opcode == effSetChunk) value = static_cast<VstIntPtr>(static_cast<std::uint64_t>(value) % (kRegion + 1));
+        // Two arrangement pointers: value and ptr each address one.
+        if (opcode == effSetSpeakerArrangement || opcode == effGetSpeakerArrangement) {
+            b.prepare(opcode == effSetSpeakerArrangement ? 0 : kFill);
+            value = (pointerMode & 8) != 0 ? 0 : reinterpret_cast<VstIntPtr>(b.data());
+        }
+
+        const VstIntPtr result = call(opcode, index, value, ptr, opt);
+
+        check(a.guardsIntact() && b.guardsIntact(), "write outside a host buffer", opcode);
+        if (limit != 0) {
+            check(a.untouchedFrom(limit, kFill), "text answer longer than the interface allows", opcode);
+            if (!a.untouchedFrom(0, kFill))
+                check(std::memchr(a.data(), 0, limit) != nullptr, "text answer not terminated", opcode);
+        }
+        if (opcode == effGetSpeakerArrangement) {
+            check(b.untouchedFrom(sizeof(void*), kFill), "arrangement slot overrun", opcode);
+            if (ptr != nullptr) check(a.untouchedFrom(sizeof(void*), kFill), "arrangement slot overrun", opcode);
+        }
+        if (opcode == effGetProgram) check(result == 0, "only program 0 exists", opcode);
+        if (opcode == effGetVstVersion) check(result == 2400, "wrong interface version", opcode);
+    }
+
+    // Sample rate and block size through every opcode that sets them.
+    void retune(InputReader& in) {
+        switch (in.byte() % 3) {
+            case 0: call(effSetSampleRate, 0, 0, nullptr, in.pick(kSpecialFloats)); break;
+            case 1: call(effSetBlockSize, 0, in.pick(kSpecialWides), nullptr, 0.0f); break;
+            default: {
+                const VstIntPtr blockSize = in.pick(kSpecialWides);
+                call(__effSetBlockSizeAndSampleRateDeprecated, 0, blockSize, nullptr, in.pick(kSpecialFloats));
+            }
+        }
+    }
+
+    void setParameter(InputReader& in) {
+        const VstInt32 index = in.pick(kSpecialInts);
+        const float value = in.pick(kSpecialFloats);
+        record->setParameter(record, index, value);
+        // Indices outside 0..2 are ignored, and so are non-finite values.
+        if (index >= 0 && index < 3 && std::isfinite(value)) parameters[index] = value;
+        checkRecord(-1);
+    }
+
+    void getParameter(InputReader& in) {
+        const VstInt32 index = in.pick(kSpecialInts);
+        const float got = record->getParameter(record, index);
+        const float expected = index >= 0 && index < 3 ? parameters[index] : 0.0f;
+        check(std::memcmp(&got, &expected, sizeof got) == 0, "parameter reads back wrong");
+        checkRecord(-1);
+    }
+
+    template <typename Sample>
+    void process(InputReader& in) {
+        const int frames = in.raw<std::uint16_t>() % 4097;
+        const std::uint8_t mode = in.byte();
+        const bool inPlace = (mode & 1) != 0;
+        Sample pattern[32];
+        const int patternLength = 1 + in.byte() % 32;
+        for (int i = 0; i < patternLength; ++i) {
+            pattern[i] = static_cast<Sample>(in.pick(kSpecialFloats));
+            // Also samples a float cannot hold, on the 64-bit path.
+            if (sizeof(Sample) == sizeof(double) && (mode & 2) != 0 && std::isfinite(pattern[i]))
+                pattern[i] = std::nextafter(pattern[i], static_cast<Sample>(kInf));
+        }
+
+        // Exactly sized, so AddressSanitizer flags any access past the block.
+        std::unique_ptr<Sample[]> input[2], output[2];
+        Sample* inputs[2];
+        Sample* outputs[2];
+        const Sample unwritten = unwrittenMarker<Sample>();
+        for (int ch = 0; ch < 2; ++ch) {
+            input[ch] = std::make_unique<Sample[]>(static_cast<std::size_t>(frames));
+            for (int i = 0; i < frames; ++i) input[ch][i] = pattern[(2 * i + ch) % patternLength];
+            inputs[ch] = input[ch].get();
+            if (inPlace) {
+                outputs[ch] = inputs[ch];
+            } else {
+                output[ch] = std::make_unique<Sample[]>(static_cast<std::size_t>(frames));
+                for (int i = 0; i < frames; ++i) output[ch][i] = unwritten;
+                outputs[ch] = output[ch].get();
+            }
+        }
+        std::unique_ptr<Sample[]> original[2];
+        if (!inPlace) {
+            for (int ch = 0; ch < 2; ++ch) {
+                original[ch] = std::make_unique<Sample[]>(static_cast<std::size_t>(frames));
+                std::memcpy(original[ch].get(), inputs[ch], sizeof(Sample) * static_cast<std::size_t>(frames));
+            }
+        }
+
+        if constexpr (sizeof(Sample) == sizeof(float))
+            record->processReplacing(record, inputs, outputs, frames);
+        else
+            record->processDoubleReplacing(record, inputs, outputs, frames);
+        checkRecord(-1);
+
+        const bool sane = parametersInUnitRange();
+        for (int ch = 0; ch < 2; ++ch) {
+            if (!inPlace)
+                check(std::memcmp(original[ch].get(), inputs[ch], sizeof(Sample) * static_cast<std::size_t>(frames)) == 0,
+                      "input buffer changed");
+            for (int i = 0; i < frames; ++i) {
+                const Sample y = outputs[ch][i];
+                if (!inPlace)
+                    check(std::memcmp(&y, &unwritten, sizeof y) != 0, "output sample left unwritten");
+                if (sane) check(std::isfinite(y), "non-finite output with parameters in 0..1");
+                if (sizeof(Sample) == sizeof(double) && !std::isnan(y))
+                    check(static_cast<Sample>(static_cast<float>(y)) == y, "64-bit output not single precision");
+            }
+        }
+    }
+
+    VstIntPtr close() { return call(effClose, 0, 0, nullptr, 0.0f, false); }
+
+private:
+    VstIntPtr call(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt,
+                   bool stillOpen = true) {
+        const VstIntPtr result = record->dispatcher(record, opcode, index, value, ptr, opt);
+        if (stillOpen) checkRecord(opcode);
+        return result;
+    }
+
+    // Only the constructors write the record; no host call may change it.
+    void checkRecord(int opcode) {
+        check(std::memcmp(&snapshot, record, sizeof snapshot) == 0, "effect record changed", opcode);
+    }
+
+    bool parametersInUnitRange() const {
+        for (float p : parameters)
+            if (!(p >= 0.0f && p <= 1.0f)) return false;
+        return true;
+    }
+
+    AEffect* record;
+    AEffect snapshot;
+    float parameters[3];
+    GuardedBuffer a, b;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::memset(guardPattern, kGuardByte, sizeof guardPattern);
+    std::memset(fillPattern, kFill, sizeof fillPattern);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    varkel::resetRandom();  // the same input always makes the same noise
+    AEffect* record = VSTPluginMain(hostCallback);
+    check(record != nullptr && record->magic == kEffectMagic, "no effect from the entry point");
+    currentRecord = record;
+    auto session = std::make_unique<Session>(record);
+
+    InputReader in(data, size);
+    for (int calls = 0; calls < 256 && !in.empty(); ++calls) {
+        switch (in.byte() % 8) {
+            case 0:
+            case 1: session->dispatch(in); break;
+            case 2: session->setParameter(in); break;
+            case 3: session->getParameter(in); break;
+            case 4: session->process<float>(in); break;
+            case 5: session->process<double>(in); break;
+            default: session->retune(in); break;
+        }
+    }
+    check(session->close() == 1, "effClose must answer 1", effClose);
+    currentRecord = nullptr;
+    return 0;
+}
