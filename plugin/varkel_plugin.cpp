@@ -52,13 +52,23 @@ void Varkel::retuneProcessor(float rate) {
     if (rounded < kLowestRate || rounded > 2147483647.0) return;
     const int rateHz = static_cast<int>(rounded);
     if (rateHz == processor->rateHz) return;
-    VarkelState* retuned = Varkel_new(rateHz);
-    if (retuned == nullptr) return;  // keep running at the old rate
-    retuned->preGain = varkel::loadParameter(processor->preGain);
-    retuned->cutOff = varkel::loadParameter(processor->cutOff);
-    retuned->postGain = varkel::loadParameter(processor->postGain);
-    Varkel_delete(processor);
-    processor = retuned;
+    VarkelState* fresh = Varkel_new(rateHz);
+    if (fresh == nullptr) return;  // keep running at the old rate
+    // Everything but the parameters is taken from a new record, in place: the
+    // host may write parameters from another thread at any time, and a record
+    // swapped out under it would lose the write or take it after being freed.
+    VarkelState& s = *processor;
+    for (int ch = 0; ch < 2; ++ch) {
+        s.slewPrev[ch] = fresh->slewPrev[ch];
+        s.lowState[ch] = fresh->lowState[ch];
+        s.bandState[ch] = fresh->bandState[ch];
+        s.dcPrevIn[ch] = fresh->dcPrevIn[ch];
+        s.dcPrevOut[ch] = fresh->dcPrevOut[ch];
+    }
+    s.rateHz = fresh->rateHz;
+    s.maxSlew = fresh->maxSlew;
+    s.samplePeriod = fresh->samplePeriod;
+    Varkel_delete(fresh);
 }
 
 void Varkel::setSampleRate(float newRate) {

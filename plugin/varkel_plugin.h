@@ -41,7 +41,8 @@ public:
 
     // --- sample rate ---
     // The processor's corners and slew limit are tied to its rate, so a new
-    // host rate re-creates it; the base still records what the host said.
+    // host rate re-tunes it and restarts its filters; the base still records
+    // what the host said.
     void setSampleRate(float newRate) override;
     double updateSampleRate() override;
     void __setBlockSizeAndSampleRateDeprecated(VstInt32 newBlockSize, float newSampleRate) override;
