@@ -1,0 +1,264 @@
+// What a careless host does to the module, and that each case stays defined
+// and safe: processing before effOpen or after switching off, blocks larger
+// than announced, absurd sample rates between blocks, closing straight after
+// creation, texts asked for any index, and the entry point called with no
+// callback or by a host that answers 0 to the version query.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "loaded_module.h"
+
+namespace {
+
+using loaded::makeInstance;
+using loaded::onFreshThread;
+using varkel::host::PluginInstance;
+
+struct Stereo {
+    std::vector<float> left, right;
+};
+
+Stereo testSignal(int frames) {
+    Stereo s{std::vector<float>(frames), std::vector<float>(frames)};
+    for (int i = 0; i < frames; ++i) {
+        s.left[i] = 0.8f * std::sin(0.031f * static_cast<float>(i));
+        s.right[i] = 0.6f * std::sin(0.0077f * static_cast<float>(i) + 1.0f);
+    }
+    return s;
+}
+
+// Renders frames [from, from + count) of the input in blocks of blockFrames,
+// into exactly sized output buffers.
+Stereo render(const PluginInstance& fx, const Stereo& in, int from, int count, int blockFrames) {
+    Stereo out{std::vector<float>(count), std::vector<float>(count)};
+    for (int done = 0; done < count; done += blockFrames) {
+        const int n = std::min(blockFrames, count - done);
+        std::vector<float> inL(in.left.begin() + from + done, in.left.begin() + from + done + n);
+        std::vector<float> inR(in.right.begin() + from + done, in.right.begin() + from + done + n);
+        std::vector<float> outL(n), outR(n);
+        float* inputs[2] = {inL.data(), inR.data()};
+        float* outputs[2] = {outL.data(), outR.data()};
+        fx.process(inputs, outputs, n);
+        std::copy(outL.begin(), outL.end(), out.left.begin() + done);
+        std::copy(outR.begin(), outR.end(), out.right.begin() + done);
+    }
+    return out;
+}
+
+void append(Stereo& to, const Stereo& more) {
+    to.left.insert(to.left.end(), more.left.begin(), more.left.end());
+    to.right.insert(to.right.end(), more.right.begin(), more.right.end());
+}
+
+bool sameBits(const Stereo& a, const Stereo& b) {
+    return a.left.size() == b.left.size() && a.right.size() == b.right.size() &&
+           std::memcmp(a.left.data(), b.left.data(), a.left.size() * sizeof(float)) == 0 &&
+           std::memcmp(a.right.data(), b.right.data(), a.right.size() * sizeof(float)) == 0;
+}
+
+bool allFinite(const Stereo& s) {
+    for (std::size_t i = 0; i < s.left.size(); ++i)
+        if (!std::isfinite(s.left[i]) || !std::isfinite(s.right[i])) return false;
+    return true;
+}
+
+constexpr int kBlock = 512;
+
+// Two blocks from an instance opened, set up and switched on as hosts should.
+Stereo wellBehavedRender(const Stereo& in) {
+    Stereo out;
+    onFreshThread([&] {
+        auto fx = makeInstance();
+        fx->start(44100.0f, kBlock);
+        out = render(*fx, in, 0, 2 * kBlock, kBlock);
+    });
+    return out;
+}
+
+// Nothing about the effect depends on being opened or switched on: the sound
+// is the same whether or not the host kept to the order.
+TEST(HostMisuse, ProcessingOutOfOrderSoundsAsInOrder) {
+    const Stereo in = testSignal(2 * kBlock);
+    const Stereo expected = wellBehavedRender(in);
+    ASSERT_TRUE(allFinite(expected));
+
+    Stereo neverOpened, switchedOff, switchedOddly;
+    onFreshThread([&] {
+        auto fx = makeInstance();
+        neverOpened = render(*fx, in, 0, 2 * kBlock, kBlock);
+    });
+    onFreshThread([&] {
+        auto fx = makeInstance();
+        fx->start(44100.0f, kBlock);
+        switchedOff = render(*fx, in, 0, kBlock, kBlock);
+        fx->suspend();
+        append(switchedOff, render(*fx, in, kBlock, kBlock, kBlock));
+    });
+    onFreshThread([&] {
+        auto fx = makeInstance();
+        fx->suspend();  // switched off before ever being switched on
+        fx->start(44100.0f, kBlock);
+        fx->resume();   // and on twice
+        switchedOddly = render(*fx, in, 0, 2 * kBlock, kBlock);
+    });
+    EXPECT_TRUE(sameBits(neverOpened, expected));
+    EXPECT_TRUE(sameBits(switchedOff, expected));
+    EXPECT_TRUE(sameBits(switchedOddly, expected));
+}
+
+// The announced block size is a promise the effect does not rely on.
+TEST(HostMisuse, BlocksLargerThanAnnouncedAreProcessedWhole) {
+    constexpr int kFrames = 4096;
+    const Stereo in = testSignal(kFrames);
+    Stereo expected;
+    onFreshThread([&] {
+        auto fx = makeInstance();
+        fx->start(44100.0f, 64);
+        expected = render(*fx, in, 0, kFrames, 64);
+    });
+    for (VstInt32 announced : {64, 1, 0, -1, std::numeric_limits<VstInt32>::min()}) {
+        Stereo whole;
+        onFreshThread([&] {
+            auto fx = makeInstance();
+            fx->start(44100.0f, announced);
+            whole = render(*fx, in, 0, kFrames, kFrames);
+        });
+        EXPECT_TRUE(sameBits(whole, expected)) << "announced " << announced;
+    }
+}
+
+// Rates no processor can run at are ignored between two blocks, whichever
+// opcode brings them: the second block sounds as if nothing had been sent.
+// (2 and 999 Hz once re-tuned the DC blocker past stability: infinite output.)
+TEST(HostMisuse, UnusableSampleRatesBetweenBlocksAreIgnored) {
+    const Stereo in = testSignal(2 * kBlock);
+    const Stereo expected = wellBehavedRender(in);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float rate : {0.0f, -0.0f, -44100.0f, nan, inf, -inf, 1e30f, 2.0f, 999.0f}) {
+        for (VstInt32 opcode : {effSetSampleRate, __effSetBlockSizeAndSampleRateDeprecated}) {
+            Stereo out;
+            onFreshThread([&] {
+                auto fx = makeInstance();
+                fx->start(44100.0f, kBlock);
+                out = render(*fx, in, 0, kBlock, kBlock);
+                fx->dispatch(opcode, 0, kBlock, nullptr, rate);
+                append(out, render(*fx, in, kBlock, kBlock, kBlock));
+            });
+            EXPECT_TRUE(sameBits(out, expected)) << "rate " << rate << " opcode " << opcode;
+        }
+    }
+}
+
+// A real rate between blocks re-tunes the processor; the output stays finite
+// and the instance keeps working, through several changes in a row.
+TEST(HostMisuse, RealSampleRateChangesBetweenBlocksStayFinite) {
+    const Stereo in = testSignal(kBlock);
+    auto fx = makeInstance();
+    fx->start(44100.0f, kBlock);
+    for (float rate : {48000.0f, 1000.0f, 192000.0f, 8000.0f, 2147483520.0f, 44100.0f}) {
+        fx->setSampleRate(rate);
+        EXPECT_TRUE(allFinite(render(*fx, in, 0, kBlock, kBlock))) << "rate " << rate;
+    }
+}
+
+TEST(HostMisuse, CloseStraightAfterCreation) {
+    for (int i = 0; i < 100; ++i) {
+        auto fx = makeInstance();
+        ASSERT_TRUE(fx);
+        EXPECT_EQ(fx->close(), 1);
+    }
+    auto opened = makeInstance();
+    opened->open();
+    EXPECT_EQ(opened->close(), 1);
+}
+
+// Every text opcode with every index from -1000 to 1000: the three
+// parameters answer within the 8-character field, every other index leaves
+// the host's buffer exactly as it was, and nothing lands outside it.
+TEST(HostMisuse, TextsForEveryIndex) {
+    auto fx = makeInstance();
+    constexpr std::size_t kGuard = 32;
+    constexpr std::size_t kField = kVstMaxParamStrLen + 1;
+    struct Asked {
+        VstInt32 opcode;
+        std::size_t field;
+    };
+    const Asked asked[] = {{effGetParamName, kField},
+                           {effGetParamLabel, kField},
+                           {effGetParamDisplay, kField},
+                           {effGetProgramNameIndexed, kVstMaxProgNameLen + 1}};
+    int failures = 0;
+    for (const Asked& a : asked) {
+        for (VstInt32 index = -1000; index <= 1000 && failures < 10; ++index) {
+            unsigned char buffer[kGuard + kVstMaxProgNameLen + 1 + kGuard];
+            std::memset(buffer, 'G', sizeof buffer);
+            unsigned char* field = buffer + kGuard;
+            std::memset(field, 'x', a.field);
+            fx->dispatch(a.opcode, index, 0, field);
+
+            bool guardsIntact = true;
+            for (std::size_t i = 0; i < sizeof buffer; ++i)
+                if (i < kGuard || i >= kGuard + a.field) guardsIntact = guardsIntact && buffer[i] == 'G';
+            const bool answers = a.opcode != effGetProgramNameIndexed && index >= 0 && index < 3;
+            bool fine = guardsIntact;
+            if (answers) {
+                fine = fine && field[0] != 0 && std::memchr(field, 0, a.field) != nullptr;
+            } else {
+                for (std::size_t i = 0; i < a.field; ++i) fine = fine && field[i] == 'x';
+            }
+            if (!fine) {
+                ++failures;
+                ADD_FAILURE() << "opcode " << a.opcode << " index " << index;
+            }
+        }
+    }
+}
+
+TEST(HostMisuse, ParametersAtAnyIndex) {
+    auto fx = makeInstance();
+    const float defaults[3] = {fx->getParameter(0), fx->getParameter(1), fx->getParameter(2)};
+    for (VstInt32 index = -1000; index <= 1000; ++index) {
+        if (index >= 0 && index < 3) continue;
+        fx->setParameter(index, 0.5f);
+        EXPECT_EQ(fx->getParameter(index), 0.0f) << index;
+    }
+    for (VstInt32 index : {std::numeric_limits<VstInt32>::min(), std::numeric_limits<VstInt32>::max()}) {
+        fx->setParameter(index, 0.5f);
+        EXPECT_EQ(fx->getParameter(index), 0.0f) << index;
+    }
+    for (VstInt32 i = 0; i < 3; ++i) EXPECT_EQ(fx->getParameter(i), defaults[i]) << i;
+}
+
+int versionQueries = 0;
+int otherQueries = 0;
+
+VstIntPtr hostWithoutVersion(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    (opcode == audioMasterVersion ? versionQueries : otherQueries) += 1;
+    return 0;
+}
+
+// A host that answers 0 to the version query gets no effect (and, under
+// LeakSanitizer, none is left behind); with no callback at all there is
+// nobody to ask, and the answer is the same instead of a crash.
+TEST(HostMisuse, EntryPointRefusesHostsItCannotTalkTo) {
+    const auto entry = loaded::module().entryPoint();
+    ASSERT_NE(entry, nullptr);
+    const auto mainEntry = reinterpret_cast<varkel::host::EntryPoint>(loaded::module().symbol("MAIN"));
+    ASSERT_NE(mainEntry, nullptr);
+
+    EXPECT_EQ(entry(hostWithoutVersion), nullptr);
+    EXPECT_EQ(mainEntry(hostWithoutVersion), nullptr);
+    EXPECT_EQ(versionQueries, 2);
+    EXPECT_EQ(otherQueries, 0);
+
+    EXPECT_EQ(entry(nullptr), nullptr);
+    EXPECT_EQ(mainEntry(nullptr), nullptr);
+}
+
+}  // namespace
