@@ -93,10 +93,7 @@ int runDemo(const DemoOptions& options) {
         job.settings = render.settings;
         job.quiet = options.quiet;
         const RenderSummary summary = renderOnFreshThread(job);
-        if (options.quiet) continue;
-        std::printf("%s\n", summaryLine(summary).c_str());
-        const std::string warning = levelWarning(summary);
-        if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
+        if (!options.quiet) printSummary(summary);
     }
     return kExitSuccess;
 }

@@ -118,11 +118,7 @@ RenderSummary renderFile(const RenderOptions& options) {
 
 int runRender(const RenderOptions& options) {
     const RenderSummary summary = renderFile(options);
-    if (!options.quiet) {
-        std::printf("%s\n", summaryLine(summary).c_str());
-        const std::string warning = levelWarning(summary);
-        if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
-    }
+    if (!options.quiet) printSummary(summary);
     return kExitSuccess;
 }
 

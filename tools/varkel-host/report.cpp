@@ -91,4 +91,12 @@ std::string levelWarning(const RenderSummary& summary) {
     return warning.empty() ? warning : "warning: " + summary.output + ": " + warning;
 }
 
+void printSummary(const RenderSummary& summary) {
+    std::printf("%s\n", summaryLine(summary).c_str());
+    const std::string warning = levelWarning(summary);
+    if (warning.empty()) return;
+    std::fflush(stdout);  // the warning follows its summary, also in a shared pipe
+    std::fprintf(stderr, "%s\n", warning.c_str());
+}
+
 }  // namespace varkel::tool

@@ -74,6 +74,9 @@ std::string summaryLine(const RenderSummary& summary);
 // Empty when every sample fitted the output format.
 std::string levelWarning(const RenderSummary& summary);
 
+// The summary line on stdout, then any warning on stderr.
+void printSummary(const RenderSummary& summary);
+
 // "-6.02 dBFS"; "-inf dBFS" for silence.
 std::string dbfs(double level);
 
