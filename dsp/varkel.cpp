@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "dsp/op_amp_chain.h"
-#include "framework/export.h"
 
 namespace {
 constexpr float kDefaultGain = 0.25118864f;  // nearest single to 10^(-12/20): unity gain
@@ -11,7 +10,7 @@ constexpr float kDefaultGain = 0.25118864f;  // nearest single to 10^(-12/20): u
 
 extern "C" {
 
-VARKEL_EXPORT VarkelState* Varkel_new(int rate) {
+VarkelState* Varkel_new(int rate) {
     if (rate <= 0) return nullptr;
     try {
         varkel::ensureNoiseTables();
@@ -30,7 +29,7 @@ VARKEL_EXPORT VarkelState* Varkel_new(int rate) {
     return state;
 }
 
-VARKEL_EXPORT float Varkel_process(int channel, VarkelState* state, float input) {
+float Varkel_process(int channel, VarkelState* state, float input) {
     const int ch = channel == 0 ? 0 : 1;
     const varkel::NoiseTables& tables = varkel::ensureNoiseTables();
     varkel::ChainCoefficients k(*state);
@@ -43,6 +42,6 @@ VARKEL_EXPORT float Varkel_process(int channel, VarkelState* state, float input)
     return y;
 }
 
-VARKEL_EXPORT void Varkel_delete(VarkelState* state) { std::free(state); }
+void Varkel_delete(VarkelState* state) { std::free(state); }
 
 }  // extern "C"

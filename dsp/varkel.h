@@ -2,6 +2,13 @@
 // three plain functions over it.
 #pragma once
 
+// The three functions are exported from the plug-in module under these names.
+#if defined(_WIN32)
+#define VARKEL_DSP_EXPORT __declspec(dllexport)
+#else
+#define VARKEL_DSP_EXPORT __attribute__((visibility("default")))
+#endif
+
 struct VarkelState {
     float cutOff;        // LPCutOff, normalised; corner at 12000 * cutOff Hz
     float slewPrev[2];   // last slew-limiter output
@@ -17,7 +24,7 @@ struct VarkelState {
 };
 
 extern "C" {
-VarkelState* Varkel_new(int rate);
-float Varkel_process(int channel, VarkelState* state, float input);
-void Varkel_delete(VarkelState* state);
+VARKEL_DSP_EXPORT VarkelState* Varkel_new(int rate);
+VARKEL_DSP_EXPORT float Varkel_process(int channel, VarkelState* state, float input);
+VARKEL_DSP_EXPORT void Varkel_delete(VarkelState* state);
 }
