@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Reliability checks beyond the test suite: each libFuzzer target for a
+# bounded time (AddressSanitizer and UndefinedBehaviorSanitizer inside), then
+# the concurrency tests under ThreadSanitizer.
+#
+#   bash scripts/reliability.sh            # 60 s per fuzzer
+#   bash scripts/reliability.sh 3600       # an hour per fuzzer
+#
+# Inputs the fuzzers find interesting are kept in build-fuzz/corpus/ and
+# picked up again by the next run; a failing input is written to
+# build-fuzz/artifacts/ and makes the script fail.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+fuzz_seconds=${1:-${VARKEL_FUZZ_SECONDS:-60}}
+jobs=$(nproc)
+
+# clang and its sanitizer and libFuzzer runtimes, besides the usual build tools.
+bash scripts/setup.sh clang-14 libclang-rt-14-dev
+
+fuzzers=(host_boundary_fuzzer formatter_fuzzer)
+
+echo "== libFuzzer targets: build"
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVARKEL_BUILD_FUZZERS=ON -DBUILD_TESTING=OFF -DVARKEL_BUILD_TOOLS=OFF \
+  -DVARKEL_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target "${fuzzers[@]}"
+mkdir -p build-fuzz/artifacts
+
+echo "== libFuzzer targets: committed corpus (seeds and regressions)"
+for f in "${fuzzers[@]}"; do
+  build-fuzz/fuzz/$f -runs=0 -artifact_prefix=build-fuzz/artifacts/$f- fuzz/corpus/$f \
+    >build-fuzz/$f.replay.log 2>&1 || { tail -n 40 build-fuzz/$f.replay.log; exit 1; }
+  echo "$f: $(ls fuzz/corpus/$f | wc -l) inputs replayed, no findings"
+done
+
+echo "== libFuzzer targets: ${fuzz_seconds} s each, side by side"
+pids=()
+for f in "${fuzzers[@]}"; do
+  mkdir -p build-fuzz/corpus/$f
+  build-fuzz/fuzz/$f -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$f- \
+    build-fuzz/corpus/$f fuzz/corpus/$f >build-fuzz/$f.log 2>&1 &
+  pids+=($!)
+done
+failed=0
+for i in "${!fuzzers[@]}"; do
+  f=${fuzzers[$i]}
+  if wait "${pids[$i]}"; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' build-fuzz/$f.log)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' build-fuzz/$f.log)
+    cov=$(grep -o 'cov: [0-9]*' build-fuzz/$f.log | tail -n 1)
+    echo "$f: $runs executions in ${fuzz_seconds} s ($rate/s), $cov, no findings"
+  else
+    echo "$f: FAILED; the input is in build-fuzz/artifacts/, the log ends:"
+    tail -n 60 build-fuzz/$f.log
+    failed=1
+  fi
+done
+[ "$failed" -eq 0 ] || exit 1
+
+echo "== ThreadSanitizer: concurrency tests"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKEL_ENABLE_TSAN=ON \
+  -DVARKEL_BUILD_TOOLS=OFF -DVARKEL_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target varkel_unit_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan -R Concurrency --no-tests=error --output-on-failure
