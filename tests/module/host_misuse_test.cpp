@@ -132,6 +132,26 @@ TEST(HostMisuse, BlocksLargerThanAnnouncedAreProcessedWhole) {
     }
 }
 
+// A frame count of zero or below asks for nothing: no sample is read or written.
+TEST(HostMisuse, EmptyAndNegativeBlocksTouchNothing) {
+    auto fx = makeInstance();
+    fx->start(44100.0f, kBlock);
+    for (VstInt32 frames : {0, -1, std::numeric_limits<VstInt32>::min()}) {
+        float in[2] = {0.5f, -0.5f}, out[2] = {7.0f, 7.0f};
+        double in64[2] = {0.5, -0.5}, out64[2] = {7.0, 7.0};
+        float* inputs[2] = {&in[0], &in[1]};
+        float* outputs[2] = {&out[0], &out[1]};
+        double* inputs64[2] = {&in64[0], &in64[1]};
+        double* outputs64[2] = {&out64[0], &out64[1]};
+        fx->process(inputs, outputs, frames);
+        fx->processDouble(inputs64, outputs64, frames);
+        EXPECT_EQ(out[0], 7.0f) << frames;
+        EXPECT_EQ(out[1], 7.0f) << frames;
+        EXPECT_EQ(out64[0], 7.0) << frames;
+        EXPECT_EQ(out64[1], 7.0) << frames;
+    }
+}
+
 // Rates no processor can run at are ignored between two blocks, whichever
 // opcode brings them: the second block sounds as if nothing had been sent.
 // (2 and 999 Hz once re-tuned the DC blocker past stability: infinite output.)
