@@ -5,14 +5,6 @@
 
 #include <cstdint>
 
-#if defined(__linux__)
-// Static TLS: reaching the state from a dlopen'd module then needs no lazy
-// allocation on a thread's first draw.
-#define VARKEL_TLS_MODEL __attribute__((tls_model("initial-exec")))
-#else
-#define VARKEL_TLS_MODEL
-#endif
-
 namespace varkel {
 
 inline constexpr std::uint32_t kLcgMultiplier = 214013u;
@@ -21,16 +13,34 @@ inline constexpr std::uint32_t kLcgIncrement = 2531011u;
 inline constexpr std::uint32_t kLcgMultiplier2 = kLcgMultiplier * kLcgMultiplier;
 inline constexpr std::uint32_t kLcgIncrement2 = kLcgMultiplier * kLcgIncrement + kLcgIncrement;
 
-extern constinit thread_local std::uint32_t randomState VARKEL_TLS_MODEL;
-
 inline int drawOf(std::uint32_t state) { return static_cast<int>((state >> 16) & 0x7FFFu); }
 
+// Makes the source ready; false when it cannot be (Windows: no TLS slot
+// left). Called before any processor exists, never on the audio path.
+bool prepareRandomSource();
+
+#if defined(_WIN32)
+// MinGW's thread_local allocates a thread's storage at its first use, which
+// would allocate on an audio thread; a native TLS slot holds the state in
+// the slot's value itself. The value is stored xor 1, so a thread that has
+// never drawn (value 0) starts from state 1.
+std::uint32_t loadRandomState();
+void storeRandomState(std::uint32_t state);
+#else
+// Static TLS: reaching the state from a dlopen'd module then needs no lazy
+// allocation on a thread's first draw.
+extern constinit thread_local std::uint32_t randomState __attribute__((tls_model("initial-exec")));
+inline std::uint32_t loadRandomState() { return randomState; }
+inline void storeRandomState(std::uint32_t state) { randomState = state; }
+#endif
+
 inline int nextRandom() {
-    randomState = randomState * kLcgMultiplier + kLcgIncrement;
-    return drawOf(randomState);
+    const std::uint32_t state = loadRandomState() * kLcgMultiplier + kLcgIncrement;
+    storeRandomState(state);
+    return drawOf(state);
 }
 
 // Test seam: restarts this thread's sequence. Not exported from the module.
-void resetRandom(std::uint32_t state = 1);
+inline void resetRandom(std::uint32_t state = 1) { storeRandomState(state); }
 
 }  // namespace varkel

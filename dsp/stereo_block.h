@@ -57,19 +57,19 @@ void processStereoBlock(VarkelState& state, Sample* const* inputs, Sample* const
     const NoiseTables& tables = builtNoiseTables();
     ChainCoefficients k(state);
     k.update(state);
-    std::uint32_t rng = randomState;
+    std::uint32_t rng = loadRandomState();
 
 #if VARKEL_HAVE_SSE2_PIPELINE
     if (framesMayBeRunTogether(inputs, outputs, sampleFrames)) {
         sse::StereoPipeline pipeline(state, k);
         pipeline.process(state, k, inputs, outputs, sampleFrames, rng, tables);
         pipeline.store(state);
-        randomState = rng;
+        storeRandomState(rng);
         return;
     }
 #endif
     processStereoBlockScalar(state, k, inputs, outputs, sampleFrames, rng, tables);
-    randomState = rng;
+    storeRandomState(rng);
 }
 
 }  // namespace varkel

@@ -14,6 +14,7 @@ VarkelState* Varkel_new(int rate) {
     if (rate <= 0) return nullptr;
     try {
         varkel::ensureNoiseTables();
+        if (!varkel::prepareRandomSource()) return nullptr;
     } catch (...) {
         return nullptr;
     }
@@ -35,9 +36,9 @@ float Varkel_process(int channel, VarkelState* state, float input) {
     varkel::ChainCoefficients k(*state);
     k.update(*state);
     varkel::ChannelState st = varkel::ChannelState::load(*state, ch);
-    std::uint32_t rng = varkel::randomState;
+    std::uint32_t rng = varkel::loadRandomState();
     const float y = varkel::processSample(st, k, input, rng, tables);
-    varkel::randomState = rng;
+    varkel::storeRandomState(rng);
     st.store(*state, ch);
     return y;
 }
