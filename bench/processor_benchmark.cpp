@@ -84,7 +84,11 @@ void Processor(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * (kSignalFrames / block) * block * 2);
 }
-BENCHMARK(Processor<float>)->Name("Processor/float")->Arg(32)->Arg(512)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Processor<float>)
+    ->Name("Processor/float")
+    ->Arg(32)
+    ->Arg(512)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(Processor<double>)->Name("Processor/double")->Arg(512)->Unit(benchmark::kMicrosecond);
 
 // After a loud second, PreGain 0: the filter states decay towards zero

@@ -10,11 +10,11 @@ namespace varkel {
 
 inline constexpr int kDrawValues = 32768;
 inline constexpr float kUniformScale = 3.0518509e-05f;  // 1 / 32767
-inline constexpr float kAngleScale = 0.00019175345f;     // 2 pi / 32767
+inline constexpr float kAngleScale = 0.00019175345f;    // 2 pi / 32767
 
 struct NoiseTables {
-    float cosine[kDrawValues];  // cos(r * kAngleScale), rounded to single
-    double radius[kDrawValues]; // sqrt(-2 ln(r * kUniformScale)); unused at r = 0
+    float cosine[kDrawValues];   // cos(r * kAngleScale), rounded to single
+    double radius[kDrawValues];  // sqrt(-2 ln(r * kUniformScale)); unused at r = 0
 };
 
 // Builds the tables on the first call (thread-safe) and returns them.

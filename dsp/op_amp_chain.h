@@ -89,7 +89,8 @@ private:
         preGainValid = true;
         gIn = gainOf(preGain);
         deadZone = kDeadZonePerGain * preGain;
-        deadZoneKnee = static_cast<float>(static_cast<double>(std::fabs(0.4f * deadZone)) + 0.0001);  // double
+        deadZoneKnee =
+            static_cast<float>(static_cast<double>(std::fabs(0.4f * deadZone)) + 0.0001);  // double
         noiseLevel = kNoisePerGain * preGain;
         return true;
     }
@@ -100,7 +101,8 @@ private:
         cutOffValid = true;
         // rc = 1 / (2 pi * 12000 * cutOff) seconds; infinite at cutOff 0, which freezes the filter.
         const float doubledCorner = kBandDoubledCorner * cutOff;
-        const float rc = static_cast<float>(kInversePi / static_cast<double>(doubledCorner));  // double
+        const float rc =
+            static_cast<float>(kInversePi / static_cast<double>(doubledCorner));  // double
         bandCoefficient = samplePeriod / rc;
         return true;
     }
@@ -136,7 +138,8 @@ inline float gaussianDeviate(std::uint32_t& rng, const NoiseTables& tables) {
     }
     rng = second;
     const int r2 = drawOf(second);
-    return static_cast<float>(static_cast<double>(tables.cosine[r2]) * tables.radius[r1]);  // double
+    return static_cast<float>(static_cast<double>(tables.cosine[r2]) *
+                              tables.radius[r1]);  // double
 }
 
 inline float processSample(ChannelState& st, const ChainCoefficients& k, float x,

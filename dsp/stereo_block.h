@@ -22,9 +22,11 @@ void processStereoBlockScalar(VarkelState& state, ChainCoefficients& k, Sample* 
     Sample* outR = outputs[1];
     for (int i = 0; i < sampleFrames; ++i) {
         k.update(state);
-        outL[i] = static_cast<Sample>(processSample(left, k, static_cast<float>(inL[i]), rng, tables));
+        outL[i] =
+            static_cast<Sample>(processSample(left, k, static_cast<float>(inL[i]), rng, tables));
         k.update(state);
-        outR[i] = static_cast<Sample>(processSample(right, k, static_cast<float>(inR[i]), rng, tables));
+        outR[i] =
+            static_cast<Sample>(processSample(right, k, static_cast<float>(inR[i]), rng, tables));
     }
     left.store(state, 0);
     right.store(state, 1);

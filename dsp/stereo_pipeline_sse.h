@@ -64,7 +64,7 @@ struct Run {
     int start = 0;
     int length = 0;
     RunCoefficients k{};
-    alignas(16) float band[2 * kRunFrames + 2];  // bandwidth filter outputs, L R L R ...
+    alignas(16) float band[2 * kRunFrames + 2];    // bandwidth filter outputs, L R L R ...
     alignas(16) float shaped[2 * kRunFrames + 2];  // clamped, noisy signal into the slew limiter
 };
 
@@ -91,7 +91,8 @@ public:
 
     template <typename Sample>
     void process(VarkelState& state, ChainCoefficients& k, Sample* const* inputs,
-                 Sample* const* outputs, int frames, std::uint32_t& rng, const NoiseTables& tables) {
+                 Sample* const* outputs, int frames, std::uint32_t& rng,
+                 const NoiseTables& tables) {
         Run runs[2];
         Run* current = &runs[0];
         Run* next = &runs[1];
@@ -156,7 +157,8 @@ private:
             const __m128 l = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(a, low), lowCoefficient), low);
             low = _mm_and_ps(l, _mm_cmple_ps(_mm_and_ps(l, absMask()), finiteMax));
             const __m128 s = _mm_add_ps(a, l);
-            const __m128 b = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(s, band), run.k.bandCoefficient), band);
+            const __m128 b =
+                _mm_add_ps(_mm_mul_ps(_mm_sub_ps(s, band), run.k.bandCoefficient), band);
             band = _mm_and_ps(b, _mm_cmple_ps(_mm_and_ps(b, absMask()), finiteMax));
             _mm_storel_pi(reinterpret_cast<__m64*>(run.band + 2 * j), b);
         }
@@ -195,9 +197,11 @@ private:
             // Inverting soft clipper: -b(105 + 10b^2) / (105 + 45b^2 + b^4).
             const __m128 b2 = _mm_mul_ps(b, b);
             const __m128 b3 = _mm_mul_ps(b2, b);
-            const __m128 n = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(10.0f), b3), _mm_mul_ps(b, _mm_set1_ps(105.0f)));
-            const __m128 d = _mm_add_ps(_mm_mul_ps(b, b3),
-                                        _mm_add_ps(_mm_mul_ps(b2, _mm_set1_ps(45.0f)), _mm_set1_ps(105.0f)));
+            const __m128 n =
+                _mm_add_ps(_mm_mul_ps(_mm_set1_ps(10.0f), b3), _mm_mul_ps(b, _mm_set1_ps(105.0f)));
+            const __m128 d =
+                _mm_add_ps(_mm_mul_ps(b, b3),
+                           _mm_add_ps(_mm_mul_ps(b2, _mm_set1_ps(45.0f)), _mm_set1_ps(105.0f)));
             const __m128 c = _mm_div_ps(_mm_xor_ps(n, signMask()), d);
 
             // Dead zone; the knee only near silence or a zero crossing.
@@ -205,8 +209,9 @@ private:
             const __m128 inside = _mm_cmplt_ps(e, zero);
             __m128 w = e;
             if ((_mm_movemask_ps(inside) & usedLanes) != 0) {
-                const __m128 knee = _mm_mul_ps(_mm_mul_ps(_mm_set1_ps(0.4f), e),
-                                               _mm_add_ps(_mm_div_ps(e, run.k.deadZoneKnee), _mm_set1_ps(1.0f)));
+                const __m128 knee =
+                    _mm_mul_ps(_mm_mul_ps(_mm_set1_ps(0.4f), e),
+                               _mm_add_ps(_mm_div_ps(e, run.k.deadZoneKnee), _mm_set1_ps(1.0f)));
                 w = select(inside, knee, e);
             }
             w = _mm_xor_ps(w, _mm_and_ps(_mm_cmplt_ps(c, zero), signMask()));
@@ -214,7 +219,8 @@ private:
             w = _mm_min_ps(w, rail);          // w < rail ? w : rail
             w = _mm_max_ps(w, negativeRail);  // w > -rail ? w : -rail
 
-            const __m128 v = _mm_add_ps(_mm_mul_ps(noise(rng, tables, usedLanes == 0xF), run.k.noiseLevel), w);
+            const __m128 v =
+                _mm_add_ps(_mm_mul_ps(noise(rng, tables, usedLanes == 0xF), run.k.noiseLevel), w);
             _mm_store_ps(run.shaped + 2 * j, v);
         }
     }
@@ -232,17 +238,20 @@ private:
         constexpr std::uint32_t a7 = a6 * a1, c7 = a1 * c6 + c1;
         constexpr std::uint32_t a8 = a7 * a1, c8 = a1 * c7 + c1;
         const std::uint32_t s = rng;
-        const int r1[4] = {drawOf(s * a1 + c1), drawOf(s * a3 + c3), drawOf(s * a5 + c5), drawOf(s * a7 + c7)};
+        const int r1[4] = {drawOf(s * a1 + c1), drawOf(s * a3 + c3), drawOf(s * a5 + c5),
+                           drawOf(s * a7 + c7)};
         if (!twoFrames || (r1[0] == 0) | (r1[1] == 0) | (r1[2] == 0) | (r1[3] == 0)) [[unlikely]] {
             float z[4] = {0.0f, 0.0f, 0.0f, 0.0f};
             for (int i = 0; i < (twoFrames ? 4 : 2); ++i) z[i] = gaussianDeviate(rng, tables);
             return _mm_loadu_ps(z);
         }
-        const int r2[4] = {drawOf(s * a2 + c2), drawOf(s * a4 + c4), drawOf(s * a6 + c6), drawOf(s * a8 + c8)};
+        const int r2[4] = {drawOf(s * a2 + c2), drawOf(s * a4 + c4), drawOf(s * a6 + c6),
+                           drawOf(s * a8 + c8)};
         rng = s * a8 + c8;
-        const __m128 cosine = _mm_setr_ps(tables.cosine[r2[0]], tables.cosine[r2[1]], tables.cosine[r2[2]],
-                                          tables.cosine[r2[3]]);
-        const __m128d low2 = _mm_mul_pd(_mm_cvtps_pd(cosine), _mm_setr_pd(tables.radius[r1[0]], tables.radius[r1[1]]));
+        const __m128 cosine = _mm_setr_ps(tables.cosine[r2[0]], tables.cosine[r2[1]],
+                                          tables.cosine[r2[2]], tables.cosine[r2[3]]);
+        const __m128d low2 = _mm_mul_pd(_mm_cvtps_pd(cosine),
+                                        _mm_setr_pd(tables.radius[r1[0]], tables.radius[r1[1]]));
         const __m128d high2 = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(cosine, cosine)),
                                          _mm_setr_pd(tables.radius[r1[2]], tables.radius[r1[3]]));
         return _mm_movelh_ps(_mm_cvtpd_ps(low2), _mm_cvtpd_ps(high2));  // double products, rounded
@@ -250,7 +259,8 @@ private:
 
     template <typename Sample>
     void back(const Run& run, int j, Sample* const* outputs) {
-        const __m128 v = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(run.shaped + 2 * j)));
+        const __m128 v =
+            _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(run.shaped + 2 * j)));
         // Clamping the step to +-maxSlew gives the limiter's result bit for
         // bit: slew + (-maxSlew) is slew - maxSlew, and minps hands a NaN step
         // on as +maxSlew, as the comparisons do.
@@ -262,7 +272,8 @@ private:
         dcOut = y;
         const __m128 out = _mm_mul_ps(y, run.k.gOut);
         outputs[0][run.start + j] = static_cast<Sample>(_mm_cvtss_f32(out));
-        outputs[1][run.start + j] = static_cast<Sample>(_mm_cvtss_f32(_mm_shuffle_ps(out, out, _MM_SHUFFLE(1, 1, 1, 1))));
+        outputs[1][run.start + j] =
+            static_cast<Sample>(_mm_cvtss_f32(_mm_shuffle_ps(out, out, _MM_SHUFFLE(1, 1, 1, 1))));
     }
 
     template <typename Sample>
@@ -281,7 +292,8 @@ private:
         int j = 0;
         for (; j < current.length; ++j) {
             back(current, j, outputs);
-            if (frontOpen) frontOpen = next.length < limit && front(next, inputs, state, k, notFinite);
+            if (frontOpen)
+                frontOpen = next.length < limit && front(next, inputs, state, k, notFinite);
         }
         while (frontOpen && next.length < limit && front(next, inputs, state, k, notFinite)) {
         }

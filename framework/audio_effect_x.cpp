@@ -48,7 +48,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         case effGetPlugCategory:
             return fromUnsigned(getPlugCategory());
         case effOfflineNotify:
-            return fromBool(offlineNotify(static_cast<VstAudioFile*>(ptr), intOf(value), index != 0));
+            return fromBool(
+                offlineNotify(static_cast<VstAudioFile*>(ptr), intOf(value), index != 0));
         case effOfflinePrepare:
             return fromBool(offlinePrepare(static_cast<VstOfflineTask*>(ptr), intOf(value)));
         case effOfflineRun:
@@ -80,7 +81,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             return fromInt(getGetTailSize());
         case effGetParameterProperties:
             if (ptr == nullptr) return 0;
-            return fromBool(getParameterProperties(index, static_cast<VstParameterProperties*>(ptr)));
+            return fromBool(
+                getParameterProperties(index, static_cast<VstParameterProperties*>(ptr)));
         case effGetVstVersion:
             return fromInt(getVstVersion());
         case effEditKeyDown:
@@ -90,7 +92,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             key.character = index;
             key.virt = static_cast<unsigned char>(value);
             key.modifier = static_cast<unsigned char>(truncatedOption(opt));
-            return fromBool(opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key));
+            return fromBool(opcode == effEditKeyDown ? editor->onKeyDown(key)
+                                                     : editor->onKeyUp(key));
         }
         case effSetEditKnobMode:
             if (editor == nullptr) return 0;

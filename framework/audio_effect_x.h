@@ -62,7 +62,8 @@ public:
     virtual bool getHostVendorString(char* text);
     virtual bool getHostProductString(char* text);
     virtual VstInt32 getHostVendorVersion();
-    virtual VstIntPtr hostVendorSpecific(VstInt32 lArg1, VstIntPtr lArg2, void* ptrArg, float floatArg);
+    virtual VstIntPtr hostVendorSpecific(VstInt32 lArg1, VstIntPtr lArg2, void* ptrArg,
+                                         float floatArg);
     virtual VstInt32 canHostDo(char* text);
     virtual VstInt32 getHostLanguage();
     virtual void isSynth(bool state = true) { setFlag(effFlagsIsSynth, state); }
@@ -80,7 +81,9 @@ public:
     virtual VstInt32 canDo(char* /*text*/) { return 0; }
     virtual VstInt32 getVstVersion() { return 2400; }
     virtual VstPlugCategory getPlugCategory();
-    virtual VstInt32 getMidiProgramName(VstInt32 /*channel*/, MidiProgramName* /*name*/) { return 0; }
+    virtual VstInt32 getMidiProgramName(VstInt32 /*channel*/, MidiProgramName* /*name*/) {
+        return 0;
+    }
     virtual VstInt32 getCurrentMidiProgram(VstInt32 /*channel*/, MidiProgramName* /*current*/) {
         return -1;
     }
@@ -98,7 +101,8 @@ public:
     virtual bool deallocateArrangement(VstSpeakerArrangement** arrangement);
     virtual bool copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* from);
     virtual bool matchArrangement(VstSpeakerArrangement** to, VstSpeakerArrangement* from);
-    virtual bool offlineRead(VstOfflineTask* offline, VstOfflineOption option, bool readSource = true);
+    virtual bool offlineRead(VstOfflineTask* offline, VstOfflineOption option,
+                             bool readSource = true);
     virtual bool offlineWrite(VstOfflineTask* offline, VstOfflineOption option);
     virtual bool offlineStart(VstAudioFile* ptr, VstInt32 numAudioFiles, VstInt32 numNewAudioFiles);
     virtual VstInt32 offlineGetCurrentPass();

@@ -139,13 +139,13 @@ VstInt32 AudioEffectX::getAutomationState() {
 
 bool AudioEffectX::offlineStart(VstAudioFile* ptr, VstInt32 numAudioFiles,
                                 VstInt32 numNewAudioFiles) {
-    return hostCallback != nullptr &&
-           callHost(audioMasterOfflineStart, numNewAudioFiles, widenSigned(numAudioFiles), ptr) != 0;
+    return hostCallback != nullptr && callHost(audioMasterOfflineStart, numNewAudioFiles,
+                                               widenSigned(numAudioFiles), ptr) != 0;
 }
 
 bool AudioEffectX::offlineRead(VstOfflineTask* offline, VstOfflineOption option, bool readSource) {
-    return hostCallback != nullptr &&
-           callHost(audioMasterOfflineRead, readSource ? 1 : 0, widenUnsigned(option), offline) != 0;
+    return hostCallback != nullptr && callHost(audioMasterOfflineRead, readSource ? 1 : 0,
+                                               widenUnsigned(option), offline) != 0;
 }
 
 bool AudioEffectX::offlineWrite(VstOfflineTask* offline, VstOfflineOption option) {

@@ -1,6 +1,7 @@
 // The exported entry points through which a host obtains an effect.
-#include "framework/export.h"
 #include "framework/plugin_entry.h"
+
+#include "framework/export.h"
 
 extern "C" {
 

@@ -7,7 +7,7 @@
 namespace {
 // The largest count whose block size fits a signed 32-bit integer.
 constexpr VstInt32 kMaxArrangementChannels = 19173961;
-}
+}  // namespace
 
 // A count outside 0..kMaxArrangementChannels, or no pointer variable to fill,
 // is refused before anything is released.

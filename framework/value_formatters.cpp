@@ -99,6 +99,7 @@ void AudioEffect::Hz2string(float samples, char* text, VstInt32 maxLen) {
 
 void AudioEffect::ms2string(float samples, char* text, VstInt32 maxLen) {
     const float rate = getSampleRate();
-    const float ms = static_cast<float>(static_cast<double>(samples) * 1000.0 / static_cast<double>(rate));
+    const float ms =
+        static_cast<float>(static_cast<double>(samples) * 1000.0 / static_cast<double>(rate));
     float2string(ms, text, maxLen);
 }

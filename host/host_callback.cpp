@@ -24,16 +24,28 @@ VstIntPtr contextHostCallback(AEffect* effect, VstInt32 opcode, VstInt32 /*index
                                      ? *static_cast<const HostContext*>(effect->user)
                                      : defaults;
     switch (opcode) {
-        case audioMasterVersion: return 2400;
-        case audioMasterGetSampleRate: return static_cast<VstIntPtr>(context.sampleRate);
-        case audioMasterGetBlockSize: return context.blockSize;
-        case audioMasterGetCurrentProcessLevel: return context.processLevel;
-        case audioMasterGetAutomationState: return 1;  // off: nothing is automated here
-        case audioMasterGetLanguage: return 1;         // English
-        case audioMasterGetVendorVersion: return context.vendorVersion;
-        case audioMasterGetVendorString: copyHostString(context.vendor, ptr); return 1;
-        case audioMasterGetProductString: copyHostString(context.product, ptr); return 1;
-        default: return 0;
+        case audioMasterVersion:
+            return 2400;
+        case audioMasterGetSampleRate:
+            return static_cast<VstIntPtr>(context.sampleRate);
+        case audioMasterGetBlockSize:
+            return context.blockSize;
+        case audioMasterGetCurrentProcessLevel:
+            return context.processLevel;
+        case audioMasterGetAutomationState:
+            return 1;  // off: nothing is automated here
+        case audioMasterGetLanguage:
+            return 1;  // English
+        case audioMasterGetVendorVersion:
+            return context.vendorVersion;
+        case audioMasterGetVendorString:
+            copyHostString(context.vendor, ptr);
+            return 1;
+        case audioMasterGetProductString:
+            copyHostString(context.product, ptr);
+            return 1;
+        default:
+            return 0;
     }
 }
 

@@ -37,7 +37,9 @@ public:
     // open, rate, block size, switched on: ready to process.
     void start(float rate, VstInt32 blockFrames) const;
 
-    void setParameter(VstInt32 index, float value) const { record->setParameter(record, index, value); }
+    void setParameter(VstInt32 index, float value) const {
+        record->setParameter(record, index, value);
+    }
     float getParameter(VstInt32 index) const { return record->getParameter(record, index); }
     std::string parameterName(VstInt32 index) const { return text(effGetParamName, index); }
     std::string parameterLabel(VstInt32 index) const { return text(effGetParamLabel, index); }
@@ -56,7 +58,9 @@ public:
     VstInt32 vstVersion() const { return static_cast<VstInt32>(dispatch(effGetVstVersion)); }
     VstInt32 category() const { return static_cast<VstInt32>(dispatch(effGetPlugCategory)); }
     VstInt32 currentProgram() const { return static_cast<VstInt32>(dispatch(effGetProgram)); }
-    void setProcessPrecision(VstInt32 precision) const { dispatch(effSetProcessPrecision, 0, precision); }
+    void setProcessPrecision(VstInt32 precision) const {
+        dispatch(effSetProcessPrecision, 0, precision);
+    }
     void startProcess() const { dispatch(effStartProcess); }
     void stopProcess() const { dispatch(effStopProcess); }
 

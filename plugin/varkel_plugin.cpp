@@ -21,10 +21,14 @@ void copyProgramName(char* to, const char* from) {
 
 float* parameterField(VarkelState& state, VstInt32 index) {
     switch (index) {
-        case Varkel::kPreGain: return &state.preGain;
-        case Varkel::kLpCutOff: return &state.cutOff;
-        case Varkel::kPostGain: return &state.postGain;
-        default: return nullptr;
+        case Varkel::kPreGain:
+            return &state.preGain;
+        case Varkel::kLpCutOff:
+            return &state.cutOff;
+        case Varkel::kPostGain:
+            return &state.postGain;
+        default:
+            return nullptr;
     }
 }
 }  // namespace

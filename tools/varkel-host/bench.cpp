@@ -28,9 +28,9 @@ std::vector<Sample> benchSignal(int channel, std::size_t frames) {
         noise = noise * 1664525u + 1013904223u;
         const double t = static_cast<double>(i) / kBenchRate;
         const double white = static_cast<double>(noise >> 8) / 8388608.0 - 1.0;
-        signal[i] = static_cast<Sample>(0.3 * std::sin(twoPi * 110.0 * t) +
-                                        0.15 * std::sin(twoPi * (1234.0 + channel) * t) +
-                                        0.05 * white);
+        signal[i] =
+            static_cast<Sample>(0.3 * std::sin(twoPi * 110.0 * t) +
+                                0.15 * std::sin(twoPi * (1234.0 + channel) * t) + 0.05 * white);
     }
     return signal;
 }
@@ -43,8 +43,9 @@ double timeProcessing(const PluginSession& plugin, int blockFrames, std::int64_t
                                static_cast<std::size_t>(blockFrames);
     std::vector<std::vector<Sample>> inputs;
     for (int c = 0; c < plugin.inputs(); ++c) inputs.push_back(benchSignal<Sample>(c, length));
-    std::vector<std::vector<Sample>> outputs(static_cast<std::size_t>(plugin.outputs()),
-                                             std::vector<Sample>(static_cast<std::size_t>(blockFrames)));
+    std::vector<std::vector<Sample>> outputs(
+        static_cast<std::size_t>(plugin.outputs()),
+        std::vector<Sample>(static_cast<std::size_t>(blockFrames)));
     std::vector<Sample*> in(inputs.size());
     std::vector<Sample*> out(outputs.size());
     for (std::size_t c = 0; c < outputs.size(); ++c) out[c] = outputs[c].data();

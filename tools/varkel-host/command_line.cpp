@@ -122,18 +122,27 @@ void expectPositionals(const std::vector<std::string>& positionals, std::size_t 
 
 RenderOptions parseRender(const std::vector<std::string>& args) {
     RenderOptions options;
-    const auto positionals = readArguments(
-        args, "render",
-        {{"--plugin", true}, {"--set", true}, {"--precision", true}, {"--block", true},
-         {"--format", true}, {"--quiet", false}},
-        [&](const std::string& name, const std::string& value) {
-            if (name == "--plugin") options.plugin = value;
-            else if (name == "--set") options.settings.push_back(parseSetting(value));
-            else if (name == "--precision") options.precision = parsePrecision(value);
-            else if (name == "--block") options.blockFrames = parseBlockFrames(value);
-            else if (name == "--format") options.format = parseFormat(value);
-            else options.quiet = true;
-        });
+    const auto positionals = readArguments(args, "render",
+                                           {{"--plugin", true},
+                                            {"--set", true},
+                                            {"--precision", true},
+                                            {"--block", true},
+                                            {"--format", true},
+                                            {"--quiet", false}},
+                                           [&](const std::string& name, const std::string& value) {
+                                               if (name == "--plugin")
+                                                   options.plugin = value;
+                                               else if (name == "--set")
+                                                   options.settings.push_back(parseSetting(value));
+                                               else if (name == "--precision")
+                                                   options.precision = parsePrecision(value);
+                                               else if (name == "--block")
+                                                   options.blockFrames = parseBlockFrames(value);
+                                               else if (name == "--format")
+                                                   options.format = parseFormat(value);
+                                               else
+                                                   options.quiet = true;
+                                           });
     expectPositionals(positionals, 2, "render", "an input and an output file");
     options.input = positionals[0];
     options.output = positionals[1];
@@ -142,12 +151,13 @@ RenderOptions parseRender(const std::vector<std::string>& args) {
 
 InfoOptions parseInfo(const std::vector<std::string>& args) {
     InfoOptions options;
-    const auto positionals = readArguments(
-        args, "info", {{"--plugin", true}, {"--json", false}},
-        [&](const std::string& name, const std::string& value) {
-            if (name == "--plugin") options.plugin = value;
-            else options.json = true;
-        });
+    const auto positionals = readArguments(args, "info", {{"--plugin", true}, {"--json", false}},
+                                           [&](const std::string& name, const std::string& value) {
+                                               if (name == "--plugin")
+                                                   options.plugin = value;
+                                               else
+                                                   options.json = true;
+                                           });
     expectPositionals(positionals, 0, "info", "");
     return options;
 }
@@ -176,13 +186,16 @@ BenchOptions parseBench(const std::vector<std::string>& args) {
 
 DemoOptions parseDemo(const std::vector<std::string>& args) {
     DemoOptions options;
-    const auto positionals = readArguments(
-        args, "demo", {{"--out", true}, {"--plugin", true}, {"--quiet", false}},
-        [&](const std::string& name, const std::string& value) {
-            if (name == "--out") options.outputFolder = value;
-            else if (name == "--plugin") options.plugin = value;
-            else options.quiet = true;
-        });
+    const auto positionals =
+        readArguments(args, "demo", {{"--out", true}, {"--plugin", true}, {"--quiet", false}},
+                      [&](const std::string& name, const std::string& value) {
+                          if (name == "--out")
+                              options.outputFolder = value;
+                          else if (name == "--plugin")
+                              options.plugin = value;
+                          else
+                              options.quiet = true;
+                      });
     expectPositionals(positionals, 0, "demo", "");
     if (options.outputFolder.empty()) throw UsageError("--out needs a folder");
     return options;

@@ -19,8 +19,11 @@ std::string cleanText(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                             : (lead >> 3) == 0x1E ? 4 : 0;
+        std::size_t length = lead < 0x80           ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
         bool valid = length > 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k)
             valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
@@ -96,10 +99,10 @@ std::string flagNames(int flags) {
 }
 
 std::string categoryName(int category) {
-    static const char* const kNames[] = {"unknown",     "effect",      "synth",
-                                         "analysis",    "mastering",   "spatializer",
-                                         "room effect", "surround effect", "restoration",
-                                         "offline process", "shell",   "generator"};
+    static const char* const kNames[] = {"unknown",         "effect",          "synth",
+                                         "analysis",        "mastering",       "spatializer",
+                                         "room effect",     "surround effect", "restoration",
+                                         "offline process", "shell",           "generator"};
     if (category >= 0 && category < static_cast<int>(sizeof(kNames) / sizeof(kNames[0])))
         return kNames[category];
     return "category " + std::to_string(category);
@@ -124,12 +127,14 @@ PluginDescription describe(const PluginSession& plugin) {
     d.initialDelay = record.initialDelay;
     d.programCount = record.numPrograms;
     d.currentProgram = effect.currentProgram();
-    const int listed = record.numPrograms < kMaxListedPrograms ? record.numPrograms : kMaxListedPrograms;
+    const int listed =
+        record.numPrograms < kMaxListedPrograms ? record.numPrograms : kMaxListedPrograms;
     for (int i = 0; i < listed; ++i) {
         std::string name;
         // Without indexed names only the current program's name is known;
         // switching programs to read the others would change the effect.
-        if (!effect.programNameIndexed(i, name) && i == d.currentProgram) name = effect.programName();
+        if (!effect.programNameIndexed(i, name) && i == d.currentProgram)
+            name = effect.programName();
         d.programNames.push_back(name);
     }
     for (int i = 0; i < record.numParams; ++i) {
@@ -156,9 +161,11 @@ std::string descriptionText(const PluginDescription& d) {
     line("Vendor", cleanText(d.vendor));
     line("Product", cleanText(d.product));
     line("Versions", "vendor " + std::to_string(d.vendorVersion) + ", VST " +
-                         std::to_string(d.vstVersion) + ", effect " + std::to_string(d.effectVersion));
+                         std::to_string(d.vstVersion) + ", effect " +
+                         std::to_string(d.effectVersion));
     char uniqueId[64];
-    std::snprintf(uniqueId, sizeof(uniqueId), "'%s' (%d)", fourCharacters(d.uniqueId).c_str(), d.uniqueId);
+    std::snprintf(uniqueId, sizeof(uniqueId), "'%s' (%d)", fourCharacters(d.uniqueId).c_str(),
+                  d.uniqueId);
     line("Unique ID", uniqueId);
     line("Channels", std::to_string(d.inputs) + " in, " + std::to_string(d.outputs) + " out");
     char flags[16];
@@ -166,7 +173,8 @@ std::string descriptionText(const PluginDescription& d) {
     line("Flags", std::string(flags) + " (" + flagNames(d.flags) + ")");
     line("Category", categoryName(d.category) + " (" + std::to_string(d.category) + ")");
     line("Latency", std::to_string(d.initialDelay) + " samples");
-    line("Programs", std::to_string(d.programCount) + ", current " + std::to_string(d.currentProgram));
+    line("Programs",
+         std::to_string(d.programCount) + ", current " + std::to_string(d.currentProgram));
     for (std::size_t i = 0; i < d.programNames.size(); ++i)
         out += "  " + std::to_string(i) + "  " + cleanText(d.programNames[i]) + "\n";
     if (d.programCount > static_cast<int>(d.programNames.size()))
@@ -237,7 +245,8 @@ int runInfo(const InfoOptions& options) {
     const PluginSession plugin(options.plugin, 44100.0f, kDefaultBlockFrames,
                                host::kProcessLevelRealtime);
     const PluginDescription description = describe(plugin);
-    const std::string text = options.json ? descriptionJson(description) : descriptionText(description);
+    const std::string text =
+        options.json ? descriptionJson(description) : descriptionText(description);
     std::fputs(text.c_str(), stdout);
     return kExitSuccess;
 }

@@ -13,7 +13,7 @@ extern "C" void requestInterrupt(int) { interruptRequested = 1; }
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = requestInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &savedInterrupt);

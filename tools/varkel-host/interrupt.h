@@ -16,8 +16,8 @@ public:
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
-    struct sigaction savedInterrupt{};
-    struct sigaction savedTerminate{};
+    struct sigaction savedInterrupt {};
+    struct sigaction savedTerminate {};
 };
 
 // Throws ToolError with kExitInterrupted once a signal has arrived.

@@ -69,8 +69,8 @@ PluginSession::PluginSession(const std::string& path, float sampleRate, int bloc
 
     std::string error;
     // A bare file name would make the loader search the library path.
-    const std::string loadPath = modulePath.find('/') == std::string::npos ? "./" + modulePath
-                                                                            : modulePath;
+    const std::string loadPath =
+        modulePath.find('/') == std::string::npos ? "./" + modulePath : modulePath;
     module = host::PluginModule::load(loadPath, error);
     if (!module) throw ToolError("--plugin: " + error);
     instance = host::PluginInstance::create(*module, error, host::contextHostCallback);
@@ -81,7 +81,8 @@ PluginSession::PluginSession(const std::string& path, float sampleRate, int bloc
     if (record->numInputs < 0 || record->numInputs > kMaxChannels || record->numOutputs < 0 ||
         record->numOutputs > kMaxChannels || record->numParams < 0 ||
         record->numParams > kMaxParameters)
-        throw ToolError("--plugin " + modulePath + " reports impossible channel or parameter counts");
+        throw ToolError("--plugin " + modulePath +
+                        " reports impossible channel or parameter counts");
 
     instance->open();
     instance->setSampleRate(sampleRate);

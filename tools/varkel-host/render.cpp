@@ -59,7 +59,8 @@ void stream(SoundFileReader& input, SoundFileWriter& output, const PluginSession
             throwIfInterrupted();
             const std::size_t n = std::min(block, available - first);
             for (int c = 0; c < inputs; ++c) {
-                const Sample* source = fileFrames.data() + first * fileChannels + (fileChannels == 1 ? 0 : c);
+                const Sample* source =
+                    fileFrames.data() + first * fileChannels + (fileChannels == 1 ? 0 : c);
                 for (std::size_t f = 0; f < n; ++f) inputChannels[c][f] = source[f * fileChannels];
             }
             // A plug-in that skips a channel leaves silence, not the last block.

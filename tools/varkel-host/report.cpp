@@ -40,15 +40,19 @@ void ProgressBar::update(std::int64_t framesDone) {
 }
 
 void ProgressBar::draw(std::int64_t framesDone) {
-    const double fraction = std::clamp(static_cast<double>(framesDone) / static_cast<double>(total), 0.0, 1.0);
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const std::string times = "  " + clockText(elapsed) + " elapsed" +
-                              (fraction > 0.0 ? ", " + clockText(elapsed / fraction - elapsed) + " left" : "");
+    const double fraction =
+        std::clamp(static_cast<double>(framesDone) / static_cast<double>(total), 0.0, 1.0);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string times =
+        "  " + clockText(elapsed) + " elapsed" +
+        (fraction > 0.0 ? ", " + clockText(elapsed / fraction - elapsed) + " left" : "");
     const int width = std::max(10, terminalWidth() - static_cast<int>(times.size()) - 8);
     const int filled = static_cast<int>(fraction * width);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(width - filled), '.');
-    std::fprintf(stderr, "\r[%s] %3d%%%s", bar.c_str(), static_cast<int>(fraction * 100.0), times.c_str());
+    std::fprintf(stderr, "\r[%s] %3d%%%s", bar.c_str(), static_cast<int>(fraction * 100.0),
+                 times.c_str());
     std::fflush(stderr);
 }
 
@@ -73,7 +77,8 @@ std::string summaryLine(const RenderSummary& summary) {
     char text[512];
     std::snprintf(text, sizeof(text), "%s: %lld frames, %.3f s, %.1fx realtime, peak %s, RMS %s",
                   summary.output.c_str(), static_cast<long long>(summary.frames), duration, speed,
-                  dbfs(summary.levels.peakLevel()).c_str(), dbfs(summary.levels.rmsLevel()).c_str());
+                  dbfs(summary.levels.peakLevel()).c_str(),
+                  dbfs(summary.levels.rmsLevel()).c_str());
     return text;
 }
 

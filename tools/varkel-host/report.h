@@ -26,7 +26,9 @@ public:
     }
 
     double peakLevel() const { return peak; }
-    double rmsLevel() const { return count == 0 ? 0.0 : std::sqrt(sumOfSquares / static_cast<double>(count)); }
+    double rmsLevel() const {
+        return count == 0 ? 0.0 : std::sqrt(sumOfSquares / static_cast<double>(count));
+    }
     std::uint64_t samplesOverFullScale() const { return overFullScale; }
     std::uint64_t nonFiniteSamples() const { return nonFinite; }
 

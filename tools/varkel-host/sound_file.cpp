@@ -28,10 +28,14 @@ std::string folderOf(const std::string& path) {
 
 const char* sampleFormatWord(int subtype) {
     switch (subtype) {
-        case SF_FORMAT_FLOAT: return "32-bit float";
-        case SF_FORMAT_PCM_24: return "24-bit integer";
-        case SF_FORMAT_PCM_16: return "16-bit integer";
-        default: return "these";
+        case SF_FORMAT_FLOAT:
+            return "32-bit float";
+        case SF_FORMAT_PCM_24:
+            return "24-bit integer";
+        case SF_FORMAT_PCM_16:
+            return "16-bit integer";
+        default:
+            return "these";
     }
 }
 
@@ -57,7 +61,7 @@ SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
     // rather than as a file libsndfile cannot decode.
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) throw ToolError(path + ": cannot read it (" + systemError() + ")");
-    struct stat fileStatus{};
+    struct stat fileStatus {};
     const bool empty = ::fstat(descriptor, &fileStatus) == 0 && S_ISREG(fileStatus.st_mode) &&
                        fileStatus.st_size == 0;
     ::close(descriptor);
@@ -65,8 +69,8 @@ SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
 
     file = sf_open(path.c_str(), SFM_READ, &fileInfo);
     if (file == nullptr)
-        throw ToolError(path + ": not a sound file libsndfile can decode (" +
-                        sf_strerror(nullptr) + ")");
+        throw ToolError(path + ": not a sound file libsndfile can decode (" + sf_strerror(nullptr) +
+                        ")");
     // The destructor does not run for a constructor that throws.
     const char* problem = fileInfo.frames <= 0 ? " holds no audio frames"
                           : fileInfo.channels < 1 || fileInfo.samplerate < 1
@@ -127,7 +131,8 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
     file = sf_open(temporaryPath.c_str(), SFM_WRITE, &info);
     if (file == nullptr) {
         ::unlink(temporaryPath.c_str());
-        throw ToolError(destination + ": libsndfile cannot write it (" + sf_strerror(nullptr) + ")");
+        throw ToolError(destination + ": libsndfile cannot write it (" + sf_strerror(nullptr) +
+                        ")");
     }
     if (isIntegerFormat(format)) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     // The peak chunk carries the time of writing, which would make two
@@ -178,8 +183,10 @@ bool isIntegerFormat(int format) {
         case SF_FORMAT_FLOAT:
         case SF_FORMAT_DOUBLE:
         case SF_FORMAT_VORBIS:
-        case SF_FORMAT_OPUS: return false;
-        default: return true;
+        case SF_FORMAT_OPUS:
+            return false;
+        default:
+            return true;
     }
 }
 
@@ -196,10 +203,18 @@ int outputFormatFor(int inputFormat, SampleFormat requested, int channels, int s
     const int container = inputFormat & SF_FORMAT_TYPEMASK;
     int subtype = 0;
     switch (requested) {
-        case SampleFormat::SameAsInput: subtype = inputFormat & SF_FORMAT_SUBMASK; break;
-        case SampleFormat::Float: subtype = SF_FORMAT_FLOAT; break;
-        case SampleFormat::Pcm24: subtype = SF_FORMAT_PCM_24; break;
-        case SampleFormat::Pcm16: subtype = SF_FORMAT_PCM_16; break;
+        case SampleFormat::SameAsInput:
+            subtype = inputFormat & SF_FORMAT_SUBMASK;
+            break;
+        case SampleFormat::Float:
+            subtype = SF_FORMAT_FLOAT;
+            break;
+        case SampleFormat::Pcm24:
+            subtype = SF_FORMAT_PCM_24;
+            break;
+        case SampleFormat::Pcm16:
+            subtype = SF_FORMAT_PCM_16;
+            break;
     }
     if (formatFits(container | subtype, channels, sampleRate)) return container | subtype;
     if (requested == SampleFormat::SameAsInput) {
@@ -219,7 +234,8 @@ void checkOutputPath(const std::string& input, const std::string& output) {
     const std::string folder = folderOf(output);
     if (!fs::exists(folder, error)) throw ToolError("output folder " + folder + " does not exist");
     if (!fs::is_directory(folder, error)) throw ToolError(folder + " is not a folder");
-    if (fs::is_directory(output, error)) throw ToolError(output + " is a folder; OUT must be a file");
+    if (fs::is_directory(output, error))
+        throw ToolError(output + " is a folder; OUT must be a file");
     if (fs::exists(output, error) && fs::equivalent(input, output, error))
         throw ToolError(output + " is the input file; choose another OUT");
 }

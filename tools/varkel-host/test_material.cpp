@@ -9,17 +9,17 @@ namespace varkel::tool {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr double kStep = 0.125;          // a sixteenth at 120 beats per minute
+constexpr double kStep = 0.125;  // a sixteenth at 120 beats per minute
 constexpr double kBar = 16 * kStep;
-constexpr double kDrumsEnd = 4 * kBar;   // drums alone for two bars, then with the bass
+constexpr double kDrumsEnd = 4 * kBar;  // drums alone for two bars, then with the bass
 constexpr double kBassStart = 2 * kBar;
 constexpr double kSweepStart = kDrumsEnd + 0.5;
 constexpr double kSweepLength = 4.0;
 constexpr double kSweepLow = 20.0;
 constexpr double kSweepHigh = 20000.0;
 constexpr double kProgramLength = kSweepStart + kSweepLength + 0.5;
-constexpr double kLongestTail = 0.6;     // no voice sounds longer after its start
-constexpr double kMasterGain = 0.75;     // peaks near -3.5 dBFS
+constexpr double kLongestTail = 0.6;  // no voice sounds longer after its start
+constexpr double kMasterGain = 0.75;  // peaks near -3.5 dBFS
 
 // A stateless white noise: a 32-bit integer hash of the frame and a salt,
 // mapped to -1..1.
@@ -42,16 +42,21 @@ DemoProgram::DemoProgram() {
     constexpr int kSnareSteps[] = {4, 12};
     for (int bar = 0; bar < 4; ++bar) {
         const double barStart = bar * kBar;
-        for (const int step : kKickSteps) hits.push_back({barStart + step * kStep, Voice::Kick, 1.0, 0, 0});
-        for (const int step : kSnareSteps) hits.push_back({barStart + step * kStep, Voice::Snare, 1.0, 0, 0});
+        for (const int step : kKickSteps)
+            hits.push_back({barStart + step * kStep, Voice::Kick, 1.0, 0, 0});
+        for (const int step : kSnareSteps)
+            hits.push_back({barStart + step * kStep, Voice::Snare, 1.0, 0, 0});
         for (int step = 0; step < 16; ++step)
-            hits.push_back({barStart + step * kStep, Voice::HiHat, step % 2 == 0 ? 1.0 : 0.5, 0, 0});
+            hits.push_back(
+                {barStart + step * kStep, Voice::HiHat, step % 2 == 0 ? 1.0 : 0.5, 0, 0});
     }
     // Eighth notes in E minor, two bars.
     constexpr int kBassNotes[] = {28, 28, 31, 28, 33, 28, 38, 35, 28, 28, 31, 33, 36, 35, 31, 38};
     for (int i = 0; i < 16; ++i)
-        hits.push_back({kBassStart + i * 2 * kStep, Voice::Bass, 1.0, midiToHz(kBassNotes[i]), 0.22});
-    std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.start < b.start; });
+        hits.push_back(
+            {kBassStart + i * 2 * kStep, Voice::Bass, 1.0, midiToHz(kBassNotes[i]), 0.22});
+    std::stable_sort(hits.begin(), hits.end(),
+                     [](const Hit& a, const Hit& b) { return a.start < b.start; });
 }
 
 std::int64_t DemoProgram::frames() const {
@@ -81,7 +86,8 @@ double DemoProgram::voiceSample(const Hit& hit, double t, std::int64_t index) co
                 saw += std::sin(kTwoPi * k * hit.frequency * t) / std::pow(k, 1.3);
             const double attack = std::min(1.0, t / 0.004);
             const double body = 0.6 + 0.4 * std::exp(-t / 0.15);
-            const double release = t < hit.length ? 1.0 : std::max(0.0, 1.0 - (t - hit.length) / 0.03);
+            const double release =
+                t < hit.length ? 1.0 : std::max(0.0, 1.0 - (t - hit.length) / 0.03);
             return 0.16 * saw * attack * body * release;
         }
     }

@@ -23,7 +23,7 @@ public:
 private:
     enum class Voice { Kick, Snare, HiHat, Bass };
     struct Hit {
-        double start;      // seconds
+        double start;  // seconds
         Voice voice;
         double level;      // 0..1
         double frequency;  // bass only

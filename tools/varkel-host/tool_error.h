@@ -9,9 +9,9 @@ namespace varkel::tool {
 
 enum ExitStatus : int {
     kExitSuccess = 0,
-    kExitFailure = 1,      // a file, a plug-in or the render failed
-    kExitUsage = 2,        // the command line is wrong
-    kExitInterrupted = 130 // stopped by SIGINT or SIGTERM
+    kExitFailure = 1,       // a file, a plug-in or the render failed
+    kExitUsage = 2,         // the command line is wrong
+    kExitInterrupted = 130  // stopped by SIGINT or SIGTERM
 };
 
 class ToolError : public std::runtime_error {
