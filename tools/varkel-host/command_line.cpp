@@ -12,7 +12,7 @@ namespace varkel::tool {
 
 namespace {
 
-struct OptionSpec {
+struct KnownOption {
     const char* name;
     bool takesValue;
 };
@@ -24,7 +24,7 @@ using OptionHandler = std::function<void(const std::string& name, const std::str
 // "--name=value", and "--" to end the options.
 std::vector<std::string> readArguments(const std::vector<std::string>& args,
                                        const std::string& command,
-                                       std::initializer_list<OptionSpec> specs,
+                                       std::initializer_list<KnownOption> known,
                                        const OptionHandler& handle) {
     std::vector<std::string> positionals;
     bool optionsEnded = false;
@@ -40,12 +40,12 @@ std::vector<std::string> readArguments(const std::vector<std::string>& args,
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : specs)
-            if (name == candidate.name) spec = &candidate;
-        if (spec == nullptr) throw UsageError("unknown option " + name + " for " + command);
+        const KnownOption* option = nullptr;
+        for (const KnownOption& candidate : known)
+            if (name == candidate.name) option = &candidate;
+        if (option == nullptr) throw UsageError("unknown option " + name + " for " + command);
         std::string value;
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
