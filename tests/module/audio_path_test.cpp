@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,6 +72,21 @@ Stereo render(const PluginInstance& fx, const Stereo& in, int block) {
         float* outs[2] = {out.left.data() + pos, out.right.data() + pos};
         fx.process(ins, outs, n);
     }
+    return out;
+}
+
+// A new instance, switched on at the rate, handed to work on a fresh thread.
+void withFreshInstance(float rate, int block, const std::function<void(PluginInstance&)>& work) {
+    onFreshThread([&] {
+        auto fx = makeInstance();
+        fx->start(rate, block);
+        work(*fx);
+    });
+}
+
+Stereo renderFresh(const Stereo& in, int block) {
+    Stereo out;
+    withFreshInstance(44100.0f, block, [&](PluginInstance& fx) { out = render(fx, in, block); });
     return out;
 }
 
@@ -215,19 +231,12 @@ TEST(AudioPath, ParametersStoreWhatTheHostSends) {
 
 TEST(AudioPath, InPlaceEqualsSeparateBuffers) {
     const Stereo in = testSignal(3000);
-    Stereo separate, inPlace;
-    onFreshThread([&] {
-        auto fx = makeInstance();
-        fx->start(44100.0f, 512);
-        separate = render(*fx, in, 512);
-    });
-    onFreshThread([&] {
-        auto fx = makeInstance();
-        fx->start(44100.0f, 512);
-        inPlace = in;
+    const Stereo separate = renderFresh(in, 512);
+    Stereo inPlace = in;
+    withFreshInstance(44100.0f, 512, [&](PluginInstance& fx) {
         for (int pos = 0; pos < 3000; pos += 512) {
             float* bufs[2] = {inPlace.left.data() + pos, inPlace.right.data() + pos};
-            fx->process(bufs, bufs, std::min(512, 3000 - pos));
+            fx.process(bufs, bufs, std::min(512, 3000 - pos));
         }
     });
     expectSameBits(separate.left, inPlace.left);
@@ -236,21 +245,14 @@ TEST(AudioPath, InPlaceEqualsSeparateBuffers) {
 
 TEST(AudioPath, DoublePrecisionEqualsSinglePrecision) {
     const Stereo in = testSignal(2048);
-    Stereo single;
+    const Stereo single = renderFresh(in, 256);
     std::vector<double> wideL(2048), wideR(2048);
-    onFreshThread([&] {
-        auto fx = makeInstance();
-        fx->start(44100.0f, 256);
-        single = render(*fx, in, 256);
-    });
-    onFreshThread([&] {
-        auto fx = makeInstance();
-        fx->start(44100.0f, 256);
+    withFreshInstance(44100.0f, 256, [&](PluginInstance& fx) {
         std::vector<double> inL(in.left.begin(), in.left.end()), inR(in.right.begin(), in.right.end());
         for (int pos = 0; pos < 2048; pos += 256) {
             double* ins[2] = {inL.data() + pos, inR.data() + pos};
             double* outs[2] = {wideL.data() + pos, wideR.data() + pos};
-            fx->processDouble(ins, outs, 256);
+            fx.processDouble(ins, outs, 256);
         }
     });
     for (int i = 0; i < 2048; ++i) {
@@ -261,17 +263,7 @@ TEST(AudioPath, DoublePrecisionEqualsSinglePrecision) {
 
 TEST(AudioPath, BlockSizeDoesNotChangeTheResult) {
     const Stereo in = testSignal(4100);
-    Stereo whole, small;
-    onFreshThread([&] {
-        auto fx = makeInstance();
-        fx->start(44100.0f, 4100);
-        whole = render(*fx, in, 4100);
-    });
-    onFreshThread([&] {
-        auto fx = makeInstance();
-        fx->start(44100.0f, 13);
-        small = render(*fx, in, 13);
-    });
+    const Stereo whole = renderFresh(in, 4100), small = renderFresh(in, 13);
     expectSameBits(whole.left, small.left);
     expectSameBits(whole.right, small.right);
 }
@@ -325,22 +317,18 @@ TEST(AudioPath, NewSampleRateRetunesTheProcessor) {
 // leaves the running filters untouched.
 TEST(AudioPath, SameOrInvalidRateKeepsTheFilterState) {
     const Stereo first = testSignal(700), second = testSignal(900, 0.3f);
-    Stereo reference;
-    onFreshThread([&] {
-        auto fx = makeInstance();
-        fx->start(44100.0f, 1024);
-        render(*fx, first, 700);
-        reference = render(*fx, second, 900);
-    });
-    for (float rate : {44100.0f, 44100.2f, 0.0f, -48000.0f, NAN, INFINITY, 1e30f, 50.0f}) {
-        Stereo after;
-        onFreshThread([&] {
-            auto fx = makeInstance();
-            fx->start(44100.0f, 1024);
-            render(*fx, first, 700);
-            fx->setSampleRate(rate);
-            after = render(*fx, second, 900);
+    const auto secondHalf = [&](std::optional<float> rate) {
+        Stereo out;
+        withFreshInstance(44100.0f, 1024, [&](PluginInstance& fx) {
+            render(fx, first, 700);
+            if (rate) fx.setSampleRate(*rate);
+            out = render(fx, second, 900);
         });
+        return out;
+    };
+    const Stereo reference = secondHalf(std::nullopt);
+    for (float rate : {44100.0f, 44100.2f, 0.0f, -48000.0f, NAN, INFINITY, 1e30f, 50.0f}) {
+        const Stereo after = secondHalf(rate);
         expectSameBits(reference.left, after.left);
         expectSameBits(reference.right, after.right);
     }
