@@ -12,13 +12,13 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/chain_constants.h"
 #include "dsp/noise_tables.h"
 #include "dsp/random_source.h"
 #include "dsp/varkel.h"
 
 namespace varkel {
 
-inline constexpr double kGainScale = 3.9810719240874812;  // 10^(12/20): 1.0 is +12 dB
 inline constexpr float kLowCornerRadians = 628.3185f;     // 2 pi * 100 Hz
 inline constexpr float kBandDoubledCorner = 24000.0f;     // 2 * 12000 Hz at cutOff 1
 inline constexpr double kInversePi = 0.3183098861837907;
@@ -35,6 +35,14 @@ inline float loadParameter(float& field) {
 }
 inline void storeParameter(float& field, float value) {
     std::atomic_ref<float>(field).store(value, std::memory_order_relaxed);
+}
+
+// The fields tied to the rate: the slew limit per sample and the sample period.
+inline void tuneForRate(VarkelState& s, int rateHz) {
+    const float r = static_cast<float>(rateHz);
+    s.rateHz = rateHz;
+    s.maxSlew = kSlewPerSecond / r;
+    s.samplePeriod = 1.0f / r;
 }
 
 inline float gainOf(float parameter) {

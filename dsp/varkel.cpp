@@ -4,10 +4,6 @@
 
 #include "dsp/op_amp_chain.h"
 
-namespace {
-constexpr float kDefaultGain = 0.25118864f;  // nearest single to 10^(-12/20): unity gain
-}
-
 extern "C" {
 
 VarkelState* Varkel_new(int rate) {
@@ -20,13 +16,10 @@ VarkelState* Varkel_new(int rate) {
     }
     auto* state = static_cast<VarkelState*>(std::calloc(1, sizeof(VarkelState)));
     if (state == nullptr) return nullptr;
-    const float r = static_cast<float>(rate);
-    state->rateHz = rate;
-    state->preGain = kDefaultGain;
-    state->postGain = kDefaultGain;
-    state->cutOff = 1.0f;
-    state->maxSlew = varkel::kSlewPerSecond / r;
-    state->samplePeriod = 1.0f / r;
+    state->preGain = varkel::kDefaultGain;
+    state->postGain = varkel::kDefaultGain;
+    state->cutOff = varkel::kDefaultCutOff;
+    varkel::tuneForRate(*state, rate);
     return state;
 }
 

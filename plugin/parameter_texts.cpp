@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "dsp/op_amp_chain.h"
+#include "dsp/chain_constants.h"
 #include "plugin/varkel_plugin.h"
 
 namespace {
@@ -51,9 +51,9 @@ void Varkel::getParameterDisplay(VstInt32 index, char* text) {
     if (!validIndex(index)) return;
     const float value = getParameter(index);
     if (index == kLpCutOff) {
-        int2string(truncateToInt(12000.0f * value), text, kVstMaxParamStrLen);
+        int2string(truncateToInt(varkel::kCutOffCornerHz * value), text, kVstMaxParamStrLen);
     } else {
-        const double decibels = 20.0 * std::log10(static_cast<double>(value)) + 12.0;
+        const double decibels = 20.0 * std::log10(static_cast<double>(value)) + varkel::kGainDecibelsAtOne;
         float2string(static_cast<float>(decibels), text, 4);
     }
 }

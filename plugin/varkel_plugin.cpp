@@ -1,35 +1,19 @@
 #include "plugin/varkel_plugin.h"
 
-#include <cmath>
 #include <cstring>
+#include <optional>
 
-#include "dsp/op_amp_chain.h"
+#include "dsp/state_control.h"
 #include "dsp/stereo_block.h"
 
 namespace {
 constexpr VstInt32 kNumPrograms = 1;
 constexpr VstInt32 kUniqueId = fourCharCode('V', 'r', 'k', 'l');
-// Below this the DC blocker's pole leaves the unit circle (R = 1 - 190 / rate)
-// and the output grows without bound; no audio host runs that slowly.
-constexpr double kLowestRate = 1000.0;
 
 void copyProgramName(char* to, const char* from) {
     const std::size_t length = strnlen(from, kVstMaxProgNameLen);
     std::memcpy(to, from, length);
     std::memset(to + length, 0, kVstMaxProgNameLen + 1 - length);
-}
-
-float* parameterField(VarkelState& state, VstInt32 index) {
-    switch (index) {
-        case Varkel::kPreGain:
-            return &state.preGain;
-        case Varkel::kLpCutOff:
-            return &state.cutOff;
-        case Varkel::kPostGain:
-            return &state.postGain;
-        default:
-            return nullptr;
-    }
 }
 }  // namespace
 
@@ -51,28 +35,7 @@ Varkel::~Varkel() { Varkel_delete(processor); }
 // --- sample rate ---
 
 void Varkel::retuneProcessor(float rate) {
-    if (!std::isfinite(rate) || rate <= 0.0f) return;
-    const double rounded = std::nearbyint(static_cast<double>(rate));
-    if (rounded < kLowestRate || rounded > 2147483647.0) return;
-    const int rateHz = static_cast<int>(rounded);
-    if (rateHz == processor->rateHz) return;
-    VarkelState* fresh = Varkel_new(rateHz);
-    if (fresh == nullptr) return;  // keep running at the old rate
-    // Everything but the parameters is taken from a new record, in place: the
-    // host may write parameters from another thread at any time, and a record
-    // swapped out under it would lose the write or take it after being freed.
-    VarkelState& s = *processor;
-    for (int ch = 0; ch < 2; ++ch) {
-        s.slewPrev[ch] = fresh->slewPrev[ch];
-        s.lowState[ch] = fresh->lowState[ch];
-        s.bandState[ch] = fresh->bandState[ch];
-        s.dcPrevIn[ch] = fresh->dcPrevIn[ch];
-        s.dcPrevOut[ch] = fresh->dcPrevOut[ch];
-    }
-    s.rateHz = fresh->rateHz;
-    s.maxSlew = fresh->maxSlew;
-    s.samplePeriod = fresh->samplePeriod;
-    Varkel_delete(fresh);
+    if (const std::optional<int> rateHz = varkel::usableRate(rate)) varkel::retune(*processor, *rateHz);
 }
 
 void Varkel::setSampleRate(float newRate) {
@@ -105,18 +68,11 @@ void Varkel::processDoubleReplacing(double** inputs, double** outputs, VstInt32 
 
 // --- parameters ---
 
-// Values are stored as they come, in or out of 0..1; a non-finite value
-// would silence the stage for good, so it is ignored.
 void Varkel::setParameter(VstInt32 index, float value) {
-    float* field = parameterField(*processor, index);
-    if (field == nullptr || !std::isfinite(value)) return;
-    varkel::storeParameter(*field, value);
+    varkel::writeParameter(*processor, index, value);
 }
 
-float Varkel::getParameter(VstInt32 index) {
-    float* field = parameterField(*processor, index);
-    return field != nullptr ? varkel::loadParameter(*field) : 0.0f;
-}
+float Varkel::getParameter(VstInt32 index) { return varkel::readParameter(*processor, index); }
 
 // --- program ---
 

@@ -1,12 +1,18 @@
 // Varkel: the op-amp gain stage as a stereo VST 2.4 effect.
 #pragma once
 
+#include "dsp/chain_constants.h"
 #include "dsp/varkel.h"
 #include "framework/audio_effect_x.h"
 
 class Varkel : public AudioEffectX {
 public:
-    enum Parameter : VstInt32 { kPreGain = 0, kLpCutOff = 1, kPostGain = 2, kNumParameters = 3 };
+    enum Parameter : VstInt32 {
+        kPreGain = varkel::kPreGainIndex,
+        kLpCutOff = varkel::kLpCutOffIndex,
+        kPostGain = varkel::kPostGainIndex,
+        kNumParameters = varkel::kParameterCount
+    };
 
     // The processor is made in the constructor; a Varkel whose processor
     // could not be made must not be used (see isReady).
