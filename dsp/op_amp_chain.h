@@ -1,4 +1,5 @@
-// The per-sample chain of the op-amp stage, inlined into the block loops.
+// The op-amp chain for one sample of one channel: its coefficients, its
+// channel state and its noise, around the stages of chain_stages.h.
 //
 // Every step is single precision in the order written, except where a comment
 // says double: those are computed in double from widened operands and rounded
@@ -13,20 +14,12 @@
 #include <cstdint>
 
 #include "dsp/chain_constants.h"
+#include "dsp/chain_stages.h"
 #include "dsp/noise_tables.h"
 #include "dsp/random_source.h"
 #include "dsp/varkel.h"
 
 namespace varkel {
-
-inline constexpr float kLowCornerRadians = 628.3185f;     // 2 pi * 100 Hz
-inline constexpr float kBandDoubledCorner = 24000.0f;     // 2 * 12000 Hz at cutOff 1
-inline constexpr double kInversePi = 0.3183098861837907;
-inline constexpr float kDeadZonePerGain = 0.001f;
-inline constexpr float kNoisePerGain = 0.0001f;
-inline constexpr float kRail = 0.7414f;
-inline constexpr float kSlewPerSecond = 20000.0f;
-inline constexpr float kDcBlockerRadians = 190.0f;  // R = 1 - 190 / rate, about 30 Hz
 
 // Parameters may be written by a host thread while audio runs; relaxed atomic
 // views keep that from being a data race without changing the record's layout.
@@ -127,8 +120,11 @@ private:
     bool preGainValid = false, cutOffValid = false, postGainValid = false;
 };
 
-// A state that would turn non-finite is restarted at 0 so the channel recovers.
-inline float finiteOrZero(float v) { return std::isfinite(v) ? v : 0.0f; }
+// The Box-Muller deviate of a pair of draws: radius(r1) cos(angle(r2)).
+inline float deviateOf(int r1, int r2, const NoiseTables& tables) {
+    return static_cast<float>(static_cast<double>(tables.cosine[r2]) *
+                              tables.radius[r1]);  // double
+}
 
 // One Box-Muller deviate from two draws. The pair comes from one generator
 // state in two independent steps; a first draw of 0 (u = 0) is drawn again.
@@ -146,56 +142,17 @@ inline float gaussianDeviate(std::uint32_t& rng, const NoiseTables& tables) {
     }
     rng = second;
     const int r2 = drawOf(second);
-    return static_cast<float>(static_cast<double>(tables.cosine[r2]) *
-                              tables.radius[r1]);  // double
+    return deviateOf(r1, r2, tables);
 }
 
 inline float processSample(ChannelState& st, const ChainCoefficients& k, float x,
                            std::uint32_t& rng, const NoiseTables& tables) {
-    // Input gain, then a 100 Hz one-pole low-pass added back: a +6 dB low shelf.
-    const float a = x * k.gIn;
-    const float l = (a - st.lowState) * k.lowCoefficient + st.lowState;
-    st.lowState = finiteOrZero(l);
-    const float s = a + l;
-
-    // Bandwidth one-pole low-pass; its coefficient is not limited, so above
-    // cutOff ~0.585 (at 44.1 kHz) it overshoots and rings at Nyquist.
-    const float b = (s - st.bandState) * k.bandCoefficient + st.bandState;
-    st.bandState = finiteOrZero(b);
-
-    // Inverting soft clipper: -b(105 + 10b^2) / (105 + 45b^2 + b^4), a
-    // continued-fraction tanh.
-    const float b2 = b * b;
-    const float b3 = b2 * b;
-    const float n = 10.0f * b3 + b * 105.0f;
-    const float d = b * b3 + (b2 * 45.0f + 105.0f);
-    const float c = (-n) / d;
-
-    // Crossover dead zone: magnitudes above t lose t; inside the zone a
-    // parabola 0.4 e (1 + e/q) bends through zero.
-    const float e = std::fabs(c) - k.deadZone;
-    float w = e;
-    if (e < 0.0f) w = (0.4f * e) * (e / k.deadZoneKnee + 1.0f);
-    if (c < 0.0f) w = -w;
-
-    // Rail clamp; ordered comparisons send a NaN to +rail.
-    w = w < kRail ? w : kRail;
-    w = w > -kRail ? w : -kRail;
-
-    const float v = gaussianDeviate(rng, tables) * k.noiseLevel + w;
-
-    // Slew-rate limiter.
-    const float delta = v - st.slewPrev;
-    const float o = delta < -k.maxSlew ? st.slewPrev - k.maxSlew
-                                       : st.slewPrev + (delta < k.maxSlew ? delta : k.maxSlew);
-    st.slewPrev = o;
-
-    // DC blocker: y[n] = R y[n-1] - x[n-1] + x[n].
-    const float y = (k.dcPole * st.dcPrevOut - st.dcPrevIn) + o;
-    st.dcPrevIn = o;
-    st.dcPrevOut = y;
-
-    return y * k.gOut;
+    const float b = stage::front<true>(x, st.lowState, st.bandState, k.gIn, k.lowCoefficient,
+                                       k.bandCoefficient);
+    const float v =
+        stage::middle(b, gaussianDeviate(rng, tables), k.deadZone, k.deadZoneKnee, k.noiseLevel);
+    return stage::back(v, st.slewPrev, st.dcPrevIn, st.dcPrevOut, k.maxSlew, -k.maxSlew, k.dcPole,
+                       k.gOut);
 }
 
 }  // namespace varkel

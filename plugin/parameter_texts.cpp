@@ -53,7 +53,8 @@ void Varkel::getParameterDisplay(VstInt32 index, char* text) {
     if (index == kLpCutOff) {
         int2string(truncateToInt(varkel::kCutOffCornerHz * value), text, kVstMaxParamStrLen);
     } else {
-        const double decibels = 20.0 * std::log10(static_cast<double>(value)) + varkel::kGainDecibelsAtOne;
+        const double decibels =
+            20.0 * std::log10(static_cast<double>(value)) + varkel::kGainDecibelsAtOne;
         float2string(static_cast<float>(decibels), text, 4);
     }
 }

@@ -35,7 +35,8 @@ Varkel::~Varkel() { Varkel_delete(processor); }
 // --- sample rate ---
 
 void Varkel::retuneProcessor(float rate) {
-    if (const std::optional<int> rateHz = varkel::usableRate(rate)) varkel::retune(*processor, *rateHz);
+    if (const std::optional<int> rateHz = varkel::usableRate(rate))
+        varkel::retune(*processor, *rateHz);
 }
 
 void Varkel::setSampleRate(float newRate) {
