@@ -15,6 +15,10 @@
 #include "dsp/varkel.h"
 #include "plain_model.h"
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 struct StateDeleter {
@@ -59,8 +63,8 @@ TEST(OpAmpChain, MatchesReferenceSequences) {
 
 TEST(OpAmpChain, GeneratorMatchesItsFirstDraws) {
     varkel::resetRandom();
-    const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358,
-                            26962, 24464, 5705, 28145, 23281, 16827, 9961, 491};
+    const int expected[] = {41,    18467, 6334, 26500, 19169, 15724, 11478, 29358,
+                            26962, 24464, 5705, 28145, 23281, 16827, 9961,  491};
     for (int draw : expected) EXPECT_EQ(varkel::nextRandom(), draw);
 }
 
@@ -106,12 +110,81 @@ TEST(OpAmpChain, BlockProcessingEqualsPlainModel) {
         float* out[2] = {inPlace ? left.data() : outL.data(), inPlace ? right.data() : outR.data()};
         varkel::processStereoBlock(*state, in, out, length);
         for (int i = 0; i < length; ++i) {
-            ASSERT_EQ(bitsOf(out[0][i]), bitsOf(expectedL[i])) << "block " << block << " frame " << i;
-            ASSERT_EQ(bitsOf(out[1][i]), bitsOf(expectedR[i])) << "block " << block << " frame " << i;
+            ASSERT_EQ(bitsOf(out[0][i]), bitsOf(expectedL[i]))
+                << "block " << block << " frame " << i;
+            ASSERT_EQ(bitsOf(out[1][i]), bitsOf(expectedR[i]))
+                << "block " << block << " frame " << i;
         }
         frames += length;
     }
 }
+
+#if defined(__SSE__)
+// Runs work with subnormal results and operands flushed to zero (FTZ, DAZ),
+// the floating-point mode the processor's blocks run in.
+template <typename Work>
+void underFlushToZero(Work work) {
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr(saved | 0x8040u);
+    work();
+    _mm_setcsr(saved);
+}
+
+template <typename Sample>
+void expectSubnormalTailEqualsFlushedModel() {
+    StatePtr state = newState();
+    plain::Model flushed(44100), unflushed(44100);
+    plain::Lcg flushedRng, unflushedRng;
+    varkel::resetRandom();
+    constexpr int kBlock = 441;
+    std::vector<Sample> left(kBlock), right(kBlock);
+    bool reachedSubnormal = false, flushingMattered = false;
+    // A loud second, then four seconds at PreGain 0: the filters decay
+    // through the subnormal range.
+    for (int block = 0; block < 500; ++block) {
+        const float pre = block < 100 ? 1.0f : 0.0f;
+        state->preGain = flushed.preGain = unflushed.preGain = pre;
+        for (int i = 0; i < kBlock; ++i) {
+            const float t = static_cast<float>(block * kBlock + i);
+            left[i] = static_cast<Sample>(0.9f * std::sin(0.031f * t));
+            right[i] = static_cast<Sample>(-0.8f * std::sin(0.017f * t));
+        }
+        std::vector<float> expected(2 * kBlock);
+        underFlushToZero([&] {
+            for (int i = 0; i < kBlock; ++i) {
+                expected[2 * i] = flushed.process(0, static_cast<float>(left[i]), flushedRng);
+                expected[2 * i + 1] = flushed.process(1, static_cast<float>(right[i]), flushedRng);
+            }
+        });
+        for (int i = 0; i < kBlock; ++i) {
+            for (int ch = 0; ch < 2; ++ch) {
+                const float y = unflushed.process(
+                    ch, static_cast<float>(ch == 0 ? left[i] : right[i]), unflushedRng);
+                if (std::fpclassify(y) == FP_SUBNORMAL) reachedSubnormal = true;
+                if (bitsOf(y) != bitsOf(expected[2 * i + ch])) flushingMattered = true;
+            }
+        }
+        Sample* io[2] = {left.data(), right.data()};
+        varkel::processStereoBlock(*state, io, io, kBlock);
+        for (int i = 0; i < kBlock; ++i) {
+            ASSERT_EQ(bitsOf(static_cast<float>(left[i])), bitsOf(expected[2 * i]))
+                << "block " << block << " frame " << i;
+            ASSERT_EQ(bitsOf(static_cast<float>(right[i])), bitsOf(expected[2 * i + 1]))
+                << "block " << block << " frame " << i;
+        }
+    }
+    // Without flushing, the chain itself gives subnormals and other bits.
+    EXPECT_TRUE(reachedSubnormal);
+    EXPECT_TRUE(flushingMattered);
+}
+
+// After a loud passage and PreGain 0 the states decay into the subnormal
+// range; there the processor is the chain computed with subnormals flushed.
+TEST(OpAmpChain, SubnormalTailEqualsChainUnderFlushToZero) {
+    expectSubnormalTailEqualsFlushedModel<float>();
+    expectSubnormalTailEqualsFlushedModel<double>();
+}
+#endif
 
 // When the left output is the right input, the right channel must read the
 // left result, exactly as the sample-by-sample order does.
@@ -255,7 +328,8 @@ TEST(OpAmpChain, NonFiniteSamplesDoNotKillTheChannel) {
         StatePtr s = newState();
         s->preGain = 1.0f;
         std::vector<float> in(2048, 0.0f);
-        for (size_t i = 0; i < in.size(); ++i) in[i] = 0.5f * std::sin(0.05f * static_cast<float>(i));
+        for (size_t i = 0; i < in.size(); ++i)
+            in[i] = 0.5f * std::sin(0.05f * static_cast<float>(i));
         in[100] = poison;
         std::vector<float> out(in.size());
         std::vector<float> right(in.size(), 0.0f), outR(in.size());
