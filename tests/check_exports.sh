@@ -1,12 +1,16 @@
 #!/bin/sh
 # Checks that the plug-in module exports exactly its entry points, hInstance,
-# the three processor functions and the capability-string variables, and
-# nothing else of its own. Symbols the toolchain adds are ignored.
-# Usage: check_exports.sh NM MODULE
+# the three processor functions and the capability-string variables (or the
+# names listed one a line in EXPECTED_FILE), and nothing else of its own.
+# Symbols the toolchain adds are ignored.
+# Usage: check_exports.sh NM MODULE [EXPECTED_FILE]
 set -eu
 nm_tool=$1
 module=$2
 
+if [ $# -ge 3 ]; then
+expected=$(LC_ALL=C sort "$3")
+else
 expected=$(LC_ALL=C sort <<'NAMES'
 HostCanDos::canDoAcceptIOChanges
 HostCanDos::canDoCloseFileSelector
@@ -38,6 +42,7 @@ Varkel_process
 hInstance
 NAMES
 )
+fi
 
 listing=$("$nm_tool" -D --defined-only -C "$module")
 actual=$(printf '%s\n' "$listing" |
