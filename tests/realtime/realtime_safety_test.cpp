@@ -2,87 +2,23 @@
 // no mutex while processing. This binary replaces the allocator (and counts
 // mutex locks) for the whole process, so it is built apart from the other
 // tests and not under the sanitizers, which bring allocators of their own.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "allocation_watch.h"
 #include "framework/aeffect.h"
 
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* p, size_t size);
-void __libc_free(void* p);
-AEffect* VSTPluginMain(audioMasterCallback audioMaster);
-}
+extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
 
-namespace {
-
-std::atomic<bool> watching{false};
-std::atomic<long> allocations{0};
-std::atomic<long> releases{0};
-std::atomic<long> locks{0};
-std::atomic<long> failCountdown{0};  // the allocation that reaches 0 fails
-
-bool noteAllocation() {
-    if (!watching.load(std::memory_order_relaxed)) return true;
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    const long left = failCountdown.load(std::memory_order_relaxed);
-    if (left > 0) return failCountdown.fetch_sub(1, std::memory_order_relaxed) != 1;
-    return true;
-}
-
-}  // namespace
-
-extern "C" {
-void* malloc(size_t size) { return noteAllocation() ? __libc_malloc(size) : nullptr; }
-void* calloc(size_t count, size_t size) { return noteAllocation() ? __libc_calloc(count, size) : nullptr; }
-void* realloc(void* p, size_t size) { return noteAllocation() ? __libc_realloc(p, size) : nullptr; }
-void free(void* p) {
-    if (p != nullptr && watching.load(std::memory_order_relaxed)) releases.fetch_add(1, std::memory_order_relaxed);
-    __libc_free(p);
-}
-int pthread_mutex_lock(pthread_mutex_t* m) {
-    using Lock = int (*)(pthread_mutex_t*);
-    static Lock real = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    if (watching.load(std::memory_order_relaxed)) locks.fetch_add(1, std::memory_order_relaxed);
-    return real(m);
-}
-}
-
-void* operator new(size_t size) {
-    void* p = std::malloc(size);
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
-void* operator new[](size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
+using namespace realtime;
 
 namespace {
 
 VstIntPtr host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
     return opcode == audioMasterVersion ? 2400 : 0;
 }
-
-struct Watch {
-    Watch() {
-        allocations = 0;
-        releases = 0;
-        locks = 0;
-        watching = true;
-    }
-    ~Watch() { watching = false; }
-};
 
 TEST(RealtimeSafety, ProcessingAllocatesAndLocksNothing) {
     AEffect* fx = VSTPluginMain(host);
