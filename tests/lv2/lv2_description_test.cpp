@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_instance.h"
 #include "lv2_session.h"
+#include "module/loaded_module.h"
 
 namespace lv2test {
 namespace {
@@ -133,11 +133,8 @@ TEST(Lv2Description, PortsInOrder) {
 // so that one setting renders the same in both formats; the range is 0..1.
 TEST(Lv2Description, ControlRangesAndDefaultsAreTheVstModules) {
     ASSERT_NE(plugin(), nullptr);
-    std::string error;
-    auto module = varkel::host::PluginModule::load(VARKEL_MODULE_PATH, error);
-    ASSERT_TRUE(module) << error;
-    auto vst = varkel::host::PluginInstance::create(*module, error);
-    ASSERT_TRUE(vst) << error;
+    const auto vst = loaded::makeInstance();
+    ASSERT_TRUE(vst);
     for (unsigned index = 0; index < kControlPorts; ++index) {
         SCOPED_TRACE(index);
         LilvNode *def = nullptr, *min = nullptr, *max = nullptr;

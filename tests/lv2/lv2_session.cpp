@@ -11,6 +11,7 @@
 
 #include "host/fresh_thread.h"
 #include "host/plugin_instance.h"
+#include "module/loaded_module.h"
 
 namespace lv2test {
 
@@ -54,31 +55,13 @@ Stereo testSignal(int frames, double rate) {
     return s;
 }
 
-namespace {
-
-const varkel::host::PluginModule& vstModule() {
-    static const std::unique_ptr<varkel::host::PluginModule> loaded = [] {
-        std::string error;
-        auto m = varkel::host::PluginModule::load(VARKEL_MODULE_PATH, error);
-        if (!m) ADD_FAILURE() << error;
-        return m;
-    }();
-    return *loaded;
-}
-
-}  // namespace
-
 Stereo renderVst(double rate, const Stereo& in, const std::vector<Segment>& segments) {
     constexpr int kBlock = 512;
     Stereo source = in;
     Stereo out{std::vector<float>(in.left.size()), std::vector<float>(in.right.size())};
     varkel::host::onFreshThread([&] {
-        std::string error;
-        auto fx = varkel::host::PluginInstance::create(vstModule(), error);
-        if (!fx) {
-            ADD_FAILURE() << error;
-            return;
-        }
+        const auto fx = loaded::makeInstance();
+        if (!fx) return;
         fx->start(static_cast<float>(rate), kBlock);
         int pos = 0;
         for (const Segment& segment : segments) {
