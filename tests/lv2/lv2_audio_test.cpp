@@ -82,6 +82,29 @@ TEST(Lv2Audio, NeverConnectedControlsKeepTheDefaults) {
                    renderVst(44100.0, in, defaults));
 }
 
+// The processor counts frames in an int, so long runs go through in pieces.
+TEST(Lv2Audio, RunLongerThanAMillionFramesMatches) {
+    const std::vector<Segment> longRun = {{{0.7f, 0.6f, 0.4f}, (1 << 20) + 300}};
+    const Stereo in = testSignal(longRun[0].frames, 48000.0);
+    expectSameBits(renderLv2(48000.0, in, longRun, {.block = longRun[0].frames}),
+                   renderVst(48000.0, in, longRun));
+}
+
+TEST(Lv2Audio, RunWithoutConnectionsIsHarmless) {
+    varkel::host::onFreshThread([] {
+        const Instance instance = instantiate(44100.0);
+        ASSERT_TRUE(instance);
+        lilv_instance_connect_port(instance.get(), 7, nullptr);  // no such port
+        lilv_instance_activate(instance.get());
+        lilv_instance_run(instance.get(), 64);
+        std::vector<float> left(64, 0.5f), right(64, 0.5f);
+        lilv_instance_connect_port(instance.get(), kInLeftPort, left.data());
+        lilv_instance_connect_port(instance.get(), kInRightPort, right.data());
+        lilv_instance_run(instance.get(), 64);  // outputs still unconnected
+        lilv_instance_deactivate(instance.get());
+    });
+}
+
 TEST(Lv2Audio, UnusableRatesGiveNoInstance) {
     for (double rate : {0.0, -44100.0, 500.0, 999.4, std::nan(""),
                         std::numeric_limits<double>::infinity(), 1e300})
