@@ -1,7 +1,8 @@
 #!/bin/sh
-# Checks that the plug-in module exports exactly its entry points, hInstance,
-# the three processor functions and the capability-string variables, and
-# nothing else of its own. Symbols the toolchain adds are ignored.
+# Checks that the plug-in module exports exactly its entry points (with the
+# legacy main), hInstance, the three processor functions and the
+# capability-string variables, and nothing else of its own. Symbols the
+# toolchain adds are ignored.
 # Usage: check_exports.sh NM MODULE
 set -eu
 nm_tool=$1
@@ -36,6 +37,7 @@ Varkel_delete
 Varkel_new
 Varkel_process
 hInstance
+main
 NAMES
 )
 

@@ -12,7 +12,7 @@
 #include <new>
 #include <vector>
 
-#include "framework/aeffect.h"
+#include "abi/aeffect.h"
 
 extern "C" {
 void* __libc_malloc(size_t size);
