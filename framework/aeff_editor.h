@@ -1,7 +1,7 @@
 // The interface of an optional editor window attached to an effect.
 #pragma once
 
-#include "framework/aeffect.h"
+#include "abi/aeffect.h"
 
 class AEffEditor {
 public:

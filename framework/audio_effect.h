@@ -3,8 +3,8 @@
 // that fetch the object back from the record and make one virtual call.
 #pragma once
 
+#include "abi/aeffect.h"
 #include "framework/aeff_editor.h"
-#include "framework/aeffect.h"
 
 class AudioEffect {
 public:

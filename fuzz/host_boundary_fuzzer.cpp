@@ -19,7 +19,7 @@
 #include <type_traits>
 
 #include "dsp/random_source.h"
-#include "framework/aeffect.h"
+#include "abi/aeffect.h"
 #include "fuzz/input_reader.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);

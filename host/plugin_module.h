@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/aeffect.h"
+#include "abi/aeffect.h"
 
 namespace varkel::host {
 

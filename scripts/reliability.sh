@@ -21,7 +21,7 @@ fuzzers=(host_boundary_fuzzer formatter_fuzzer)
 
 echo "== libFuzzer targets: build"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARKEL_BUILD_FUZZERS=ON -DBUILD_TESTING=OFF -DVARKEL_BUILD_TOOLS=OFF \
+  -DVARKEL_BUILD_FUZZERS=ON -DVARKEL_WERROR=ON -DBUILD_TESTING=OFF -DVARKEL_BUILD_TOOLS=OFF \
   -DVARKEL_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs" --target "${fuzzers[@]}"
 mkdir -p build-fuzz/artifacts
@@ -60,7 +60,7 @@ done
 
 echo "== ThreadSanitizer: concurrency tests"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKEL_ENABLE_TSAN=ON \
-  -DVARKEL_BUILD_TOOLS=OFF -DVARKEL_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target varkel_unit_tests
+  -DVARKEL_WERROR=ON -DVARKEL_BUILD_TOOLS=OFF -DVARKEL_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target varkel_plugin_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan -R Concurrency --no-tests=error --output-on-failure

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Checks that the plug-in module exports exactly its entry points, hInstance,
-# the three processor functions and the capability-string variables (or the
-# names listed one a line in EXPECTED_FILE), and nothing else of its own.
-# Symbols the toolchain adds are ignored.
+# Checks that the plug-in module exports exactly its entry points (with the
+# legacy main), hInstance, the three processor functions and the
+# capability-string variables (or the names listed one a line in
+# EXPECTED_FILE), and nothing else of its own. Symbols the toolchain adds are
+# ignored.
 # Usage: check_exports.sh NM MODULE [EXPECTED_FILE]
 set -eu
 nm_tool=$1
@@ -40,6 +41,7 @@ Varkel_delete
 Varkel_new
 Varkel_process
 hInstance
+main
 NAMES
 )
 fi

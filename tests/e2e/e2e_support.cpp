@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "host/fresh_thread.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_module.h"
 
@@ -159,15 +160,11 @@ std::vector<float> directRender(const Sound& input,
                                 const std::vector<std::pair<int, float>>& parameters) {
     const auto frames = static_cast<std::size_t>(input.info.frames);
     std::vector<float> result;
-    std::string failure;
-    std::thread([&] {
+    varkel::host::onFreshThread([&] {
         std::string error;
         auto module = varkel::host::PluginModule::load(VARKEL_MODULE_PATH, error);
         auto effect = module ? varkel::host::PluginInstance::create(*module, error) : nullptr;
-        if (!effect) {
-            failure = error;
-            return;
-        }
+        if (!effect) throw std::runtime_error(error);
         effect->start(static_cast<float>(input.info.samplerate), static_cast<VstInt32>(frames));
         for (const auto& [index, value] : parameters) effect->setParameter(index, value);
         std::vector<float> in[2] = {std::vector<float>(frames), std::vector<float>(frames)};
@@ -184,8 +181,7 @@ std::vector<float> directRender(const Sound& input,
             result.push_back(out[0][f]);
             result.push_back(out[1][f]);
         }
-    }).join();
-    if (!failure.empty()) throw std::runtime_error(failure);
+    });
     return result;
 }
 

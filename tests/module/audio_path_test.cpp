@@ -11,68 +11,27 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
-#include <thread>
 #include <vector>
 
-#include "host/plugin_instance.h"
+#include "host/fresh_thread.h"
+#include "loaded_module.h"
+#include "stereo_render.h"
 
 namespace {
 
+using loaded::makeInstance;
+using loaded::module;
+using loaded::render;
+using loaded::Stereo;
+using loaded::testSignal;
+using varkel::host::onFreshThread;
 using varkel::host::PluginInstance;
-using varkel::host::PluginModule;
-
-const PluginModule& module() {
-    static std::unique_ptr<PluginModule> loaded = [] {
-        std::string error;
-        auto m = PluginModule::load(VARKEL_MODULE_PATH, error);
-        if (!m) ADD_FAILURE() << error;
-        return m;
-    }();
-    return *loaded;
-}
-
-std::unique_ptr<PluginInstance> makeInstance() {
-    std::string error;
-    auto fx = PluginInstance::create(module(), error);
-    EXPECT_TRUE(fx) << error;
-    return fx;
-}
-
-// Each thread's generator starts afresh, so work run on a new thread sees
-// the same noise as any other run on a new thread.
-void onFreshThread(const std::function<void()>& work) { std::thread(work).join(); }
 
 template <typename T>
 T fieldAt(const AEffect* record, std::size_t offset) {
     T value;
     std::memcpy(&value, reinterpret_cast<const unsigned char*>(record) + offset, sizeof(T));
     return value;
-}
-
-struct Stereo {
-    std::vector<float> left, right;
-};
-
-Stereo testSignal(int frames, float amplitude = 0.8f) {
-    Stereo s{std::vector<float>(frames), std::vector<float>(frames)};
-    for (int i = 0; i < frames; ++i) {
-        s.left[i] = amplitude * std::sin(0.031f * static_cast<float>(i));
-        s.right[i] = amplitude * std::sin(0.0077f * static_cast<float>(i) + 1.0f);
-    }
-    return s;
-}
-
-Stereo render(const PluginInstance& fx, const Stereo& in, int block) {
-    Stereo out{std::vector<float>(in.left.size()), std::vector<float>(in.left.size())};
-    const int frames = static_cast<int>(in.left.size());
-    for (int pos = 0; pos < frames; pos += block) {
-        const int n = std::min(block, frames - pos);
-        float* ins[2] = {const_cast<float*>(in.left.data()) + pos, const_cast<float*>(in.right.data()) + pos};
-        float* outs[2] = {out.left.data() + pos, out.right.data() + pos};
-        fx.process(ins, outs, n);
-    }
-    return out;
 }
 
 // A new instance, switched on at the rate, handed to work on a fresh thread.
@@ -124,13 +83,23 @@ TEST(AudioPath, EntryPointsMakeIndependentInstances) {
     a->setParameter(0, 0.9f);
     EXPECT_EQ(a->getParameter(0), 0.9f);
     EXPECT_EQ(b->getParameter(0), 0.25118864f);
+}
 
-    auto main = reinterpret_cast<varkel::host::EntryPoint>(module().symbol("MAIN"));
-    ASSERT_NE(main, nullptr);
-    AEffect* viaMain = main(varkel::host::basicHostCallback);
-    ASSERT_NE(viaMain, nullptr);
-    EXPECT_EQ(viaMain->uniqueID, 0x56726B6C);
-    EXPECT_EQ(viaMain->dispatcher(viaMain, effClose, 0, 0, nullptr, 0.0f), 1);
+// Hosts of every age find an entry point under the name they know: the
+// legacy names make the same record as VSTPluginMain.
+TEST(AudioPath, EveryEntryNameMakesAVarkelRecord) {
+    for (const char* name : {"VSTPluginMain", "MAIN", "main"}) {
+        SCOPED_TRACE(name);
+        auto entry = reinterpret_cast<varkel::host::EntryPoint>(module().symbol(name));
+        ASSERT_NE(entry, nullptr);
+        AEffect* record = entry(varkel::host::basicHostCallback);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(fieldAt<std::int32_t>(record, 0), 0x56737450);    // "VstP"
+        EXPECT_EQ(fieldAt<std::int32_t>(record, 112), 0x56726B6C);  // "Vrkl"
+        EXPECT_EQ(record->numParams, 3);
+        EXPECT_EQ(record->getParameter(record, 0), 0.25118864f);
+        EXPECT_EQ(record->dispatcher(record, effClose, 0, 0, nullptr, 0.0f), 1);
+    }
 }
 
 TEST(AudioPath, HostWithoutVersionGetsNoEffect) {
@@ -316,7 +285,7 @@ TEST(AudioPath, NewSampleRateRetunesTheProcessor) {
 // Repeating the current rate, or sending a rate that is no rate at all,
 // leaves the running filters untouched.
 TEST(AudioPath, SameOrInvalidRateKeepsTheFilterState) {
-    const Stereo first = testSignal(700), second = testSignal(900, 0.3f);
+    const Stereo first = testSignal(700), second = testSignal(900, 0.3f, 0.3f);
     const auto secondHalf = [&](std::optional<float> rate) {
         Stereo out;
         withFreshInstance(44100.0f, 1024, [&](PluginInstance& fx) {

@@ -9,15 +9,16 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "host/plugin_instance.h"
+#include "host/fresh_thread.h"
+#include "loaded_module.h"
+#include "stereo_render.h"
 
 namespace {
 
+using loaded::module;
 using varkel::host::PluginInstance;
-using varkel::host::PluginModule;
 
 constexpr VstIntPtr kBit32 = VstIntPtr{1} << 32;
 constexpr VstIntPtr kMin64 = std::numeric_limits<VstIntPtr>::min();
@@ -48,19 +49,9 @@ struct Guarded {
 
 class ExtendedDispatcher : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        module = PluginModule::load(VARKEL_MODULE_PATH, error).release();
-        ASSERT_NE(module, nullptr) << error;
-    }
-    static void TearDownTestSuite() {
-        delete module;
-        module = nullptr;
-    }
     void SetUp() override {
-        ASSERT_NE(module, nullptr);
         std::string error;
-        fx = PluginInstance::create(*module, error, countingHost);
+        fx = PluginInstance::create(module(), error, countingHost);
         ASSERT_TRUE(fx) << error;
         hostOpcodes.clear();
     }
@@ -69,11 +60,8 @@ protected:
         return fx->dispatch(opcode, index, value, ptr, opt);
     }
 
-    static PluginModule* module;
     std::unique_ptr<PluginInstance> fx;
 };
-
-PluginModule* ExtendedDispatcher::module = nullptr;
 
 struct OpcodeRow {
     VstInt32 opcode;
@@ -235,7 +223,7 @@ TEST_F(ExtendedDispatcher, EveryCapabilityIsAnsweredWithZero) {
             "canDo" + std::string(1, static_cast<char>(std::toupper(word[0]))) + word.substr(1);
         const std::string mangled =
             "_ZN10" + std::string(space) + std::to_string(member.size()) + member + "E";
-        return static_cast<const char* const*>(module->symbol(mangled.c_str()));
+        return static_cast<const char* const*>(module().symbol(mangled.c_str()));
     };
     std::vector<std::string> words;
     for (const char* word : plug) {
@@ -257,31 +245,25 @@ TEST_F(ExtendedDispatcher, EveryCapabilityIsAnsweredWithZero) {
 }
 
 // The processor's rate shows in its output. Each render runs on a thread of
-// its own, whose noise generator starts from the same state.
+// its own, whose noise generator starts from the same state. The channels
+// come out one after the other.
 std::vector<float> renderOnFreshThread(const PluginInstance& instance) {
     constexpr int kFrames = 512;
-    std::vector<float> out(2 * kFrames);
-    std::thread([&] {
-        std::vector<float> left(kFrames), right(kFrames), outLeft(kFrames), outRight(kFrames);
-        for (int i = 0; i < kFrames; ++i) {
-            left[i] = (i % 50 < 25) ? 0.6f : -0.6f;
-            right[i] = 0.3f * left[i];
-        }
-        float* inputs[] = {left.data(), right.data()};
-        float* outputs[] = {outLeft.data(), outRight.data()};
-        instance.process(inputs, outputs, kFrames);
-        for (int i = 0; i < kFrames; ++i) {
-            out[2 * i] = outLeft[i];
-            out[2 * i + 1] = outRight[i];
-        }
-    }).join();
-    return out;
+    loaded::Stereo in{std::vector<float>(kFrames), std::vector<float>(kFrames)};
+    for (int i = 0; i < kFrames; ++i) {
+        in.left[i] = (i % 50 < 25) ? 0.6f : -0.6f;
+        in.right[i] = 0.3f * in.left[i];
+    }
+    loaded::Stereo out;
+    varkel::host::onFreshThread([&] { out = loaded::render(instance, in, kFrames); });
+    out.left.insert(out.left.end(), out.right.begin(), out.right.end());
+    return out.left;
 }
 
 TEST_F(ExtendedDispatcher, TheOldCombinedRateOpcodeChangesNothing) {
     std::string error;
-    auto untouched = PluginInstance::create(*module, error, countingHost);
-    auto retuned = PluginInstance::create(*module, error, countingHost);
+    auto untouched = PluginInstance::create(module(), error, countingHost);
+    auto retuned = PluginInstance::create(module(), error, countingHost);
     ASSERT_TRUE(untouched && retuned);
     EXPECT_EQ(dispatch(__effSetBlockSizeAndSampleRateDeprecated, 0, 256, nullptr, 48000.0f), 0);
     retuned->setSampleRate(48000.0f);

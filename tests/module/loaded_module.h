@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "host/plugin_instance.h"
 
@@ -29,9 +27,5 @@ inline std::unique_ptr<varkel::host::PluginInstance> makeInstance() {
     EXPECT_TRUE(fx) << error;
     return fx;
 }
-
-// The noise generator is per thread and starts afresh on a new one, so work
-// run on a new thread draws the same noise as any other work run that way.
-inline void onFreshThread(const std::function<void()>& work) { std::thread(work).join(); }
 
 }  // namespace loaded

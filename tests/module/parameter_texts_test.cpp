@@ -7,12 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "host/plugin_instance.h"
+#include "loaded_module.h"
 
 namespace {
 
 using varkel::host::PluginInstance;
-using varkel::host::PluginModule;
 
 constexpr unsigned char kUntouched = 0x5A;
 using HostBuffer = std::array<unsigned char, 16>;
@@ -20,11 +19,8 @@ using HostBuffer = std::array<unsigned char, 16>;
 class ParameterTexts : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        module = PluginModule::load(VARKEL_MODULE_PATH, error);
-        ASSERT_TRUE(module) << error;
-        fx = PluginInstance::create(*module, error);
-        ASSERT_TRUE(fx) << error;
+        fx = loaded::makeInstance();
+        ASSERT_TRUE(fx);
     }
 
     HostBuffer ask(VstInt32 opcode, VstInt32 index) const {
@@ -34,7 +30,6 @@ protected:
         return buffer;
     }
 
-    std::unique_ptr<PluginModule> module;
     std::unique_ptr<PluginInstance> fx;
 };
 

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <vector>
 
+#include "abi/aeffect.h"
 #include "allocation_watch.h"
-#include "framework/aeffect.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
 

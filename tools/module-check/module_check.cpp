@@ -15,9 +15,9 @@
 #include <cstring>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "host/fresh_thread.h"
 #include "host/plugin_instance.h"
 
 #if defined(_WIN32)
@@ -358,8 +358,8 @@ void renderProcessor(const PluginModule& module, const TestSignal& signal,
 void checkFreshThreads(const PluginModule& module, const TestSignal& signal,
                        const std::string& path) {
     std::vector<float> first, second;
-    std::thread([&] { render(module, signal.single, kSettings[1], first); }).join();
-    std::thread([&] { render(module, signal.single, kSettings[1], second); }).join();
+    varkel::host::onFreshThread([&] { render(module, signal.single, kSettings[1], first); });
+    varkel::host::onFreshThread([&] { render(module, signal.single, kSettings[1], second); });
     check(!first.empty() && first == second, "renders on two fresh threads differ");
     OutputFile file(path);
     file.write(first.data(), first.size() * sizeof(float));

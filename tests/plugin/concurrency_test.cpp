@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "dsp/random_source.h"
-#include "framework/aeffect.h"
+#include "abi/aeffect.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
 

@@ -10,39 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "dsp/random_source.h"
-#include "dsp/varkel.h"
 #include "framework/audio_effect_x.h"
 #include "framework/capability_strings.h"
-#include "plugin/varkel_plugin.h"
+#include "recording_host.h"
 
 namespace {
 
-struct HostCall {
-    AEffect* effect;
-    VstInt32 opcode;
-    VstInt32 index;
-    VstIntPtr value;
-    void* ptr;
-    float opt;
-};
-
-// The host the tests play: it records each call and gives one answer to all.
-struct RecordingHost {
-    std::vector<HostCall> calls;
-    VstIntPtr answer = 0;
-    std::function<void(const HostCall&)> onCall;
-};
-
-RecordingHost* currentHost = nullptr;
-
-VstIntPtr recordingCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                            void* ptr, float opt) {
-    const HostCall call{effect, opcode, index, value, ptr, opt};
-    currentHost->calls.push_back(call);
-    if (currentHost->onCall) currentHost->onCall(call);
-    return currentHost->answer;
-}
+using recording::HostCall;
+using recording::HostServices;
+using recording::recordingCallback;
 
 class TestEffect : public AudioEffectX {
 public:
@@ -75,13 +51,6 @@ public:
     int setBlockSizeCalls = 0;
     VstInt32 canDoAnswer = 0;
     std::vector<std::string> askedCanDo;
-};
-
-class HostServices : public testing::Test {
-protected:
-    void SetUp() override { currentHost = &host; }
-    void TearDown() override { currentHost = nullptr; }
-    RecordingHost host;
 };
 
 // Stand-ins for the records the services only pass through; never read.
@@ -326,22 +295,6 @@ TEST_F(HostServices, AutomationReachesTheHostAfterTheParameterIsSet) {
     EXPECT_EQ(fx.lastValue, 0.25f);
 }
 
-TEST_F(HostServices, VarkelHasItsNewValueInForceWhenTheHostHearsOfIt) {
-    Varkel fx(recordingCallback);
-    float valueSeenByHost = -1.0f;
-    host.onCall = [&](const HostCall& call) { valueSeenByHost = fx.getParameter(call.index); };
-    fx.setParameterAutomated(2, 0.25f);
-    ASSERT_EQ(host.calls.size(), 1u);
-    const HostCall& call = host.calls[0];
-    EXPECT_EQ(call.effect, fx.getAeffect());
-    EXPECT_EQ(call.opcode, audioMasterAutomate);
-    EXPECT_EQ(call.index, 2);
-    EXPECT_EQ(call.value, 0);
-    EXPECT_EQ(call.ptr, nullptr);
-    EXPECT_EQ(call.opt, 0.25f);
-    EXPECT_EQ(valueSeenByHost, 0.25f);
-}
-
 TEST_F(HostServices, UpdatesWriteTheFieldsWithoutTheSetters) {
     host.answer = 48000;
     TestEffect fx(recordingCallback);
@@ -386,7 +339,8 @@ TEST_F(HostServices, FlagSettersTouchOnlyTheirBitAndNeverCallTheHost) {
     };
     for (const FlagRow& row : rows) {
         SCOPED_TRACE(row.name);
-        Varkel fx(recordingCallback);
+        TestEffect fx(recordingCallback);
+        fx.canDoubleReplacing();
         const VstInt32& flags = fx.getAeffect()->flags;
         ASSERT_EQ(flags, 0x1010);
         (fx.*row.setter)(true);
@@ -402,7 +356,8 @@ TEST_F(HostServices, FlagSettersTouchOnlyTheirBitAndNeverCallTheHost) {
 }
 
 TEST_F(HostServices, CategoryFollowsTheSynthBitAlone) {
-    Varkel fx(recordingCallback);
+    TestEffect fx(recordingCallback);
+    fx.canDoubleReplacing();
     EXPECT_EQ(fx.getPlugCategory(), kPlugCategUnknown);
     fx.isSynth(true);
     EXPECT_EQ(fx.getAeffect()->flags, 0x1110);
@@ -416,13 +371,6 @@ TEST_F(HostServices, CategoryFollowsTheSynthBitAlone) {
 }
 
 // --- resume ---
-
-TEST_F(HostServices, VarkelSwitchedOnMakesNoHostCall) {
-    Varkel fx(recordingCallback);
-    fx.getAeffect()->dispatcher(fx.getAeffect(), effMainsChanged, 0, 1, nullptr, 0.0f);
-    fx.resume();
-    EXPECT_TRUE(host.calls.empty());
-}
 
 TEST_F(HostServices, ResumeAsksForEventsOnlyWhenCanDoAnswersExactlyOne) {
     const std::pair<VstInt32, bool> rows[] = {{1, true}, {0, false}, {-1, false}, {2, false},
@@ -467,81 +415,6 @@ TEST_F(HostServices, ResumeAsksWithWhatTheCapabilityVariableHoldsNow) {
     PlugCanDos::canDoReceiveVstMidiEvent = original;
     ASSERT_EQ(fx.askedCanDo.size(), 1u);
     EXPECT_EQ(fx.askedCanDo[0], "somethingElse");
-}
-
-// --- Varkel re-creates its processor for a rate learnt from the host ---
-
-constexpr int kFrames = 256;
-
-// A plain reference: a processor made for the rate, run sample by sample,
-// left then right, from the same generator state.
-std::vector<float> referenceRender(int rate, float preGain, float cutOff, float postGain) {
-    VarkelState* state = Varkel_new(rate);
-    state->preGain = preGain;
-    state->cutOff = cutOff;
-    state->postGain = postGain;
-    varkel::resetRandom();
-    std::vector<float> out;
-    for (int i = 0; i < kFrames; ++i) {
-        const float x = 0.9f * static_cast<float>((i * 37) % 64 - 32) / 32.0f;
-        out.push_back(Varkel_process(0, state, x));
-        out.push_back(Varkel_process(1, state, -x));
-    }
-    Varkel_delete(state);
-    return out;
-}
-
-std::vector<float> render(Varkel& fx) {
-    std::vector<float> left(kFrames), right(kFrames), outLeft(kFrames), outRight(kFrames);
-    for (int i = 0; i < kFrames; ++i) {
-        left[i] = 0.9f * static_cast<float>((i * 37) % 64 - 32) / 32.0f;
-        right[i] = -left[i];
-    }
-    float* inputs[] = {left.data(), right.data()};
-    float* outputs[] = {outLeft.data(), outRight.data()};
-    varkel::resetRandom();
-    fx.processReplacing(inputs, outputs, kFrames);
-    std::vector<float> out;
-    for (int i = 0; i < kFrames; ++i) {
-        out.push_back(outLeft[i]);
-        out.push_back(outRight[i]);
-    }
-    return out;
-}
-
-TEST_F(HostServices, VarkelRetunesToTheRateTheHostReports) {
-    const float pre = 0.7f, cut = 0.3f, post = 0.5f;
-    const auto at44100 = referenceRender(44100, pre, cut, post);
-    const auto at48000 = referenceRender(48000, pre, cut, post);
-    ASSERT_NE(at44100, at48000);
-
-    host.answer = 48000;
-    Varkel fx(recordingCallback);
-    fx.setParameter(0, pre);
-    fx.setParameter(1, cut);
-    fx.setParameter(2, post);
-    EXPECT_EQ(fx.updateSampleRate(), 48000.0);
-    EXPECT_EQ(fx.getSampleRate(), 48000.0f);
-    EXPECT_EQ(fx.getParameter(0), pre);
-    EXPECT_EQ(fx.getParameter(1), cut);
-    EXPECT_EQ(fx.getParameter(2), post);
-    EXPECT_EQ(render(fx), at48000);
-}
-
-TEST_F(HostServices, VarkelKeepsItsProcessorWhenTheHostReportsNoRate) {
-    host.answer = 0;
-    Varkel fx(recordingCallback);
-    fx.setParameter(0, 0.7f);
-    EXPECT_EQ(fx.updateSampleRate(), 44100.0);
-    EXPECT_EQ(render(fx), referenceRender(44100, 0.7f, 1.0f, 0.25118864f));
-}
-
-TEST_F(HostServices, VarkelRetunesOnTheOldCombinedSetter) {
-    Varkel fx(nullptr);
-    fx.__setBlockSizeAndSampleRateDeprecated(256, 48000.0f);
-    EXPECT_EQ(fx.getBlockSize(), 256);
-    EXPECT_EQ(fx.getSampleRate(), 48000.0f);
-    EXPECT_EQ(render(fx), referenceRender(48000, 0.25118864f, 1.0f, 0.25118864f));
 }
 
 }  // namespace
