@@ -97,10 +97,13 @@ ParameterSetting parseSetting(const std::string& text) {
     const std::size_t equals = text.rfind('=');
     if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
         throw CLI::ValidationError("--set", fmt::format("needs NAME=VALUE, got '{}'", text));
-    const std::optional<double> value = plainNumber(text.substr(equals + 1));
-    if (!value || *value < 0.0 || *value > 1.0)
+    const std::string number = text.substr(equals + 1);
+    const std::optional<double> value = plainNumber(number);
+    if (!value)
+        throw CLI::ValidationError("--set", fmt::format("{}: '{}' is not a number", text, number));
+    if (*value < 0.0 || *value > 1.0)
         throw CLI::ValidationError("--set",
-                                   fmt::format("{}: the value must be a number from 0 to 1", text));
+                                   fmt::format("{}: the value must lie between 0 and 1", text));
     return {text.substr(0, equals), static_cast<float>(*value)};
 }
 
@@ -185,13 +188,13 @@ template <typename Options>
 void addCommand(CLI::App& app, Command& chosen, const std::string& name,
                 const std::string& description, void (*declare)(CLI::App&, Options&)) {
     CLI::App* command = app.add_subcommand(name, description)->group("Commands");
-    // Takes the arguments left over after the command's own positionals. Where
-    // none are left, CLI11 hands what follows "--" back to the parent, which
-    // would read a "-h" there as a call for help.
-    auto unexpected = std::make_shared<std::vector<std::string>>();
-    command->add_option("unexpected", *unexpected)->group("");
     auto options = std::make_shared<Options>();
     declare(*command, *options);
+    // Takes the arguments left over after the command's own positionals, so
+    // it comes after them. Where none are left, CLI11 hands what follows "--"
+    // back to the parent, which would read a "-h" there as a call for help.
+    auto unexpected = std::make_shared<std::vector<std::string>>();
+    command->add_option("unexpected", *unexpected)->group("");
     command->callback([&chosen, options, unexpected] {
         if (!unexpected->empty()) throw CLI::ExtrasError(*unexpected);
         chosen = *options;
