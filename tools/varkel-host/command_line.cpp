@@ -190,13 +190,17 @@ void addCommand(CLI::App& app, Command& chosen, const std::string& name,
     CLI::App* command = app.add_subcommand(name, description)->group("Commands");
     auto options = std::make_shared<Options>();
     declare(*command, *options);
-    // Takes the arguments left over after the command's own positionals, so
-    // it comes after them. Where none are left, CLI11 hands what follows "--"
-    // back to the parent, which would read a "-h" there as a call for help.
+    // Declared last, so that it takes only what the command's own positionals
+    // leave. Without it CLI11 hands what follows "--" back to the parent once
+    // no positional is left, and a "-h" there would be read as a call for help.
     auto unexpected = std::make_shared<std::vector<std::string>>();
-    command->add_option("unexpected", *unexpected)->group("");
+    command->add_option("unexpected", *unexpected)
+        ->group("")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command->callback([&chosen, options, unexpected] {
-        if (!unexpected->empty()) throw CLI::ExtrasError(*unexpected);
+        // The error lists them in reverse, as CLI11 keeps its own leftovers.
+        if (!unexpected->empty())
+            throw CLI::ExtrasError({unexpected->rbegin(), unexpected->rend()});
         chosen = *options;
     });
 }
@@ -252,8 +256,8 @@ public:
 
 Command parseCommandLine(const std::vector<std::string>& args) {
     CLI::App app(
-        "varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by "
-        "default),\ndescribes a plug-in, measures it, and makes a demo.",
+        "varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by default),\n"
+        "describes a plug-in, measures it, and makes a demo.",
         "varkel-host");
     app.require_subcommand(1);
     app.formatter(std::make_shared<HelpFormatter>());
