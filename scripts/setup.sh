@@ -3,7 +3,8 @@
 # packages named as arguments. Idempotent.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev valgrind libsndfile1-dev lv2-dev liblilv-dev lilv-utils "$@")
+          libbenchmark-dev valgrind libsndfile1-dev lv2-dev liblilv-dev lilv-utils
+          libcli11-dev libfmt-dev nlohmann-json3-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

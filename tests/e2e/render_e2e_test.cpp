@@ -7,6 +7,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -147,6 +148,25 @@ TEST_F(Render, SummaryLineReportsTheOutput) {
     ASSERT_EQ(run.out.rfind(head, 0), 0u) << run.out;
     EXPECT_GT(std::stod(run.out.substr(head.size())), 0.0) << run.out;
     EXPECT_TRUE(run.out.ends_with(levels)) << run.out << " vs " << levels;
+}
+
+TEST_F(Render, LongPathsAreReportedWhole) {
+    // Six folders of 100 characters: far past any fixed line buffer.
+    std::string folder = dir.path();
+    for (const char c : std::string("abcdef")) {
+        folder += "/" + std::string(100, c);
+        std::filesystem::create_directory(folder);
+    }
+    const std::string out = folder + "/out.wav";
+    ASSERT_GT(out.size(), 600u);
+    const auto run = runHost({"render", stereoInput(), out});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind(out + ": 10007 frames, ", 0), 0u) << run.out;
+
+    const std::string missing = folder + "/missing";
+    const auto failed = runHost({"render", stereoInput(), missing + "/out.wav"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err, "varkel-host: output folder " + missing + " does not exist\n");
 }
 
 TEST_F(Render, QuietPrintsNothing) {

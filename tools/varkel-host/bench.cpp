@@ -1,8 +1,9 @@
 #include "tools/varkel-host/bench.h"
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 #include <vector>
 
@@ -81,12 +82,12 @@ int runBench(const BenchOptions& options) {
 
     const double channelSamples = static_cast<double>(frames) * plugin.outputs();
     const double signalSeconds = static_cast<double>(frames) / kBenchRate;
-    std::printf("%s: %d in, %d out, %.0f Hz, block %d, %s-bit\n", plugin.displayName().c_str(),
-                plugin.inputs(), plugin.outputs(), kBenchRate, options.blockFrames,
-                options.precision == Precision::Double ? "64" : "32");
-    std::printf("%.3f s of signal in %.6f s: %.2f ns per channel-sample, %.1fx realtime\n",
-                signalSeconds, elapsed, elapsed * 1e9 / std::max(channelSamples, 1.0),
-                signalSeconds / std::max(elapsed, 1e-9));
+    fmt::print("{}: {} in, {} out, {:.0f} Hz, block {}, {}-bit\n", plugin.displayName(),
+               plugin.inputs(), plugin.outputs(), kBenchRate, options.blockFrames,
+               options.precision == Precision::Double ? 64 : 32);
+    fmt::print("{:.3f} s of signal in {:.6f} s: {:.2f} ns per channel-sample, {:.1f}x realtime\n",
+               signalSeconds, elapsed, elapsed * 1e9 / std::max(channelSamples, 1.0),
+               signalSeconds / std::max(elapsed, 1e-9));
     return kExitSuccess;
 }
 

@@ -1,10 +1,15 @@
 #include "tools/varkel-host/command_line.h"
 
-#include <cerrno>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <functional>
-#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <utility>
 
 #include "tools/varkel-host/tool_error.h"
 
@@ -12,229 +17,284 @@ namespace varkel::tool {
 
 namespace {
 
-struct KnownOption {
-    const char* name;
-    bool takesValue;
-};
-
-using OptionHandler = std::function<void(const std::string& name, const std::string& value)>;
-
-// Walks the arguments after the subcommand: options go to the handler,
-// everything else is returned as positionals. Accepts "--name value",
-// "--name=value", and "--" to end the options.
-std::vector<std::string> readArguments(const std::vector<std::string>& args,
-                                       const std::string& command,
-                                       std::initializer_list<KnownOption> known,
-                                       const OptionHandler& handle) {
-    std::vector<std::string> positionals;
-    bool optionsEnded = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            positionals.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        const KnownOption* option = nullptr;
-        for (const KnownOption& candidate : known)
-            if (name == candidate.name) option = &candidate;
-        if (option == nullptr) throw UsageError("unknown option " + name + " for " + command);
-        std::string value;
-        if (option->takesValue) {
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
-                throw UsageError(name + " needs a value");
-            }
-        } else if (equals != std::string::npos) {
-            throw UsageError(name + " takes no value");
-        }
-        handle(name, value);
-    }
-    return positionals;
+// "a, b or c"
+std::string alternatives(const std::vector<std::string>& words) {
+    if (words.size() < 2) return fmt::format("{}", fmt::join(words, ""));
+    return fmt::format("{} or {}", fmt::join(words.begin(), words.end() - 1, ", "), words.back());
 }
 
-double parseNumber(const std::string& text, const std::string& what) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(begin, &end);
-    // strtod skips leading blanks and takes "nan" and "inf"; a value here is
-    // a plain finite number and nothing else.
-    if (text.empty() || end != begin + text.size() || text.front() == ' ' || errno == ERANGE ||
-        !std::isfinite(value))
-        throw UsageError(what + ": '" + text + "' is not a number");
+// A plain finite decimal number: no blanks, no "nan" or "inf", no hex.
+std::optional<double> plainNumber(const std::string& text) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 
-int parseBlockFrames(const std::string& text) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(begin, &end, 10);
-    if (text.empty() || end != begin + text.size() || text.front() == ' ')
-        throw UsageError("--block: '" + text + "' is not a whole number");
-    if (errno == ERANGE || value < 1 || value > kMaxBlockFrames)
-        throw UsageError("--block must be between 1 and " + std::to_string(kMaxBlockFrames) +
-                         " frames, got " + text);
-    return static_cast<int>(value);
+// CLI11 alone would read "010" as octal and "0x10" as hex; a count here is
+// written in decimal, and is handed on as such.
+CLI::Validator wholeNumberBetween(long long low, long long high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            long long value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            if (error == std::errc::invalid_argument || stop != end)
+                return fmt::format("'{}' is not a whole number", text);
+            if (error == std::errc::result_out_of_range || value < low || value > high)
+                return fmt::format("must be between {} and {}, got {}", low, high, text);
+            text = std::to_string(value);
+            return {};
+        },
+        "");
 }
 
-Precision parsePrecision(const std::string& text) {
-    if (text == "32") return Precision::Single;
-    if (text == "64") return Precision::Double;
-    throw UsageError("--precision must be 32 or 64, got '" + text + "'");
+CLI::Validator numberAboveZeroUpTo(double high) {
+    return CLI::Validator(
+        [high](std::string& text) -> std::string {
+            const std::optional<double> value = plainNumber(text);
+            if (!value) return fmt::format("'{}' is not a number", text);
+            if (*value <= 0.0 || *value > high)
+                return fmt::format("must be above 0 and at most {}, got {}", high, text);
+            return {};
+        },
+        "");
 }
 
-SampleFormat parseFormat(const std::string& text) {
-    if (text == "float") return SampleFormat::Float;
-    if (text == "pcm24") return SampleFormat::Pcm24;
-    if (text == "pcm16") return SampleFormat::Pcm16;
-    throw UsageError("--format must be float, pcm24 or pcm16, got '" + text + "'");
+const CLI::Validator kNotEmpty(
+    [](std::string& text) -> std::string { return text.empty() ? "needs a value" : ""; }, "");
+
+template <typename T>
+using Choices = std::vector<std::pair<std::string, T>>;
+
+// An option that takes one of a few words. The words map straight to the
+// value, so no number sneaks in as an enum's underlying value.
+template <typename T>
+CLI::Option* addChoice(CLI::App& command, const std::string& name, T& target, Choices<T> choices,
+                       const std::string& description) {
+    std::vector<std::string> words;
+    for (const auto& choice : choices) words.push_back(choice.first);
+    const CLI::Validator oneOfTheWords(
+        [words](std::string& text) -> std::string {
+            if (std::find(words.begin(), words.end(), text) != words.end()) return {};
+            return fmt::format("must be {}, got '{}'", alternatives(words), text);
+        },
+        "");
+    return command
+        .add_option_function<std::string>(
+            name,
+            [&target, choices](const std::string& text) {
+                for (const auto& [word, value] : choices)
+                    if (word == text) target = value;
+            },
+            description)
+        ->type_name(fmt::format("{}", fmt::join(words, "|")))
+        ->check(oneOfTheWords);
 }
 
 ParameterSetting parseSetting(const std::string& text) {
     const std::size_t equals = text.rfind('=');
     if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
-        throw UsageError("--set needs NAME=VALUE, got '" + text + "'");
-    ParameterSetting setting;
-    setting.parameter = text.substr(0, equals);
-    const double value = parseNumber(text.substr(equals + 1), "--set " + text);
-    if (value < 0.0 || value > 1.0)
-        throw UsageError("--set " + text + ": the value must lie between 0 and 1");
-    setting.value = static_cast<float>(value);
-    return setting;
+        throw CLI::ValidationError("--set", fmt::format("needs NAME=VALUE, got '{}'", text));
+    const std::string number = text.substr(equals + 1);
+    const std::optional<double> value = plainNumber(number);
+    if (!value)
+        throw CLI::ValidationError("--set", fmt::format("{}: '{}' is not a number", text, number));
+    if (*value < 0.0 || *value > 1.0)
+        throw CLI::ValidationError("--set",
+                                   fmt::format("{}: the value must lie between 0 and 1", text));
+    return {text.substr(0, equals), static_cast<float>(*value)};
 }
 
-void expectPositionals(const std::vector<std::string>& positionals, std::size_t count,
-                       const std::string& command, const char* what) {
-    if (positionals.size() < count) throw UsageError(command + " needs " + what);
-    if (positionals.size() > count)
-        throw UsageError("unexpected argument '" + positionals[count] + "' for " + command);
+// --- options more than one command takes ---
+
+void addPlugin(CLI::App& command, std::string& plugin) {
+    command
+        .add_option("--plugin", plugin,
+                    "The plug-in module (default: the Varkel.so that came with the tool)")
+        ->type_name("PATH");
 }
 
-RenderOptions parseRender(const std::vector<std::string>& args) {
-    RenderOptions options;
-    const auto positionals = readArguments(args, "render",
-                                           {{"--plugin", true},
-                                            {"--set", true},
-                                            {"--precision", true},
-                                            {"--block", true},
-                                            {"--format", true},
-                                            {"--quiet", false}},
-                                           [&](const std::string& name, const std::string& value) {
-                                               if (name == "--plugin")
-                                                   options.plugin = value;
-                                               else if (name == "--set")
-                                                   options.settings.push_back(parseSetting(value));
-                                               else if (name == "--precision")
-                                                   options.precision = parsePrecision(value);
-                                               else if (name == "--block")
-                                                   options.blockFrames = parseBlockFrames(value);
-                                               else if (name == "--format")
-                                                   options.format = parseFormat(value);
-                                               else
-                                                   options.quiet = true;
-                                           });
-    expectPositionals(positionals, 2, "render", "an input and an output file");
-    options.input = positionals[0];
-    options.output = positionals[1];
-    return options;
+void addPrecision(CLI::App& command, Precision& precision) {
+    addChoice(command, "--precision", precision,
+              {{"32", Precision::Single}, {"64", Precision::Double}},
+              "The plug-in's 32-bit or 64-bit process (default 32)");
 }
 
-InfoOptions parseInfo(const std::vector<std::string>& args) {
-    InfoOptions options;
-    const auto positionals = readArguments(args, "info", {{"--plugin", true}, {"--json", false}},
-                                           [&](const std::string& name, const std::string& value) {
-                                               if (name == "--plugin")
-                                                   options.plugin = value;
-                                               else
-                                                   options.json = true;
-                                           });
-    expectPositionals(positionals, 0, "info", "");
-    return options;
+void addBlock(CLI::App& command, int& blockFrames) {
+    command.add_option("--block", blockFrames, "Frames per process call")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(wholeNumberBetween(1, kMaxBlockFrames));
 }
 
-BenchOptions parseBench(const std::vector<std::string>& args) {
-    BenchOptions options;
-    const auto positionals = readArguments(
-        args, "bench",
-        {{"--plugin", true}, {"--seconds", true}, {"--block", true}, {"--precision", true}},
-        [&](const std::string& name, const std::string& value) {
-            if (name == "--plugin") {
-                options.plugin = value;
-            } else if (name == "--seconds") {
-                options.seconds = parseNumber(value, "--seconds");
-                if (options.seconds <= 0.0 || options.seconds > 3600.0)
-                    throw UsageError("--seconds must be above 0 and at most 3600, got " + value);
-            } else if (name == "--block") {
-                options.blockFrames = parseBlockFrames(value);
-            } else {
-                options.precision = parsePrecision(value);
-            }
-        });
-    expectPositionals(positionals, 0, "bench", "");
-    return options;
+// --- the commands, each with all of its options ---
+
+void declareDemo(CLI::App& command, DemoOptions& options) {
+    command.add_option("--out", options.outputFolder, "The folder to write into")
+        ->type_name("DIR")
+        ->capture_default_str()
+        ->check(kNotEmpty);
+    addPlugin(command, options.plugin);
+    command.add_flag("--quiet", options.quiet, "Print nothing");
 }
 
-DemoOptions parseDemo(const std::vector<std::string>& args) {
-    DemoOptions options;
-    const auto positionals =
-        readArguments(args, "demo", {{"--out", true}, {"--plugin", true}, {"--quiet", false}},
-                      [&](const std::string& name, const std::string& value) {
-                          if (name == "--out")
-                              options.outputFolder = value;
-                          else if (name == "--plugin")
-                              options.plugin = value;
-                          else
-                              options.quiet = true;
-                      });
-    expectPositionals(positionals, 0, "demo", "");
-    if (options.outputFolder.empty()) throw UsageError("--out needs a folder");
-    return options;
+void declareRender(CLI::App& command, RenderOptions& options) {
+    command.add_option("IN", options.input, "The sound file to render")->required();
+    command.add_option("OUT", options.output, "The file to write, in IN's container and rate")
+        ->required();
+    addPlugin(command, options.plugin);
+    command
+        .add_option_function<std::vector<std::string>>(
+            "--set",
+            [&options](const std::vector<std::string>& texts) {
+                for (const std::string& text : texts)
+                    options.settings.push_back(parseSetting(text));
+            },
+            "A parameter by name or index, normalised from 0 to 1; repeatable")
+        ->type_name("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    addPrecision(command, options.precision);
+    addBlock(command, options.blockFrames);
+    addChoice(command, "--format", options.format,
+              {{"float", SampleFormat::Float},
+               {"pcm24", SampleFormat::Pcm24},
+               {"pcm16", SampleFormat::Pcm16}},
+              "The output's sample format (default: the input's)");
+    command.add_flag("--quiet", options.quiet, "No progress bar and no summary");
+    command.footer(
+        "NAME is a parameter name as the plug-in reports it, or its index. A mono IN feeds\n"
+        "every input of the plug-in.");
 }
+
+void declareInfo(CLI::App& command, InfoOptions& options) {
+    addPlugin(command, options.plugin);
+    command.add_flag("--json", options.json, "As JSON");
+}
+
+void declareBench(CLI::App& command, BenchOptions& options) {
+    addPlugin(command, options.plugin);
+    command.add_option("--seconds", options.seconds, "Seconds of audio to process")
+        ->type_name("S")
+        ->capture_default_str()
+        ->check(numberAboveZeroUpTo(3600.0));
+    addBlock(command, options.blockFrames);
+    addPrecision(command, options.precision);
+}
+
+// The command's record becomes the result when the command is given.
+template <typename Options>
+void addCommand(CLI::App& app, Command& chosen, const std::string& name,
+                const std::string& description, void (*declare)(CLI::App&, Options&)) {
+    CLI::App* command = app.add_subcommand(name, description)->group("Commands");
+    auto options = std::make_shared<Options>();
+    declare(*command, *options);
+    // Declared last, so that it takes only what the command's own positionals
+    // leave. Without it CLI11 hands what follows "--" back to the parent once
+    // no positional is left, and a "-h" there would be read as a call for help.
+    auto unexpected = std::make_shared<std::vector<std::string>>();
+    command->add_option("unexpected", *unexpected)
+        ->group("")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->callback([&chosen, options, unexpected] {
+        // The error lists them in reverse, as CLI11 keeps its own leftovers.
+        if (!unexpected->empty())
+            throw CLI::ExtrasError({unexpected->rbegin(), unexpected->rend()});
+        chosen = *options;
+    });
+}
+
+std::string oneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+UsageError usageError(const CLI::App& app, const std::vector<std::string>& args,
+                      const CLI::ParseError& error) {
+    const auto given = app.get_subcommands();
+    if (!given.empty()) {
+        const std::string& command = given.front()->get_name();
+        return UsageError(fmt::format("{}: {}", command, oneLine(error.what())),
+                          fmt::format("varkel-host {} --help", command));
+    }
+    std::vector<std::string> commands;
+    for (const CLI::App* command :
+         app.get_subcommands([](const CLI::App* c) { return !c->get_group().empty(); }))
+        commands.push_back(command->get_name());
+    const std::string known = alternatives(commands);
+    if (args.empty()) return UsageError("no command given; try " + known);
+    return UsageError(fmt::format("unknown command '{}'; try {}", args.front(), known));
+}
+
+// CLI11's help, with the hidden catch-all positionals left out.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App* app, std::string name) const override {
+        std::string usage = "Usage: " + name;
+        if (!app->get_options([](const CLI::Option* o) { return o->nonpositional(); }).empty())
+            usage += " [OPTIONS]";
+        for (const CLI::Option* positional : app->get_options([](const CLI::Option* o) {
+                 return o->get_positional() && !o->get_group().empty();
+             }))
+            usage += " " + make_option_usage(positional);
+        if (app->get_require_subcommand_min() > 0) usage += " COMMAND";
+        return usage + "\n";
+    }
+
+    // Without the blank lines the hidden group leaves.
+    std::string make_help(const CLI::App* app, std::string name,
+                          CLI::AppFormatMode mode) const override {
+        std::string help = CLI::Formatter::make_help(app, std::move(name), mode);
+        for (std::size_t at; (at = help.find("\n\n\n")) != std::string::npos;) help.erase(at, 1);
+        while (help.ends_with("\n\n")) help.pop_back();
+        return help;
+    }
+};
 
 }  // namespace
 
 Command parseCommandLine(const std::vector<std::string>& args) {
-    if (args.empty()) throw UsageError("no command given; try render, info, bench or demo");
-    const std::string& command = args[0];
-    if (command == "-h" || command == "--help" || command == "help") return HelpRequest{};
-    for (const std::string& arg : args)
-        if (arg == "-h" || arg == "--help") return HelpRequest{};
-    if (command == "render") return parseRender(args);
-    if (command == "info") return parseInfo(args);
-    if (command == "bench") return parseBench(args);
-    if (command == "demo") return parseDemo(args);
-    throw UsageError("unknown command '" + command + "'; try render, info, bench or demo");
-}
+    CLI::App app(
+        "varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by default),\n"
+        "describes a plug-in, measures it, and makes a demo.",
+        "varkel-host");
+    app.require_subcommand(1);
+    app.formatter(std::make_shared<HelpFormatter>());
+    // A repeated option takes its last value.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
-std::string usageText() {
-    return R"(usage:
-  varkel-host render IN OUT [--plugin PATH] [--set NAME=VALUE ...] [--precision 32|64]
-                            [--block N] [--format float|pcm24|pcm16] [--quiet]
-      Renders IN through the plug-in into OUT (same container and sample rate).
-      NAME is a parameter name as the plug-in reports it, or its index; VALUE is
-      normalised, 0 to 1. A mono IN feeds every input of the plug-in.
-  varkel-host info [--plugin PATH] [--json]
-      Shows the plug-in's identity, channels, flags, programs and parameters.
-  varkel-host bench [--plugin PATH] [--seconds S] [--block N] [--precision 32|64]
-      Processes S seconds of generated stereo audio and reports the cost.
-  varkel-host demo [--out DIR] [--plugin PATH] [--quiet]
-      Writes test material and three renders of it through Varkel into DIR
-      (default ./varkel-demo).
+    Command chosen;
+    addCommand<DemoOptions>(app, chosen, "demo",
+                            "Writes test material and three renders of it through Varkel",
+                            declareDemo);
+    addCommand<RenderOptions>(app, chosen, "render", "Renders IN through the plug-in into OUT",
+                              declareRender);
+    addCommand<InfoOptions>(
+        app, chosen, "info",
+        "Shows the plug-in's identity, channels, flags, programs and parameters", declareInfo);
+    addCommand<BenchOptions>(app, chosen, "bench",
+                             "Processes generated stereo audio and reports the cost", declareBench);
+    // "varkel-host help", as many tools take it; not listed.
+    app.add_subcommand("help")->group("")->callback(
+        [&] { chosen = HelpRequest{app.get_formatter()->make_help(&app, app.get_name(), {})}; });
 
-Without --plugin the tool loads the Varkel.so built or installed with it.
-Exit status: 0 on success, 1 when a file, the plug-in or the render fails,
-2 for a wrong command line, 130 when interrupted.
-)";
+    // After the commands, which would otherwise inherit it.
+    app.footer(
+        "Run varkel-host COMMAND --help for a command's options. Without --plugin the tool\n"
+        "loads the Varkel.so built or installed with it.\n"
+        "Exit status: 0 on success, 1 when a file, the plug-in or the render fails,\n"
+        "2 for a wrong command line, 130 when interrupted.");
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return HelpRequest{app.help()};
+    } catch (const CLI::ParseError& error) {
+        throw usageError(app, args, error);
+    }
+    return chosen;
 }
 
 }  // namespace varkel::tool

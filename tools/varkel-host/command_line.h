@@ -1,5 +1,5 @@
-// The command line: four subcommands and their options, parsed into plain
-// records. Every mistake becomes a UsageError naming the argument.
+// The command line: subcommands and their options, parsed into plain records.
+// Every mistake becomes a UsageError naming the argument.
 #pragma once
 
 #include <string>
@@ -51,13 +51,14 @@ struct DemoOptions {
     bool quiet = false;
 };
 
-struct HelpRequest {};
+// --help anywhere before "--": the help of the command it was given for.
+struct HelpRequest {
+    std::string text;
+};
 
 using Command = std::variant<HelpRequest, RenderOptions, InfoOptions, BenchOptions, DemoOptions>;
 
 // args excludes the program name.
 Command parseCommandLine(const std::vector<std::string>& args);
-
-std::string usageText();
 
 }  // namespace varkel::tool

@@ -1,14 +1,13 @@
 #include "tools/varkel-host/demo.h"
 
+#include <fmt/format.h>
 #include <sndfile.h>
 
-#include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 #include <vector>
 
+#include "host/fresh_thread.h"
 #include "tools/varkel-host/interrupt.h"
 #include "tools/varkel-host/render.h"
 #include "tools/varkel-host/sound_file.h"
@@ -45,23 +44,6 @@ LevelMeter writeSource(const std::string& path) {
     return levels;
 }
 
-// Plug-ins may keep per-thread state (Varkel's noise generator does); a
-// thread of its own gives each render the start a new process gives it, so
-// every demo file is exactly what the render command makes.
-RenderSummary renderOnFreshThread(const RenderOptions& job) {
-    RenderSummary summary;
-    std::exception_ptr failure;
-    std::thread([&] {
-        try {
-            summary = renderFile(job);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }).join();
-    if (failure) std::rethrow_exception(failure);
-    return summary;
-}
-
 }  // namespace
 
 int runDemo(const DemoOptions& options) {
@@ -75,10 +57,10 @@ int runDemo(const DemoOptions& options) {
     const std::string source = (fs::path(options.outputFolder) / "source.wav").string();
     const LevelMeter sourceLevels = writeSource(source);
     if (!options.quiet)
-        std::printf("%s: %lld frames, %.3f s, peak %s, RMS %s (drums, bass line, sine sweep)\n",
-                    source.c_str(), static_cast<long long>(DemoProgram().frames()),
-                    static_cast<double>(DemoProgram().frames()) / DemoProgram::kSampleRate,
-                    dbfs(sourceLevels.peakLevel()).c_str(), dbfs(sourceLevels.rmsLevel()).c_str());
+        fmt::print("{}: {} frames, {:.3f} s, peak {}, RMS {} (drums, bass line, sine sweep)\n",
+                   source, DemoProgram().frames(),
+                   static_cast<double>(DemoProgram().frames()) / DemoProgram::kSampleRate,
+                   dbfs(sourceLevels.peakLevel()), dbfs(sourceLevels.rmsLevel()));
 
     const DemoRender renders[] = {
         {"varkel-default.wav", {}},
@@ -92,7 +74,10 @@ int runDemo(const DemoOptions& options) {
         job.plugin = options.plugin;
         job.settings = render.settings;
         job.quiet = options.quiet;
-        const RenderSummary summary = renderOnFreshThread(job);
+        // A thread of its own gives each render the start a new process
+        // gives it, so every demo file is exactly what the render command makes.
+        RenderSummary summary;
+        host::onFreshThread([&] { summary = renderFile(job); });
         if (!options.quiet) printSummary(summary);
     }
     return kExitSuccess;

@@ -1,7 +1,10 @@
 #include "tools/varkel-host/info.h"
 
-#include <cmath>
-#include <cstdio>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
 
 #include "host/host_callback.h"
 #include "tools/varkel-host/plugin_session.h"
@@ -38,22 +41,6 @@ std::string cleanText(const std::string& text) {
     return result;
 }
 
-std::string jsonString(const std::string& text) {
-    std::string result = "\"";
-    for (const char c : cleanText(text)) {
-        if (c == '"' || c == '\\') result += '\\';
-        result += c;
-    }
-    return result + "\"";
-}
-
-std::string number(double value) {
-    if (!std::isfinite(value)) return "null";
-    char text[64];
-    std::snprintf(text, sizeof(text), "%.9g", value);
-    return text;
-}
-
 }  // namespace
 
 std::string fourCharacters(int code) {
@@ -65,7 +52,7 @@ std::string fourCharacters(int code) {
     return text;
 }
 
-std::string flagNames(int flags) {
+std::vector<std::string> flagNames(int flags) {
     static const struct {
         int bit;
         const char* name;
@@ -82,20 +69,15 @@ std::string flagNames(int flags) {
         {__effFlagsExtHasBufferDeprecated, "extHasBuffer"},
         {effFlagsCanDoubleReplacing, "canDoubleReplacing"},
     };
-    std::string names;
+    std::vector<std::string> names;
     int known = 0;
     for (const auto& flag : kFlags) {
         known |= flag.bit;
-        if ((flags & flag.bit) == 0) continue;
-        if (!names.empty()) names += ", ";
-        names += flag.name;
+        if ((flags & flag.bit) != 0) names.emplace_back(flag.name);
     }
-    if ((flags & ~known) != 0) {
-        char rest[32];
-        std::snprintf(rest, sizeof(rest), "0x%X", static_cast<unsigned>(flags & ~known));
-        names += (names.empty() ? "" : ", ") + std::string("unknown ") + rest;
-    }
-    return names.empty() ? "none" : names;
+    if ((flags & ~known) != 0)
+        names.push_back(fmt::format("unknown 0x{:X}", static_cast<unsigned>(flags & ~known)));
+    return names;
 }
 
 std::string categoryName(int category) {
@@ -152,102 +134,78 @@ PluginDescription describe(const PluginSession& plugin) {
 std::string descriptionText(const PluginDescription& d) {
     std::string out;
     auto line = [&out](const char* key, const std::string& value) {
-        char head[32];
-        std::snprintf(head, sizeof(head), "%-12s", key);
-        out += head + value + "\n";
+        out += fmt::format("{:<12}{}\n", key, value);
     };
+    const std::vector<std::string> flags = flagNames(d.flags);
     line("Module", cleanText(d.path));
     line("Name", cleanText(d.name));
     line("Vendor", cleanText(d.vendor));
     line("Product", cleanText(d.product));
-    line("Versions", "vendor " + std::to_string(d.vendorVersion) + ", VST " +
-                         std::to_string(d.vstVersion) + ", effect " +
-                         std::to_string(d.effectVersion));
-    char uniqueId[64];
-    std::snprintf(uniqueId, sizeof(uniqueId), "'%s' (%d)", fourCharacters(d.uniqueId).c_str(),
-                  d.uniqueId);
-    line("Unique ID", uniqueId);
-    line("Channels", std::to_string(d.inputs) + " in, " + std::to_string(d.outputs) + " out");
-    char flags[16];
-    std::snprintf(flags, sizeof(flags), "0x%X", static_cast<unsigned>(d.flags));
-    line("Flags", std::string(flags) + " (" + flagNames(d.flags) + ")");
-    line("Category", categoryName(d.category) + " (" + std::to_string(d.category) + ")");
-    line("Latency", std::to_string(d.initialDelay) + " samples");
-    line("Programs",
-         std::to_string(d.programCount) + ", current " + std::to_string(d.currentProgram));
+    line("Versions", fmt::format("vendor {}, VST {}, effect {}", d.vendorVersion, d.vstVersion,
+                                 d.effectVersion));
+    line("Unique ID", fmt::format("'{}' ({})", fourCharacters(d.uniqueId), d.uniqueId));
+    line("Channels", fmt::format("{} in, {} out", d.inputs, d.outputs));
+    line("Flags", fmt::format("0x{:X} ({})", static_cast<unsigned>(d.flags),
+                              flags.empty() ? "none" : fmt::format("{}", fmt::join(flags, ", "))));
+    line("Category", fmt::format("{} ({})", categoryName(d.category), d.category));
+    line("Latency", fmt::format("{} samples", d.initialDelay));
+    line("Programs", fmt::format("{}, current {}", d.programCount, d.currentProgram));
     for (std::size_t i = 0; i < d.programNames.size(); ++i)
-        out += "  " + std::to_string(i) + "  " + cleanText(d.programNames[i]) + "\n";
+        out += fmt::format("  {}  {}\n", i, cleanText(d.programNames[i]));
     if (d.programCount > static_cast<int>(d.programNames.size()))
-        out += "  (" + std::to_string(d.programCount - static_cast<int>(d.programNames.size())) +
-               " more)\n";
+        out +=
+            fmt::format("  ({} more)\n", d.programCount - static_cast<int>(d.programNames.size()));
     line("Parameters", std::to_string(d.parameters.size()));
     if (!d.parameters.empty()) {
-        char row[512];
-        std::snprintf(row, sizeof(row), "  %-4s %-24s %-10s %-16s %s\n", "#", "name", "value",
-                      "display", "label");
-        out += row;
-        for (const ParameterDescription& p : d.parameters) {
-            std::snprintf(row, sizeof(row), "  %-4d %-24s %-10.6f %-16s %s\n", p.index,
-                          cleanText(p.name).c_str(), static_cast<double>(p.value),
-                          cleanText(p.display).c_str(), cleanText(p.label).c_str());
-            out += row;
-        }
+        out += fmt::format("  {:<4} {:<24} {:<10} {:<16} {}\n", "#", "name", "value", "display",
+                           "label");
+        for (const ParameterDescription& p : d.parameters)
+            out += fmt::format("  {:<4} {:<24} {:<10.6f} {:<16} {}\n", p.index, cleanText(p.name),
+                               p.value, cleanText(p.display), cleanText(p.label));
     }
     return out;
 }
 
 std::string descriptionJson(const PluginDescription& d) {
-    std::string out = "{\n";
-    out += "  \"module\": " + jsonString(d.path) + ",\n";
-    out += "  \"name\": " + jsonString(d.name) + ",\n";
-    out += "  \"vendor\": " + jsonString(d.vendor) + ",\n";
-    out += "  \"product\": " + jsonString(d.product) + ",\n";
-    out += "  \"vendorVersion\": " + std::to_string(d.vendorVersion) + ",\n";
-    out += "  \"vstVersion\": " + std::to_string(d.vstVersion) + ",\n";
-    out += "  \"effectVersion\": " + std::to_string(d.effectVersion) + ",\n";
-    out += "  \"uniqueId\": {\"text\": " + jsonString(fourCharacters(d.uniqueId)) +
-           ", \"number\": " + std::to_string(d.uniqueId) + "},\n";
-    out += "  \"inputs\": " + std::to_string(d.inputs) + ",\n";
-    out += "  \"outputs\": " + std::to_string(d.outputs) + ",\n";
-    out += "  \"flags\": {\"value\": " + std::to_string(d.flags) + ", \"names\": [";
-    const std::string names = flagNames(d.flags);
-    if (names != "none") {
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t comma = names.find(", ", start);
-            out += jsonString(names.substr(start, comma - start));
-            if (comma == std::string::npos) break;
-            out += ", ";
-            start = comma + 2;
-        }
-    }
-    out += "]},\n";
-    out += "  \"category\": {\"number\": " + std::to_string(d.category) +
-           ", \"name\": " + jsonString(categoryName(d.category)) + "},\n";
-    out += "  \"initialDelay\": " + std::to_string(d.initialDelay) + ",\n";
-    out += "  \"programs\": {\"count\": " + std::to_string(d.programCount) +
-           ", \"current\": " + std::to_string(d.currentProgram) + ", \"names\": [";
-    for (std::size_t i = 0; i < d.programNames.size(); ++i)
-        out += (i > 0 ? ", " : "") + jsonString(d.programNames[i]);
-    out += "]},\n";
-    out += "  \"parameters\": [";
-    for (std::size_t i = 0; i < d.parameters.size(); ++i) {
-        const ParameterDescription& p = d.parameters[i];
-        out += std::string(i > 0 ? "," : "") + "\n    {\"index\": " + std::to_string(p.index) +
-               ", \"name\": " + jsonString(p.name) + ", \"label\": " + jsonString(p.label) +
-               ", \"value\": " + number(p.value) + ", \"display\": " + jsonString(p.display) + "}";
-    }
-    out += d.parameters.empty() ? "]\n" : "\n  ]\n";
-    return out + "}\n";
+    // Keys in the order people read them; numbers that are not whole in the
+    // plug-in's own single precision, so that 0.6f shows as 0.6.
+    using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
+                                      std::int64_t, std::uint64_t, float>;
+    Json programNames = Json::array();
+    for (const std::string& name : d.programNames) programNames.push_back(cleanText(name));
+    Json parameters = Json::array();
+    for (const ParameterDescription& p : d.parameters)
+        parameters.push_back({{"index", p.index},
+                              {"name", cleanText(p.name)},
+                              {"label", cleanText(p.label)},
+                              {"value", p.value},  // NaN and infinities become null
+                              {"display", cleanText(p.display)}});
+    const Json description = {
+        {"module", cleanText(d.path)},
+        {"name", cleanText(d.name)},
+        {"vendor", cleanText(d.vendor)},
+        {"product", cleanText(d.product)},
+        {"vendorVersion", d.vendorVersion},
+        {"vstVersion", d.vstVersion},
+        {"effectVersion", d.effectVersion},
+        {"uniqueId", {{"text", fourCharacters(d.uniqueId)}, {"number", d.uniqueId}}},
+        {"inputs", d.inputs},
+        {"outputs", d.outputs},
+        {"flags", {{"value", d.flags}, {"names", flagNames(d.flags)}}},
+        {"category", {{"number", d.category}, {"name", categoryName(d.category)}}},
+        {"initialDelay", d.initialDelay},
+        {"programs",
+         {{"count", d.programCount}, {"current", d.currentProgram}, {"names", programNames}}},
+        {"parameters", parameters},
+    };
+    return description.dump(2) + "\n";
 }
 
 int runInfo(const InfoOptions& options) {
     const PluginSession plugin(options.plugin, 44100.0f, kDefaultBlockFrames,
                                host::kProcessLevelRealtime);
     const PluginDescription description = describe(plugin);
-    const std::string text =
-        options.json ? descriptionJson(description) : descriptionText(description);
-    std::fputs(text.c_str(), stdout);
+    fmt::print("{}", options.json ? descriptionJson(description) : descriptionText(description));
     return kExitSuccess;
 }
 

@@ -47,8 +47,8 @@ std::string descriptionJson(const PluginDescription& description);
 // The four characters of a unique ID, most significant byte first; bytes
 // that are not printable show as '.'.
 std::string fourCharacters(int code);
-// The names of the set flag bits, comma separated.
-std::string flagNames(int flags);
+// The names of the set flag bits; bits without a name as one "unknown 0x..".
+std::vector<std::string> flagNames(int flags);
 std::string categoryName(int category);
 
 int runInfo(const InfoOptions& options);

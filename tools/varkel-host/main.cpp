@@ -1,5 +1,7 @@
 // varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by
 // default), describes a plug-in, measures it, and makes a demo.
+#include <fmt/format.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -17,10 +19,15 @@ namespace {
 
 using namespace varkel::tool;
 
+// A failed write to stderr has nowhere to be told, and must not throw here.
+void printError(const std::string& message) {
+    std::fputs(("varkel-host: " + message + "\n").c_str(), stderr);
+}
+
 int run(const Command& command) {
     struct Runner {
-        int operator()(const HelpRequest&) const {
-            std::fputs(usageText().c_str(), stdout);
+        int operator()(const HelpRequest& help) const {
+            fmt::print("{}", help.text);
             return kExitSuccess;
         }
         int operator()(const RenderOptions& options) const { return runRender(options); }
@@ -39,18 +46,18 @@ int main(int argc, char** argv) {
         const int status = run(parseCommandLine(args));
         // A failed write to a closed pipe or a full disk must not pass as success.
         if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "varkel-host: cannot write the output\n");
+            printError("cannot write the output");
             return kExitFailure;
         }
         return status;
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "varkel-host: %s (see varkel-host --help)\n", error.what());
+        printError(fmt::format("{} (see {})", error.what(), error.helpCommand()));
         return error.status();
     } catch (const ToolError& error) {
-        std::fprintf(stderr, "varkel-host: %s\n", error.what());
+        printError(error.what());
         return error.status();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "varkel-host: %s\n", error.what());
+        printError(error.what());
         return kExitFailure;
     }
 }

@@ -1,5 +1,6 @@
 #include "tools/varkel-host/report.h"
 
+#include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -12,9 +13,7 @@ namespace {
 
 std::string clockText(double seconds) {
     const long whole = static_cast<long>(seconds + 0.5);
-    char text[32];
-    std::snprintf(text, sizeof(text), "%ld:%02ld", whole / 60, whole % 60);
-    return text;
+    return fmt::format("{}:{:02}", whole / 60, whole % 60);
 }
 
 int terminalWidth() {
@@ -51,35 +50,32 @@ void ProgressBar::draw(std::int64_t framesDone) {
     const int filled = static_cast<int>(fraction * width);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(width - filled), '.');
-    std::fprintf(stderr, "\r[%s] %3d%%%s", bar.c_str(), static_cast<int>(fraction * 100.0),
-                 times.c_str());
+    // The bar is only a view: a terminal that fails to take it stops no render.
+    std::fputs(
+        fmt::format("\r[{}] {:3}%{}", bar, static_cast<int>(fraction * 100.0), times).c_str(),
+        stderr);
     std::fflush(stderr);
 }
 
 void ProgressBar::finish() {
     if (!active) return;
-    std::fprintf(stderr, "\r\033[K");
+    std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
     active = false;
 }
 
 std::string dbfs(double level) {
     if (level <= 0.0) return "-inf dBFS";
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.2f dBFS", 20.0 * std::log10(level));
-    return text;
+    return fmt::format("{:.2f} dBFS", 20.0 * std::log10(level));
 }
 
 std::string summaryLine(const RenderSummary& summary) {
     const double duration = static_cast<double>(summary.frames) / summary.sampleRate;
     // A tiny file can finish within the clock's resolution.
     const double speed = duration / std::max(summary.elapsedSeconds, 1e-6);
-    char text[512];
-    std::snprintf(text, sizeof(text), "%s: %lld frames, %.3f s, %.1fx realtime, peak %s, RMS %s",
-                  summary.output.c_str(), static_cast<long long>(summary.frames), duration, speed,
-                  dbfs(summary.levels.peakLevel()).c_str(),
-                  dbfs(summary.levels.rmsLevel()).c_str());
-    return text;
+    return fmt::format("{}: {} frames, {:.3f} s, {:.1f}x realtime, peak {}, RMS {}", summary.output,
+                       summary.frames, duration, speed, dbfs(summary.levels.peakLevel()),
+                       dbfs(summary.levels.rmsLevel()));
 }
 
 std::string levelWarning(const RenderSummary& summary) {
@@ -97,11 +93,11 @@ std::string levelWarning(const RenderSummary& summary) {
 }
 
 void printSummary(const RenderSummary& summary) {
-    std::printf("%s\n", summaryLine(summary).c_str());
+    fmt::print("{}\n", summaryLine(summary));
     const std::string warning = levelWarning(summary);
     if (warning.empty()) return;
     std::fflush(stdout);  // the warning follows its summary, also in a shared pipe
-    std::fprintf(stderr, "%s\n", warning.c_str());
+    std::fputs((warning + "\n").c_str(), stderr);
 }
 
 }  // namespace varkel::tool

@@ -26,7 +26,14 @@ private:
 
 class UsageError : public ToolError {
 public:
-    explicit UsageError(const std::string& message) : ToolError(message, kExitUsage) {}
+    // helpCommand shows the options of the command that was got wrong.
+    explicit UsageError(const std::string& message,
+                        const std::string& helpCommand = "varkel-host --help")
+        : ToolError(message, kExitUsage), help(helpCommand) {}
+    const std::string& helpCommand() const { return help; }
+
+private:
+    std::string help;
 };
 
 }  // namespace varkel::tool
