@@ -14,19 +14,13 @@
 #include "dsp/stereo_block.h"
 #include "dsp/varkel.h"
 #include "plain_model.h"
+#include "processor_state.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
 
 namespace {
-
-struct StateDeleter {
-    void operator()(VarkelState* s) const { Varkel_delete(s); }
-};
-using StatePtr = std::unique_ptr<VarkelState, StateDeleter>;
-
-StatePtr newState(int rate = 44100) { return StatePtr(Varkel_new(rate)); }
 
 std::uint32_t bitsOf(float f) { return std::bit_cast<std::uint32_t>(f); }
 
@@ -246,13 +240,7 @@ TEST(OpAmpChain, NewRecordHoldsDefaultsAndRateConstants) {
     EXPECT_EQ(s->rateHz, 44100);
     EXPECT_FLOAT_EQ(s->maxSlew, 0.45351472f);
     EXPECT_FLOAT_EQ(s->samplePeriod, 2.2675737e-05f);
-    for (int ch = 0; ch < 2; ++ch) {
-        EXPECT_EQ(s->lowState[ch], 0.0f);
-        EXPECT_EQ(s->bandState[ch], 0.0f);
-        EXPECT_EQ(s->slewPrev[ch], 0.0f);
-        EXPECT_EQ(s->dcPrevIn[ch], 0.0f);
-        EXPECT_EQ(s->dcPrevOut[ch], 0.0f);
-    }
+    expectFiltersAtRest(*s);
     // The default gain is unity once rounded.
     EXPECT_EQ(static_cast<float>(static_cast<double>(s->preGain) * 3.9810719240874812), 1.0f);
 }

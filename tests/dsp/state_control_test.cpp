@@ -10,13 +10,9 @@
 #include <optional>
 
 #include "dsp/stereo_block.h"
+#include "processor_state.h"
 
 namespace {
-
-struct StateDeleter {
-    void operator()(VarkelState* s) const { Varkel_delete(s); }
-};
-using StatePtr = std::unique_ptr<VarkelState, StateDeleter>;
 
 void runLoud(VarkelState& s) {
     float left[64], right[64];
@@ -26,7 +22,7 @@ void runLoud(VarkelState& s) {
 }
 
 TEST(StateControl, ParametersByIndex) {
-    StatePtr s(Varkel_new(44100));
+    StatePtr s = newState();
     varkel::writeParameter(*s, 0, 0.5f);
     varkel::writeParameter(*s, 1, 0.3f);
     varkel::writeParameter(*s, 2, 1.5f);  // out of 0..1 is stored as it comes
@@ -63,7 +59,7 @@ TEST(StateControl, UsableRates) {
 }
 
 TEST(StateControl, RetuneFollowsTheRateKeepsParametersAndClearsFilters) {
-    StatePtr s(Varkel_new(44100));
+    StatePtr s = newState();
     s->preGain = 0.7f;
     s->cutOff = 0.4f;
     s->postGain = 0.2f;
@@ -77,13 +73,7 @@ TEST(StateControl, RetuneFollowsTheRateKeepsParametersAndClearsFilters) {
     EXPECT_EQ(s->preGain, 0.7f);
     EXPECT_EQ(s->cutOff, 0.4f);
     EXPECT_EQ(s->postGain, 0.2f);
-    for (int ch = 0; ch < 2; ++ch) {
-        EXPECT_EQ(s->lowState[ch], 0.0f);
-        EXPECT_EQ(s->bandState[ch], 0.0f);
-        EXPECT_EQ(s->slewPrev[ch], 0.0f);
-        EXPECT_EQ(s->dcPrevIn[ch], 0.0f);
-        EXPECT_EQ(s->dcPrevOut[ch], 0.0f);
-    }
+    expectFiltersAtRest(*s);
 
     // The same rate again changes nothing, not even the filters.
     runLoud(*s);
@@ -93,7 +83,7 @@ TEST(StateControl, RetuneFollowsTheRateKeepsParametersAndClearsFilters) {
 }
 
 TEST(StateControl, ClearedStateRendersAsANewOne) {
-    StatePtr used(Varkel_new(48000)), fresh(Varkel_new(48000));
+    StatePtr used = newState(48000), fresh = newState(48000);
     runLoud(*used);
     varkel::clearFilters(*used);
     float a[2][32] = {}, b[2][32] = {};
