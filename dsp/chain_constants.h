@@ -23,6 +23,9 @@ inline constexpr double kLowestUsableRate = 1000.0;
 
 // --- the chain's tuning ---
 
+// The rate the chain's constants were designed at.
+inline constexpr int kDesignRate = 44100;
+
 inline constexpr float kLowCornerRadians = 628.3185f;  // 2 pi * 100 Hz
 inline constexpr float kBandDoubledCorner = 2.0f * kCutOffCornerHz;
 inline constexpr double kInversePi = 0.3183098861837907;

@@ -12,6 +12,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "dsp/chain_constants.h"
 #include "dsp/chain_stages.h"
@@ -57,11 +58,29 @@ struct ChannelState {
     }
 };
 
+// rc = 1 / (2 pi * 12000 * cutOff) seconds; infinite at cutOff 0, which
+// freezes the bandwidth filter.
+inline float bandTimeConstantOf(float cutOff) {
+    const float doubledCorner = kBandDoubledCorner * cutOff;
+    return static_cast<float>(kInversePi / static_cast<double>(doubledCorner));  // double
+}
+
+// The bandwidth coefficient k = T / rc is not limited at the design rate (it
+// reaches about 1.7097 at cutOff 1, ringing towards Nyquist). Below that rate
+// the 12 kHz corner nears Nyquist and k would pass 2, where the one-pole
+// filter runs away; there k is held at its design-rate maximum, so the
+// filter keeps the character it has at 44.1 kHz.
+inline float bandCoefficientLimitAt(int rateHz) {
+    if (rateHz >= kDesignRate) return std::numeric_limits<float>::infinity();
+    return (1.0f / static_cast<float>(kDesignRate)) / bandTimeConstantOf(1.0f);
+}
+
 class ChainCoefficients {
 public:
     explicit ChainCoefficients(const VarkelState& s)
         : lowCoefficient(kLowCornerRadians * s.samplePeriod),
           samplePeriod(s.samplePeriod),
+          bandCoefficientLimit(bandCoefficientLimitAt(s.rateHz)),
           maxSlew(s.maxSlew),
           dcPole(1.0f - kDcBlockerRadians / static_cast<float>(s.rateHz)) {}
 
@@ -79,6 +98,7 @@ public:
     float noiseLevel = 0;
     const float lowCoefficient;
     const float samplePeriod;
+    const float bandCoefficientLimit;
     const float maxSlew;
     const float dcPole;
 
@@ -100,11 +120,8 @@ private:
         if (bits == cutOffBits && cutOffValid) return false;
         cutOffBits = bits;
         cutOffValid = true;
-        // rc = 1 / (2 pi * 12000 * cutOff) seconds; infinite at cutOff 0, which freezes the filter.
-        const float doubledCorner = kBandDoubledCorner * cutOff;
-        const float rc =
-            static_cast<float>(kInversePi / static_cast<double>(doubledCorner));  // double
-        bandCoefficient = samplePeriod / rc;
+        bandCoefficient = samplePeriod / bandTimeConstantOf(cutOff);
+        if (bandCoefficient > bandCoefficientLimit) bandCoefficient = bandCoefficientLimit;
         return true;
     }
     bool setPostGain(float postGain) {

@@ -1,7 +1,10 @@
 // The processor against the reference sequences, against a plain model of
 // the chain, and on the edge cases of the stage.
+#include "dsp/op_amp_chain.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -307,6 +310,40 @@ TEST(OpAmpChain, ChannelArgumentSelectsLeftOnlyForZero) {
     Varkel_process(0, s.get(), 0.5f);
     EXPECT_NE(s->lowState[0], 0.0f);
     EXPECT_EQ(s->lowState[1], 0.0f);
+}
+
+// Below 44.1 kHz the 12 kHz corner nears Nyquist: the bandwidth coefficient
+// is held at its 44.1 kHz maximum (T / rc at cutOff 1, 1.7097102), so the
+// filter stays stable, and lower cut-offs keep their own coefficient.
+TEST(OpAmpChain, BandwidthFilterStaysStableBelowTheDesignRate) {
+    const double designMaximum = (1.0 / 44100.0) * (2.0 * M_PI * 12000.0);
+    for (int rate : {44100, 38000, 32000, 22050, 8000}) {
+        for (float cut : {1.0f, 0.5f, 0.2f}) {
+            StatePtr s = newState(rate);
+            s->cutOff = cut;
+            varkel::ChainCoefficients k(*s);
+            k.update(*s);
+            const double unlimited = (1.0 / rate) * (2.0 * M_PI * 12000.0 * cut);
+            const double expected = rate < 44100 ? std::min(unlimited, designMaximum) : unlimited;
+            EXPECT_NEAR(k.bandCoefficient, expected, 1e-5) << rate << " Hz, cutOff " << cut;
+            EXPECT_LT(k.bandCoefficient, 2.0f);
+
+            // A quiet sine comes out at the level it has at 44.1 kHz, give or
+            // take the shelf and the bandwidth corner: no run-away.
+            std::vector<float> left(rate / 2), right(rate / 2);
+            for (size_t i = 0; i < left.size(); ++i)
+                left[i] = right[i] =
+                    0.05f * std::sin(2.0f * 3.14159265f * 1000.0f * static_cast<float>(i) /
+                                     static_cast<float>(rate));
+            float* io[2] = {left.data(), right.data()};
+            varkel::processStereoBlock(*s, io, io, rate / 2);
+            float peak = 0.0f;
+            for (size_t i = left.size() / 2; i < left.size(); ++i)
+                peak = std::max(peak, std::fabs(left[i]));
+            EXPECT_GT(peak, 0.03f) << rate << " Hz, cutOff " << cut;
+            EXPECT_LT(peak, 0.08f) << rate << " Hz, cutOff " << cut;
+        }
+    }
 }
 
 // A NaN or infinite sample, or a finite one whose gained value overflows,
