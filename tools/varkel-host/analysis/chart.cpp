@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -193,12 +194,33 @@ void drawLegend(cairo_t* cr, const Panel& panel, const Rect& r) {
     const double lineHeight = 16.0;
     const double boxW = width + 44.0;
     const double boxH = lineHeight * static_cast<double>(entries.size()) + 8.0;
-    const bool right =
-        panel.legend == LegendCorner::TopRight || panel.legend == LegendCorner::BottomRight;
-    const bool top =
-        panel.legend == LegendCorner::TopRight || panel.legend == LegendCorner::TopLeft;
-    const double x = right ? r.x + r.w - boxW - 8.0 : r.x + 8.0;
-    const double y = top ? r.y + 8.0 : r.y + r.h - boxH - 8.0;
+    // The corner whose box covers the fewest points of the curves, the
+    // preferred one on a tie.
+    const LegendCorner corners[] = {panel.legend, LegendCorner::TopRight, LegendCorner::TopLeft,
+                                    LegendCorner::BottomRight, LegendCorner::BottomLeft};
+    double x = 0.0;
+    double y = 0.0;
+    std::size_t fewest = SIZE_MAX;
+    for (LegendCorner corner : corners) {
+        const bool right = corner == LegendCorner::TopRight || corner == LegendCorner::BottomRight;
+        const bool top = corner == LegendCorner::TopRight || corner == LegendCorner::TopLeft;
+        const double cx = right ? r.x + r.w - boxW - 8.0 : r.x + 8.0;
+        const double cy = top ? r.y + 8.0 : r.y + r.h - boxH - 8.0;
+        std::size_t covered = 0;
+        for (const Series& s : panel.series)
+            for (std::size_t i = 0; i < std::min(s.x.size(), s.y.size()); ++i) {
+                if (!std::isfinite(s.y[i]) || (panel.x.logarithmic && s.x[i] <= 0.0)) continue;
+                const double px = position(panel.x, s.x[i], r.x, r.w);
+                const double py = r.y + r.h - position(panel.y, s.y[i], 0.0, r.h);
+                if (px >= cx - 4 && px <= cx + boxW + 4 && py >= cy - 4 && py <= cy + boxH + 4)
+                    ++covered;
+            }
+        if (covered < fewest) {
+            fewest = covered;
+            x = cx;
+            y = cy;
+        }
+    }
     cairo_set_source_rgba(cr, 1.0, 1.0, 1.0, 0.88);
     cairo_rectangle(cr, x, y, boxW, boxH);
     cairo_fill_preserve(cr);

@@ -238,10 +238,16 @@ std::vector<double> frequencyGrid(double lowest, double highest, int pointsPerOc
 std::optional<double> levelWhereThdReaches(const LevelSweep& sweep, int channel, double ratio) {
     const auto c = static_cast<std::size_t>(channel);
     const auto& points = sweep.points;
-    for (std::size_t i = 0; i < points.size(); ++i) {
+    if (points.empty()) return std::nullopt;
+    // From the cleanest level upwards: below it distortion falls with level
+    // (crossover, noise), above it rises (clipping), which is what is asked.
+    std::size_t cleanest = 0;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if (points[i].tones[c].thd < points[cleanest].tones[c].thd) cleanest = i;
+    if (points[cleanest].tones[c].thd >= ratio) return points[cleanest].inputDbfs;
+    for (std::size_t i = cleanest + 1; i < points.size(); ++i) {
         const double thd = points[i].tones[c].thd;
         if (thd < ratio) continue;
-        if (i == 0) return points[0].inputDbfs;
         const double before = ratioDb(points[i - 1].tones[c].thd);
         const double t = (ratioDb(ratio) - before) / (ratioDb(thd) - before);
         return points[i - 1].inputDbfs + t * (points[i].inputDbfs - points[i - 1].inputDbfs);

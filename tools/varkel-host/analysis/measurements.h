@@ -110,8 +110,10 @@ public:
 Analysis analyse(const Device& device, const AnalysisPlan& plan,
                  const std::function<void(double)>& progress = {});
 
-// The input level at which THD on channel first reaches ratio, interpolated
-// in dB between sweep points; empty if it never does.
+// The input level at which THD on channel reaches ratio on its way up from
+// the level where it is lowest, interpolated in dB between sweep points; the
+// lowest level's own when THD is nowhere below ratio; empty if it never
+// reaches it.
 std::optional<double> levelWhereThdReaches(const LevelSweep& sweep, int channel, double ratio);
 
 // The points of a response or sweep grid: lowest..highest at the given

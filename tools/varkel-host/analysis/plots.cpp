@@ -11,8 +11,10 @@ namespace varkel::analysis {
 
 namespace {
 
-// Curves of channels that agree within this are drawn once.
-constexpr double kSameCurveDb = 0.05;
+// Curves of channels that agree within this are drawn once: closely for a
+// response, loosely for distortion, whose noise part differs per channel.
+constexpr double kSameResponseDb = 0.05;
+constexpr double kSameDistortionDb = 1.0;
 // Spectrum columns drawn per figure: the bins in each are peak-held.
 constexpr int kSpectrumColumns = 1200;
 
@@ -40,7 +42,7 @@ std::vector<std::vector<int>> channelGroups(int channels,
             const std::vector<double> theirs = curve(group.front());
             bool same = mine.size() == theirs.size();
             for (std::size_t i = 0; same && i < mine.size(); ++i)
-                same = std::fabs(mine[i] - theirs[i]) <= kSameCurveDb ||
+                same = std::fabs(mine[i] - theirs[i]) <= tolerance ||
                        (mine[i] < -200.0 && theirs[i] < -200.0);
             if (same) {
                 group.push_back(c);
@@ -57,7 +59,7 @@ std::vector<std::vector<int>> channelGroups(int channels,
 // of one panel apart (such as "peak" and "RMS").
 void addCurves(Panel& panel, const std::vector<Analysis>& analyses, const std::vector<double>& x,
                const std::function<std::vector<double>(const Analysis&, int)>& curve,
-               const std::string& suffix = "", bool dashed = false) {
+               double tolerance, const std::string& suffix = "", bool dashed = false) {
     for (std::size_t d = 0; d < analyses.size(); ++d) {
         const Analysis& a = analyses[d];
         const auto groups = channelGroups(a.outputs, [&](int c) { return curve(a, c); });
@@ -91,7 +93,7 @@ std::string level(double dbfs) {
 
 std::string hz(double f) {
     char text[32];
-    std::snprintf(text, sizeof(text), "%.1f Hz", f);
+    std::snprintf(text, sizeof(text), "%.6g Hz", f);
     return text;
 }
 
@@ -106,14 +108,17 @@ Figure responseFigure(const std::vector<Analysis>& analyses, double rate) {
     figure.height = 620;
     Panel magnitude;
     magnitude.x = frequencyAxis(f.front(), f.back());
-    addCurves(magnitude, analyses, f,
-              [](const Analysis& a, int c) { return a.response->channels[c].magnitudeDb; });
+    addCurves(
+        magnitude, analyses, f,
+        [](const Analysis& a, int c) { return a.response->channels[c].magnitudeDb; },
+        kSameResponseDb);
     magnitude.y = fittedAxis("gain (dB)", allValues(magnitude), 3.0, 12.0);
     magnitude.legend = LegendCorner::BottomLeft;
     Panel phase;
     phase.x = magnitude.x;
-    addCurves(phase, analyses, f,
-              [](const Analysis& a, int c) { return a.response->channels[c].phaseDeg; });
+    addCurves(
+        phase, analyses, f,
+        [](const Analysis& a, int c) { return a.response->channels[c].phaseDeg; }, kSameResponseDb);
     phase.y = fittedAxis("phase (degrees)", allValues(phase), 45.0, 180.0);
     for (Series& s : phase.series) s.label.clear();
     figure.panels = {magnitude, phase};
@@ -200,11 +205,15 @@ Figure distortionByLevelFigure(const std::vector<Analysis>& analyses) {
     auto panelOf = [&](const char* label, double ToneAnalysis::*member) {
         Panel panel;
         panel.x = Axis{"input level (dBFS)", x.front(), x.back(), false, 0.0};
-        addCurves(panel, analyses, x, [&](const Analysis& a, int c) {
-            std::vector<double> y;
-            for (const LevelPoint& p : a.levels->points) y.push_back(ratioDb(p.tones[c].*member));
-            return y;
-        });
+        addCurves(
+            panel, analyses, x,
+            [&](const Analysis& a, int c) {
+                std::vector<double> y;
+                for (const LevelPoint& p : a.levels->points)
+                    y.push_back(ratioDb(p.tones[c].*member));
+                return y;
+            },
+            kSameDistortionDb);
         panel.y = fittedAxis(label, allValues(panel), 10.0, 40.0);
         panel.legend = LegendCorner::TopLeft;
         return panel;
@@ -228,12 +237,15 @@ Figure distortionByFrequencyFigure(const std::vector<Analysis>& analyses) {
     auto panelOf = [&](const char* label, double ToneAnalysis::*member) {
         Panel panel;
         panel.x = frequencyAxis(x.front(), x.back());
-        addCurves(panel, analyses, x, [&](const Analysis& a, int c) {
-            std::vector<double> y;
-            for (const FrequencyPoint& p : a.frequencies->points)
-                y.push_back(ratioDb(p.tones[c].*member));
-            return y;
-        });
+        addCurves(
+            panel, analyses, x,
+            [&](const Analysis& a, int c) {
+                std::vector<double> y;
+                for (const FrequencyPoint& p : a.frequencies->points)
+                    y.push_back(ratioDb(p.tones[c].*member));
+                return y;
+            },
+            kSameDistortionDb);
         panel.y = fittedAxis(label, allValues(panel), 10.0, 40.0);
         panel.legend = LegendCorner::BottomLeft;
         return panel;
