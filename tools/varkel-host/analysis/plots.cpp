@@ -31,9 +31,10 @@ std::string joinChannels(const std::vector<int>& channels) {
     return text;
 }
 
-// Channels grouped by identical curves (to within kSameCurveDb).
+// Channels grouped by identical curves (to within tolerance).
 std::vector<std::vector<int>> channelGroups(int channels,
-                                            const std::function<std::vector<double>(int)>& curve) {
+                                            const std::function<std::vector<double>(int)>& curve,
+                                            double tolerance) {
     std::vector<std::vector<int>> groups;
     for (int c = 0; c < channels; ++c) {
         const std::vector<double> mine = curve(c);
@@ -62,7 +63,8 @@ void addCurves(Panel& panel, const std::vector<Analysis>& analyses, const std::v
                double tolerance, const std::string& suffix = "", bool dashed = false) {
     for (std::size_t d = 0; d < analyses.size(); ++d) {
         const Analysis& a = analyses[d];
-        const auto groups = channelGroups(a.outputs, [&](int c) { return curve(a, c); });
+        const auto groups =
+            channelGroups(a.outputs, [&](int c) { return curve(a, c); }, tolerance);
         for (std::size_t g = 0; g < groups.size(); ++g) {
             Series s;
             s.label = (analyses.size() > 1 ? std::string(d == 0 ? "A: " : "B: ") : "") + a.device +
@@ -275,7 +277,7 @@ Figure transferFigure(const std::vector<Analysis>& analyses) {
             for (const LevelPoint& p : a.levels->points) y.push_back(p.outputPeakDbfs[c]);
             return y;
         },
-        "peak");
+        kSameDistortionDb, "peak");
     addCurves(
         panel, analyses, x,
         [](const Analysis& a, int c) {
@@ -283,7 +285,7 @@ Figure transferFigure(const std::vector<Analysis>& analyses) {
             for (const LevelPoint& p : a.levels->points) y.push_back(p.outputRmsDbfs[c]);
             return y;
         },
-        "RMS", true);
+        kSameDistortionDb, "RMS", true);
     panel.y = fittedAxis("output level (dBFS)", allValues(panel), 6.0, 24.0);
     panel.series.push_back(Series{"", x, x, Colour{0.6, 0.6, 0.6}, true, 1.0});
     panel.legend = LegendCorner::BottomRight;
