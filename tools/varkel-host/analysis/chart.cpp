@@ -287,7 +287,7 @@ void check(cairo_status_t status, const std::string& path) {
 void writeFigure(const Figure& figure, const std::string& pngPath, const std::string& svgPath) {
     {
         std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(
-            cairo_image_surface_create(CAIRO_FORMAT_ARGB32, figure.width, figure.height));
+            cairo_image_surface_create(CAIRO_FORMAT_RGB24, figure.width, figure.height));
         std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
         draw(cr.get(), figure);
         check(cairo_status(cr.get()), pngPath);

@@ -63,13 +63,13 @@ void addCurves(Panel& panel, const std::vector<Analysis>& analyses, const std::v
                double tolerance, const std::string& suffix = "", bool dashed = false) {
     for (std::size_t d = 0; d < analyses.size(); ++d) {
         const Analysis& a = analyses[d];
-        const auto groups =
-            channelGroups(a.outputs, [&](int c) { return curve(a, c); }, tolerance);
+        const auto groups = channelGroups(
+            a.outputs, [&](int c) { return curve(a, c); }, tolerance);
         for (std::size_t g = 0; g < groups.size(); ++g) {
             Series s;
             s.label = (analyses.size() > 1 ? std::string(d == 0 ? "A: " : "B: ") : "") + a.device +
                       (a.outputs > 1 ? ", " + joinChannels(groups[g]) : "") +
-                      (suffix.empty() ? "" : " " + suffix);
+                      (suffix.empty() ? "" : ": " + suffix);
             s.x = x;
             s.y = curve(a, groups[g].front());
             s.colour = kPalette[std::min<std::size_t>(d, 1)][std::min<std::size_t>(g, 1)];
