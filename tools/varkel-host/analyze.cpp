@@ -159,9 +159,12 @@ int runAnalyze(const AnalyzeOptions& options) {
         if (device->outputs() < 1)
             throw ToolError(device->description() + " has no outputs; there is nothing to measure");
 
-    const fs::path target(options.outputFolder);
-    StagingFolder staging(target);
+    fs::path target(options.outputFolder);
+    // "out/" names the folder out.
+    if (!target.has_filename() && target.has_parent_path()) target = target.parent_path();
+    // Before the staging folder exists, so an interrupt always unwinds it.
     InterruptGuard interrupts;
+    StagingFolder staging(target);
     std::vector<analysis::Analysis> analyses;
     {
         ProgressBar progress(!options.quiet, 1000);
