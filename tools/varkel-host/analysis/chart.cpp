@@ -100,12 +100,14 @@ void gridLine(cairo_t* cr, double x0, double y0, double x1, double y1, double gr
 void drawXGrid(cairo_t* cr, const Axis& axis, const Rect& r) {
     setFont(cr, 11);
     if (axis.logarithmic) {
-        for (double decade = std::pow(10.0, std::floor(std::log10(axis.min))); decade <= axis.max;
-             decade *= 10.0) {
+        for (double decade = std::pow(10.0, std::floor(std::log10(axis.min)));
+             decade <= axis.max * 1.005; decade *= 10.0) {
             for (int m = 1; m <= 9; ++m) {
                 const double f = decade * m;
-                if (f < axis.min * 0.999 || f > axis.max * 1.001) continue;
-                const double x = position(axis, f, r.x, r.w);
+                // An end a hair off a round frequency (a bin-exact 9997.6 Hz)
+                // still gets its line and label.
+                if (f < axis.min * 0.995 || f > axis.max * 1.005) continue;
+                const double x = std::clamp(position(axis, f, r.x, r.w), r.x, r.x + r.w);
                 gridLine(cr, x, r.y, x, r.y + r.h, m == 1 ? 0.72 : 0.88, m == 1 ? 1.0 : 0.7);
                 if (m == 1 || m == 2 || m == 5) {
                     cairo_set_source_rgb(cr, 0.15, 0.15, 0.15);
@@ -315,8 +317,8 @@ Axis fittedAxis(std::string label, const std::vector<double>& values, double ste
             high = std::max(high, v);
         }
     if (!std::isfinite(low)) low = high = 0.0;
-    // At most a dozen grid lines.
-    while ((high - low) / step > 12.0) step *= 2.0;
+    // At most ten grid lines.
+    while ((high - low) / step > 10.0) step *= 2.0;
     low = std::floor(low / step - 1e-9) * step;
     high = std::ceil(high / step + 1e-9) * step;
     while (high - low < span) {

@@ -196,35 +196,47 @@ Figure spectrumFigure(const std::vector<Analysis>& analyses, double rate) {
     return figure;
 }
 
-Figure distortionByLevelFigure(const std::vector<Analysis>& analyses) {
-    const LevelSweep& first = *analyses.front().levels;
-    std::vector<double> x;
-    for (const LevelPoint& p : first.points) x.push_back(p.inputDbfs);
-    Figure figure;
-    figure.title = "Distortion against input level";
-    figure.subtitle = "THD (harmonics 2-10) and THD+N (all but the tone), " + hz(first.frequency) +
-                      " sine, " + level(x.front()) + " to " + level(x.back());
+// THD above, THD+N below, against the sweep's x; tones(a) gives the tones of
+// one analysis, point by point.
+Figure distortionFigure(
+    const std::vector<Analysis>& analyses, const std::vector<double>& x, const Axis& xAxis,
+    const std::function<std::vector<const std::vector<ToneAnalysis>*>(const Analysis&)>& tones) {
     auto panelOf = [&](const char* label, double ToneAnalysis::*member) {
         Panel panel;
-        panel.x = Axis{"input level (dBFS)", x.front(), x.back(), false, 0.0};
+        panel.x = xAxis;
         addCurves(
             panel, analyses, x,
             [&](const Analysis& a, int c) {
                 std::vector<double> y;
-                for (const LevelPoint& p : a.levels->points)
-                    y.push_back(ratioDb(p.tones[c].*member));
+                for (const auto* point : tones(a)) y.push_back(ratioDb((*point)[c].*member));
                 return y;
             },
             kSameDistortionDb);
         panel.y = fittedAxis(label, allValues(panel), 10.0, 40.0);
-        panel.legend = LegendCorner::TopLeft;
         return panel;
     };
+    Figure figure;
     figure.panels = {panelOf("THD (dB)", &ToneAnalysis::thd),
                      panelOf("THD+N (dB)", &ToneAnalysis::thdN)};
-    figure.panels[1].series.front().label.clear();
     for (Series& s : figure.panels[1].series) s.label.clear();
     figure.height = 620;
+    return figure;
+}
+
+Figure distortionByLevelFigure(const std::vector<Analysis>& analyses) {
+    const LevelSweep& first = *analyses.front().levels;
+    std::vector<double> x;
+    for (const LevelPoint& p : first.points) x.push_back(p.inputDbfs);
+    Figure figure =
+        distortionFigure(analyses, x, Axis{"input level (dBFS)", x.front(), x.back(), false, 0.0},
+                         [](const Analysis& a) {
+                             std::vector<const std::vector<ToneAnalysis>*> tones;
+                             for (const LevelPoint& p : a.levels->points) tones.push_back(&p.tones);
+                             return tones;
+                         });
+    figure.title = "Distortion against input level";
+    figure.subtitle = "THD (harmonics 2-10) and THD+N (all but the tone), " + hz(first.frequency) +
+                      " sine, " + level(x.front()) + " to " + level(x.back());
     return figure;
 }
 
@@ -232,30 +244,15 @@ Figure distortionByFrequencyFigure(const std::vector<Analysis>& analyses) {
     const FrequencySweep& first = *analyses.front().frequencies;
     std::vector<double> x;
     for (const FrequencyPoint& p : first.points) x.push_back(p.frequency);
-    Figure figure;
+    Figure figure =
+        distortionFigure(analyses, x, frequencyAxis(x.front(), x.back()), [](const Analysis& a) {
+            std::vector<const std::vector<ToneAnalysis>*> tones;
+            for (const FrequencyPoint& p : a.frequencies->points) tones.push_back(&p.tones);
+            return tones;
+        });
     figure.title = "Distortion against frequency";
     figure.subtitle = "THD (harmonics 2-10 below Nyquist) and THD+N, sine at " +
                       level(first.levelDbfs) + ", bin-exact frequencies";
-    auto panelOf = [&](const char* label, double ToneAnalysis::*member) {
-        Panel panel;
-        panel.x = frequencyAxis(x.front(), x.back());
-        addCurves(
-            panel, analyses, x,
-            [&](const Analysis& a, int c) {
-                std::vector<double> y;
-                for (const FrequencyPoint& p : a.frequencies->points)
-                    y.push_back(ratioDb(p.tones[c].*member));
-                return y;
-            },
-            kSameDistortionDb);
-        panel.y = fittedAxis(label, allValues(panel), 10.0, 40.0);
-        panel.legend = LegendCorner::BottomLeft;
-        return panel;
-    };
-    figure.panels = {panelOf("THD (dB)", &ToneAnalysis::thd),
-                     panelOf("THD+N (dB)", &ToneAnalysis::thdN)};
-    for (Series& s : figure.panels[1].series) s.label.clear();
-    figure.height = 620;
     return figure;
 }
 
