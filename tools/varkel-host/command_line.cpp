@@ -228,8 +228,8 @@ void declareAnalyze(CLI::App& command, AnalyzeOptions& options) {
     command.add_option("--vs-plugin", options.vsPlugin, "A second plug-in to measure beside it")
         ->type_name("PATH");
     addSettings(command, "--vs-set", options.vsSettings,
-                "Measures the plug-in (or --vs-plugin) also with this setting, beside the "
-                "first; repeatable");
+                "A setting for a second measurement beside the first: the same plug-in (or "
+                "--vs-plugin) with these settings instead of --set's; repeatable");
     command
         .add_option("--out", options.outputFolder, "The folder to write the plots and JSON into")
         ->type_name("DIR")
