@@ -218,7 +218,15 @@ TEST_F(Analyze, WritesEveryPlotAsPngAndSvgAndTheJson) {
         EXPECT_NE(e2e::fileBytes(dir / "out/" + std::string(name) + ".svg").find("<svg"),
                   std::string::npos);
     }
-    EXPECT_TRUE(Json::accept(e2e::fileBytes(dir / "out/analysis.json")));
+    const Json json = Json::parse(e2e::fileBytes(dir / "out/analysis.json"));
+    // The default sweeps: -40 to +6 dBFS in 2 dB steps, 20 Hz to 10 kHz.
+    const Json& levels = json["devices"][0]["level_sweep"]["points"];
+    ASSERT_EQ(levels.size(), 24u);
+    EXPECT_EQ(levels.front()["input_peak_dbfs"], -40.0);
+    EXPECT_EQ(levels.back()["input_peak_dbfs"], 6.0);
+    const Json& frequencies = json["devices"][0]["frequency_sweep"]["points"];
+    EXPECT_NEAR(frequencies.front()["frequency_hz"].get<double>(), 20.0, 1.0);
+    EXPECT_NEAR(frequencies.back()["frequency_hz"].get<double>(), 10000.0, 2.0);
     // Only the outputs: the staging folder is gone.
     EXPECT_EQ(dir.entryCount(), 1u);
 }
