@@ -2,6 +2,7 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -305,6 +306,11 @@ void writeFigure(const Figure& figure, const std::string& pngPath, const std::st
     }
     cairo_surface_finish(surface.get());
     check(cairo_surface_status(surface.get()), svgPath);
+}
+
+void releaseFontCaches() {
+    cairo_debug_reset_static_data();
+    FcFini();
 }
 
 Axis fittedAxis(std::string label, const std::vector<double>& values, double step, double span,

@@ -51,6 +51,11 @@ struct Figure {
 // not write.
 void writeFigure(const Figure& figure, const std::string& pngPath, const std::string& svgPath);
 
+// Frees what cairo and fontconfig keep for text between figures, so a leak
+// checker sees the process end clean; they set themselves up again when
+// next drawn. Only with no figure being drawn.
+void releaseFontCaches();
+
 // [min, max] of values widened to whole steps, at least span wide; values
 // at or below floor are left out (silence written as a huge negative dB).
 Axis fittedAxis(std::string label, const std::vector<double>& values, double step, double span,

@@ -310,6 +310,7 @@ std::vector<std::string> writePlots(const std::vector<Analysis>& analyses, const
         writeFigure(figure, folder + "/" + name + ".png", folder + "/" + name + ".svg");
         names.push_back(name);
     }
+    releaseFontCaches();
     return names;
 }
 
