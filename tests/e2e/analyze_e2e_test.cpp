@@ -202,6 +202,16 @@ TEST_F(Analyze, ComparesTwoPluginsOrTwoSettingsSideBySide) {
     EXPECT_EQ(byPlugin["devices"][0]["device"], "Unity Fixture, defaults");
     EXPECT_EQ(byPlugin["devices"][1]["device"], "Lowpass Fixture, defaults");
     EXPECT_FALSE(byPlugin["devices"][1]["response"]["outputs"][0]["high_minus_3db_hz"].is_null());
+
+    // The summary names both and sets their numbers on one line.
+    const e2e::RunResult run =
+        e2e::runHost({"analyze", "--out", dir / "ab", "--plugin", ANALYSIS_UNITY_PLUGIN, "--vs-set",
+                      "Gain=0.25", "--what", "response"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("A: Unity Fixture, defaults"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("B: Unity Fixture, Gain=0.25"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("A +0.00 dB"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("B -6.02 dB"), std::string::npos) << run.out;
 }
 
 TEST_F(Analyze, WritesEveryPlotAsPngAndSvgAndTheJson) {
