@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev valgrind libsndfile1-dev lv2-dev liblilv-dev lilv-utils
-          libcli11-dev libfmt-dev nlohmann-json3-dev "$@")
+          libcli11-dev libfmt-dev nlohmann-json3-dev libfftw3-dev libcairo2-dev fonts-dejavu-core
+          "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,11 +1,13 @@
 #include "tests/e2e/e2e_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -96,10 +98,18 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(root, error);
 }
 
+void expectRefusal(const RunResult& run, const std::string& message, int status) {
+    EXPECT_EQ(run.status, status);
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
 std::size_t ScratchDir::entryCount() const {
     std::error_code error;
     std::size_t count = 0;
-    for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) ++count;
+    for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error))
+        ++count;
     return count;
 }
 
@@ -119,7 +129,8 @@ void writeSound(const std::string& path, int format, int channels, int sampleRat
     info.channels = channels;
     info.samplerate = sampleRate;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+    if (file == nullptr)
+        throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
     std::vector<float> block;
     for (std::int64_t f = 0; f < frames; ++f) {
         for (int c = 0; c < channels; ++c) block.push_back(sample(f, c));
@@ -134,7 +145,8 @@ void writeSound(const std::string& path, int format, int channels, int sampleRat
 Sound readSound(const std::string& path) {
     Sound sound;
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sound.info);
-    if (file == nullptr) throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
+    if (file == nullptr)
+        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
     sound.samples.resize(static_cast<std::size_t>(sound.info.frames * sound.info.channels));
     sf_readf_float(file, sound.samples.data(), sound.info.frames);
     sf_close(file);
@@ -152,8 +164,8 @@ float testSignal(std::int64_t frame, int channel) {
     std::uint32_t x = static_cast<std::uint32_t>(frame * 2 + channel) * 2654435761u;
     x ^= x >> 15;
     const double noise = static_cast<double>(x & 0xFFFF) / 32768.0 - 1.0;
-    return static_cast<float>(0.45 * std::sin(2.0 * std::numbers::pi * (220.0 + 110.0 * channel) * t) +
-                              0.2 * noise);
+    return static_cast<float>(
+        0.45 * std::sin(2.0 * std::numbers::pi * (220.0 + 110.0 * channel) * t) + 0.2 * noise);
 }
 
 std::vector<float> directRender(const Sound& input,

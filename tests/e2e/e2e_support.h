@@ -14,7 +14,7 @@
 namespace e2e {
 
 struct RunResult {
-    int status = -1;       // exit status; 128 + n when killed by signal n
+    int status = -1;  // exit status; 128 + n when killed by signal n
     std::string out;
     std::string err;
     long maxResidentKb = 0;
@@ -26,6 +26,10 @@ RunResult runHost(const std::vector<std::string>& args);
 // millisecond, for at most ten seconds).
 RunResult runHost(const std::vector<std::string>& args, int signal,
                   const std::function<bool()>& ready);
+
+// A refusal as the tool gives one: the status, one line on stderr holding
+// message, nothing on stdout.
+void expectRefusal(const RunResult& run, const std::string& message, int status);
 
 // A fresh folder under /tmp, removed with everything in it.
 class ScratchDir {

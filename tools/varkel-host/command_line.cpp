@@ -93,18 +93,50 @@ CLI::Option* addChoice(CLI::App& command, const std::string& name, T& target, Ch
         ->check(oneOfTheWords);
 }
 
-ParameterSetting parseSetting(const std::string& text) {
+ParameterSetting parseSetting(const std::string& option, const std::string& text) {
     const std::size_t equals = text.rfind('=');
     if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
-        throw CLI::ValidationError("--set", fmt::format("needs NAME=VALUE, got '{}'", text));
+        throw CLI::ValidationError(option, fmt::format("needs NAME=VALUE, got '{}'", text));
     const std::string number = text.substr(equals + 1);
     const std::optional<double> value = plainNumber(number);
     if (!value)
-        throw CLI::ValidationError("--set", fmt::format("{}: '{}' is not a number", text, number));
+        throw CLI::ValidationError(option, fmt::format("{}: '{}' is not a number", text, number));
     if (*value < 0.0 || *value > 1.0)
-        throw CLI::ValidationError("--set",
+        throw CLI::ValidationError(option,
                                    fmt::format("{}: the value must lie between 0 and 1", text));
     return {text.substr(0, equals), static_cast<float>(*value)};
+}
+
+// A number from low to high in the given unit.
+CLI::Validator numberBetween(double low, double high, const std::string& unit) {
+    return CLI::Validator(
+        [low, high, unit](std::string& text) -> std::string {
+            const std::optional<double> value = plainNumber(text);
+            if (!value) return fmt::format("'{}' is not a number", text);
+            if (*value < low || *value > high)
+                return fmt::format("must be between {} and {} {}, got {}", low, high, unit, text);
+            return {};
+        },
+        "");
+}
+
+// "response,transfer": each measurement once, in the order given.
+std::vector<analysis::Measurement> parseMeasurements(const std::string& text) {
+    std::vector<analysis::Measurement> what;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string name = text.substr(start, comma - start);
+        const auto measurement = analysis::measurementNamed(name);
+        if (!measurement)
+            throw CLI::ValidationError("--what",
+                                       fmt::format("unknown measurement '{}'; known: {}", name,
+                                                   alternatives(analysis::measurementNames())));
+        if (std::find(what.begin(), what.end(), *measurement) == what.end())
+            what.push_back(*measurement);
+        if (comma == std::string::npos) return what;
+        start = comma + 1;
+    }
 }
 
 // --- options more than one command takes ---
@@ -114,6 +146,19 @@ void addPlugin(CLI::App& command, std::string& plugin) {
         .add_option("--plugin", plugin,
                     "The plug-in module (default: the Varkel.so that came with the tool)")
         ->type_name("PATH");
+}
+
+void addSettings(CLI::App& command, const std::string& name,
+                 std::vector<ParameterSetting>& settings, const std::string& description) {
+    command
+        .add_option_function<std::vector<std::string>>(
+            name,
+            [name, &settings](const std::vector<std::string>& texts) {
+                for (const std::string& text : texts) settings.push_back(parseSetting(name, text));
+            },
+            description)
+        ->type_name("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
 void addPrecision(CLI::App& command, Precision& precision) {
@@ -145,16 +190,8 @@ void declareRender(CLI::App& command, RenderOptions& options) {
     command.add_option("OUT", options.output, "The file to write, in IN's container and rate")
         ->required();
     addPlugin(command, options.plugin);
-    command
-        .add_option_function<std::vector<std::string>>(
-            "--set",
-            [&options](const std::vector<std::string>& texts) {
-                for (const std::string& text : texts)
-                    options.settings.push_back(parseSetting(text));
-            },
-            "A parameter by name or index, normalised from 0 to 1; repeatable")
-        ->type_name("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    addSettings(command, "--set", options.settings,
+                "A parameter by name or index, normalised from 0 to 1; repeatable");
     addPrecision(command, options.precision);
     addBlock(command, options.blockFrames);
     addChoice(command, "--format", options.format,
@@ -181,6 +218,54 @@ void declareBench(CLI::App& command, BenchOptions& options) {
         ->check(numberAboveZeroUpTo(3600.0));
     addBlock(command, options.blockFrames);
     addPrecision(command, options.precision);
+}
+
+void declareAnalyze(CLI::App& command, AnalyzeOptions& options) {
+    analysis::AnalysisPlan& plan = options.plan;
+    addPlugin(command, options.plugin);
+    addSettings(command, "--set", options.settings,
+                "A parameter by name or index, normalised from 0 to 1; repeatable");
+    command.add_option("--vs-plugin", options.vsPlugin, "A second plug-in to measure beside it")
+        ->type_name("PATH");
+    addSettings(command, "--vs-set", options.vsSettings,
+                "A setting for a second measurement beside the first: the same plug-in (or "
+                "--vs-plugin) with these settings instead of --set's; repeatable");
+    command
+        .add_option("--out", options.outputFolder, "The folder to write the plots and JSON into")
+        ->type_name("DIR")
+        ->capture_default_str()
+        ->check(kNotEmpty);
+    command
+        .add_option_function<std::string>(
+            "--what", [&plan](const std::string& text) { plan.what = parseMeasurements(text); },
+            fmt::format("Measurements, comma-separated (default all: {})",
+                        fmt::join(analysis::measurementNames(), ",")))
+        ->type_name("LIST");
+    command.add_option("--rate", plan.rate, "The plug-in's sample rate in Hz")
+        ->type_name("R")
+        ->capture_default_str()
+        ->check(numberBetween(kMinAnalysisRate, kMaxAnalysisRate, "Hz"));
+    command.add_option("--level", plan.responseLevelDbfs, "Level of the response's sines, dBFS")
+        ->type_name("DB")
+        ->capture_default_str()
+        ->check(numberBetween(-120.0, 0.0, "dBFS"));
+    command
+        .add_option("--tone-level", plan.toneLevelDbfs,
+                    "Level of the harmonics tone and of the distortion-against-frequency sweep, "
+                    "dBFS")
+        ->type_name("DB")
+        ->capture_default_str()
+        ->check(numberBetween(-120.0, 0.0, "dBFS"));
+    command
+        .add_option("--tone-frequency", plan.toneHz,
+                    "Frequency of the harmonics tone and the level sweep, Hz")
+        ->type_name("HZ")
+        ->capture_default_str()
+        ->check(numberBetween(20.0, kMaxAnalysisRate, "Hz"));
+    command.add_flag("--quiet", options.quiet, "No progress bar and no summary");
+    command.footer(
+        "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"
+        "on the terminal. Every render starts a fresh instance on a fresh thread.");
 }
 
 // The command's record becomes the result when the command is given.
@@ -275,6 +360,9 @@ Command parseCommandLine(const std::vector<std::string>& args) {
         "Shows the plug-in's identity, channels, flags, programs and parameters", declareInfo);
     addCommand<BenchOptions>(app, chosen, "bench",
                              "Processes generated stereo audio and reports the cost", declareBench);
+    addCommand<AnalyzeOptions>(
+        app, chosen, "analyze",
+        "Measures response, harmonics, distortion and transfer, as plots and JSON", declareAnalyze);
     // "varkel-host help", as many tools take it; not listed.
     app.add_subcommand("help")->group("")->callback(
         [&] { chosen = HelpRequest{app.get_formatter()->make_help(&app, app.get_name(), {})}; });

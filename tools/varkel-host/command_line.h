@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "tools/varkel-host/analysis/measurements.h"
+
 namespace varkel::tool {
 
 enum class Precision { Single, Double };
@@ -56,7 +58,25 @@ struct HelpRequest {
     std::string text;
 };
 
-using Command = std::variant<HelpRequest, RenderOptions, InfoOptions, BenchOptions, DemoOptions>;
+// Rates analyze accepts; plug-ins commonly ignore others.
+inline constexpr double kMinAnalysisRate = 8000.0;
+inline constexpr double kMaxAnalysisRate = 768000.0;
+
+struct AnalyzeOptions {
+    std::string plugin;
+    std::vector<ParameterSetting> settings;
+    // A second plug-in, or the same one with other settings, to compare with.
+    std::string vsPlugin;
+    std::vector<ParameterSetting> vsSettings;
+    std::string outputFolder = "varkel-analysis";
+    analysis::AnalysisPlan plan;
+    bool quiet = false;
+
+    bool compares() const { return !vsPlugin.empty() || !vsSettings.empty(); }
+};
+
+using Command = std::variant<HelpRequest, RenderOptions, InfoOptions, BenchOptions, DemoOptions,
+                             AnalyzeOptions>;
 
 // args excludes the program name.
 Command parseCommandLine(const std::vector<std::string>& args);

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "tools/varkel-host/analyze.h"
 #include "tools/varkel-host/bench.h"
 #include "tools/varkel-host/command_line.h"
 #include "tools/varkel-host/demo.h"
@@ -34,6 +35,7 @@ int run(const Command& command) {
         int operator()(const InfoOptions& options) const { return runInfo(options); }
         int operator()(const BenchOptions& options) const { return runBench(options); }
         int operator()(const DemoOptions& options) const { return runDemo(options); }
+        int operator()(const AnalyzeOptions& options) const { return runAnalyze(options); }
     };
     return std::visit(Runner{}, command);
 }

@@ -1,0 +1,132 @@
+// The measurements on model devices written here: gains, clipping and
+// broken output whose effect is known by hand.
+#include "tools/varkel-host/analysis/measurements.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace varkel::analysis;
+
+// Output 1: input x 0.5. Output 2: input clipped hard at +-0.25.
+class HalfAndClip : public Device {
+public:
+    int outputs() const override { return 2; }
+    std::string description() const override { return "half and clip"; }
+    std::vector<Signal> render(const Signal& input) const override {
+        thread_local int rendersOnThisThread = 0;
+        if (++rendersOnThisThread != 1) reusedThread = true;
+        Signal half(input.size()), clipped(input.size());
+        for (std::size_t n = 0; n < input.size(); ++n) {
+            half[n] = 0.5f * input[n];
+            clipped[n] = std::clamp(input[n], -0.25f, 0.25f);
+        }
+        return {half, clipped};
+    }
+    mutable bool reusedThread = false;
+};
+
+class Broken : public Device {
+public:
+    int outputs() const override { return 1; }
+    std::string description() const override { return "broken"; }
+    std::vector<Signal> render(const Signal& input) const override {
+        Signal out = input;
+        out[out.size() / 2] = INFINITY;
+        return {out};
+    }
+};
+
+TEST(Measurements, GainsClippingAndProgressOfAModelDevice) {
+    HalfAndClip device;
+    AnalysisPlan plan;
+    std::vector<double> progress;
+    const Analysis a = analyse(device, plan, [&](double f) { progress.push_back(f); });
+
+    EXPECT_FALSE(device.reusedThread) << "a render ran on a thread that had rendered before";
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+
+    ASSERT_TRUE(a.response);
+    for (double m : a.response->channels[0].magnitudeDb) EXPECT_NEAR(m, -6.0206, 1e-4);
+    // At -30 dBFS nothing reaches the clip.
+    for (double m : a.response->channels[1].magnitudeDb) EXPECT_NEAR(m, 0.0, 1e-4);
+
+    ASSERT_TRUE(a.levels);
+    const double clip = 20.0 * std::log10(0.25);
+    for (const LevelPoint& p : a.levels->points) {
+        SCOPED_TRACE(p.inputDbfs);
+        EXPECT_NEAR(p.outputPeakDbfs[0], p.inputDbfs - 6.0206, 0.01);
+        EXPECT_NEAR(p.outputPeakDbfs[1], std::min(p.inputDbfs, clip), 0.01);
+        if (p.inputDbfs < clip - 0.1) {
+            EXPECT_LT(p.tones[1].thd, 1e-5);
+            EXPECT_NEAR(p.outputRmsDbfs[1], p.inputDbfs - 3.0103, 0.01);
+        } else if (p.inputDbfs > clip + 1.0) {
+            EXPECT_GT(p.tones[1].thd, 0.01);
+        }
+    }
+    // A hard clip is odd: no even harmonics.
+    ASSERT_TRUE(a.harmonics);
+    EXPECT_LT(*a.harmonics->channels[1].harmonicsDb[0], -100.0);
+    EXPECT_GT(*a.harmonics->channels[1].harmonicsDb[1], -20.0);
+    // Clipping starts at -12.04 dBFS; the first 2 dB step above it already
+    // distorts by more than 1 %.
+    const auto onset = levelWhereThdReaches(*a.levels, 1, 0.01);
+    ASSERT_TRUE(onset);
+    EXPECT_GT(*onset, clip);
+    EXPECT_LT(*onset, clip + 2.0);
+    EXPECT_FALSE(levelWhereThdReaches(*a.levels, 0, 0.01));
+}
+
+TEST(Measurements, NonFiniteOutputIsAnError) {
+    Broken device;
+    AnalysisPlan plan;
+    plan.what = {Measurement::Harmonics};
+    try {
+        analyse(device, plan);
+        FAIL() << "no error";
+    } catch (const AnalysisError& error) {
+        EXPECT_NE(std::string(error.what()).find("broken produced non-finite samples"),
+                  std::string::npos)
+            << error.what();
+    }
+}
+
+TEST(Measurements, FrequencyGridRunsEndToEndThroughTheReference) {
+    const auto grid = frequencyGrid(10.0, 22050.0, 12);
+    EXPECT_DOUBLE_EQ(grid.front(), 10.0);
+    EXPECT_DOUBLE_EQ(grid.back(), 22050.0);
+    EXPECT_NE(std::find(grid.begin(), grid.end(), 1000.0), grid.end());
+    for (std::size_t i = 2; i + 1 < grid.size(); ++i)
+        EXPECT_NEAR(grid[i] / grid[i - 1], std::exp2(1.0 / 12.0), 1e-12) << grid[i];
+    // Interior points keep clear of the ends.
+    EXPECT_GT(grid[1] / grid[0], std::exp2(0.05 / 12.0));
+    EXPECT_TRUE(std::is_sorted(grid.begin(), grid.end()));
+}
+
+TEST(Measurements, ThdThresholdIsFoundOnTheWayUpFromTheCleanestLevel) {
+    // THD falls (crossover) to -60 dB at -20 dBFS, then rises (clipping).
+    const std::vector<std::pair<double, double>> thdDbAt = {{-40, -30}, {-30, -50}, {-20, -60},
+                                                            {-10, -50}, {0, -30},   {10, -10}};
+    LevelSweep sweep;
+    for (const auto& [level, thdDb] : thdDbAt) {
+        LevelPoint p;
+        p.inputDbfs = level;
+        ToneAnalysis tone;
+        tone.thd = std::pow(10.0, thdDb / 20.0);
+        p.tones = {tone};
+        sweep.points.push_back(p);
+    }
+    // 1 % is -40 dB: halfway from -50 dB at -10 dBFS to -30 dB at 0 dBFS.
+    EXPECT_NEAR(*levelWhereThdReaches(sweep, 0, 0.01), -5.0, 1e-9);
+    EXPECT_NEAR(*levelWhereThdReaches(sweep, 0, 0.1), 5.0, 1e-9);
+    EXPECT_FALSE(levelWhereThdReaches(sweep, 0, 0.5));
+    // Nowhere below: the cleanest level.
+    EXPECT_DOUBLE_EQ(*levelWhereThdReaches(sweep, 0, 0.0001), -20.0);
+}
+
+}  // namespace

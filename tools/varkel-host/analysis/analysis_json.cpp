@@ -1,0 +1,99 @@
+#include "tools/varkel-host/analysis/analysis_json.h"
+
+namespace varkel::analysis {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json optionalNumber(const std::optional<double>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+Json toneJson(const ToneAnalysis& tone) {
+    Json harmonics = Json::array();
+    for (const auto& h : tone.harmonicsDb) harmonics.push_back(optionalNumber(h));
+    return Json{{"fundamental_dbfs", tone.fundamentalDbfs}, {"harmonics_2_to_10_db", harmonics},
+                {"thd_percent", 100.0 * tone.thd},          {"thd_db", ratioDb(tone.thd)},
+                {"thd_n_percent", 100.0 * tone.thdN},       {"thd_n_db", ratioDb(tone.thdN)}};
+}
+
+Json responseJson(const ResponseResult& r) {
+    Json channels = Json::array();
+    for (const ChannelResponse& c : r.channels)
+        channels.push_back(Json{{"gain_at_1khz_db", c.referenceGainDb},
+                                {"low_minus_3db_hz", optionalNumber(c.lowCornerHz)},
+                                {"high_minus_3db_hz", optionalNumber(c.highCornerHz)},
+                                {"magnitude_db", c.magnitudeDb},
+                                {"phase_deg", c.phaseDeg}});
+    return Json{
+        {"level_dbfs", r.levelDbfs}, {"frequencies_hz", r.frequencies}, {"outputs", channels}};
+}
+
+Json harmonicsJson(const HarmonicsResult& h) {
+    Json channels = Json::array();
+    for (std::size_t c = 0; c < h.channels.size(); ++c) {
+        Json tone = toneJson(h.channels[c]);
+        tone["spectrum_dbfs"] = h.spectra[c].levelDbfs;
+        channels.push_back(std::move(tone));
+    }
+    return Json{{"frequency_hz", h.frequency},
+                {"level_dbfs", h.levelDbfs},
+                {"fft_length", h.fftLength},
+                {"window", "Blackman-Harris, 4 terms"},
+                {"spectrum_bin_hz", h.spectra.empty() ? 0.0 : h.spectra.front().binHz},
+                {"outputs", channels}};
+}
+
+Json levelsJson(const LevelSweep& sweep) {
+    Json points = Json::array();
+    for (const LevelPoint& p : sweep.points) {
+        Json outputs = Json::array();
+        for (std::size_t c = 0; c < p.tones.size(); ++c) {
+            Json tone = toneJson(p.tones[c]);
+            tone["output_peak_dbfs"] = p.outputPeakDbfs[c];
+            tone["output_rms_dbfs"] = p.outputRmsDbfs[c];
+            outputs.push_back(std::move(tone));
+        }
+        points.push_back(Json{{"input_peak_dbfs", p.inputDbfs},
+                              {"input_rms_dbfs", p.inputRmsDbfs},
+                              {"outputs", outputs}});
+    }
+    return Json{{"frequency_hz", sweep.frequency}, {"points", points}};
+}
+
+Json frequenciesJson(const FrequencySweep& sweep) {
+    Json points = Json::array();
+    for (const FrequencyPoint& p : sweep.points) {
+        Json outputs = Json::array();
+        for (const ToneAnalysis& tone : p.tones) outputs.push_back(toneJson(tone));
+        points.push_back(Json{{"frequency_hz", p.frequency}, {"outputs", outputs}});
+    }
+    return Json{{"level_dbfs", sweep.levelDbfs}, {"points", points}};
+}
+
+}  // namespace
+
+nlohmann::ordered_json analysisJson(const std::vector<Analysis>& analyses,
+                                    const AnalysisPlan& plan) {
+    Json what = Json::array();
+    for (Measurement m : plan.what) what.push_back(measurementNames()[static_cast<int>(m)]);
+    Json devices = Json::array();
+    for (const Analysis& a : analyses) {
+        Json device{{"device", a.device}, {"outputs", a.outputs}};
+        if (a.response) device["response"] = responseJson(*a.response);
+        if (a.harmonics) device["harmonics"] = harmonicsJson(*a.harmonics);
+        if (a.levels) {
+            device["level_sweep"] = levelsJson(*a.levels);
+            Json thresholds = Json::array();
+            for (int c = 0; c < a.outputs; ++c)
+                thresholds.push_back(optionalNumber(levelWhereThdReaches(*a.levels, c, 0.01)));
+            device["level_sweep"]["thd_reaches_1_percent_at_dbfs"] = thresholds;
+        }
+        if (a.frequencies) device["frequency_sweep"] = frequenciesJson(*a.frequencies);
+        devices.push_back(std::move(device));
+    }
+    return Json{{"sample_rate_hz", plan.rate}, {"measurements", what}, {"devices", devices}};
+}
+
+}  // namespace varkel::analysis

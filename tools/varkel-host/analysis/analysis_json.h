@@ -1,0 +1,16 @@
+// Every number behind the plots, as JSON.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "tools/varkel-host/analysis/measurements.h"
+
+namespace varkel::analysis {
+
+// Levels in dB, frequencies in Hz, phase in degrees, THD as ratios and dB;
+// silence as -400 dB.
+nlohmann::ordered_json analysisJson(const std::vector<Analysis>& analyses,
+                                    const AnalysisPlan& plan);
+
+}  // namespace varkel::analysis

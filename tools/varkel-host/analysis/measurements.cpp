@@ -1,0 +1,315 @@
+#include "tools/varkel-host/analysis/measurements.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+#include "host/fresh_thread.h"
+#include "tools/varkel-host/analysis/sine_fit.h"
+
+namespace varkel::analysis {
+
+namespace {
+
+// Long enough for the filters of an effect to forget the tone's onset (a
+// 30 Hz DC blocker's transient is below -140 dB after 0.1 s).
+constexpr double kSettleSeconds = 0.25;
+// Response windows: at least this long and at least two cycles.
+constexpr double kResponseWindowSeconds = 0.1;
+constexpr double kHarmonicsFftSeconds = 0.5;
+constexpr double kSweepFftSeconds = 0.25;
+// Tones in a frequency sweep get at least this many bins per cycle of
+// spacing, so that a 20 Hz fundamental stays well clear of DC.
+constexpr double kMinToneBins = 32.0;
+
+double amplitudeOf(double dbfs) { return std::pow(10.0, dbfs / 20.0); }
+
+std::size_t powerOfTwoAtLeast(double samples) {
+    std::size_t n = 1024;
+    while (static_cast<double>(n) < samples) n *= 2;
+    return n;
+}
+
+std::string describeTone(double frequency, double dbfs) {
+    char text[96];
+    std::snprintf(text, sizeof(text), "a %.1f Hz sine at %.1f dBFS", frequency, dbfs);
+    return text;
+}
+
+Signal sine(double frequency, double amplitude, double rate, std::size_t length) {
+    Signal signal(length);
+    const double omega = 2.0 * std::numbers::pi * frequency / rate;
+    for (std::size_t n = 0; n < length; ++n)
+        signal[n] = static_cast<float>(amplitude * std::sin(omega * static_cast<double>(n)));
+    return signal;
+}
+
+class Renderer {
+public:
+    Renderer(const Device& device, int total, const std::function<void(double)>& progress)
+        : device(device), total(std::max(total, 1)), progress(progress) {}
+
+    // A fresh instance on a fresh thread; every output finite.
+    std::vector<Signal> operator()(const Signal& input, const std::string& what) {
+        std::vector<Signal> outputs;
+        host::onFreshThread([&] { outputs = device.render(input); });
+        if (static_cast<int>(outputs.size()) != device.outputs())
+            throw AnalysisError(device.description() + " returned the wrong number of outputs");
+        for (std::size_t c = 0; c < outputs.size(); ++c) {
+            if (outputs[c].size() != input.size())
+                throw AnalysisError(device.description() + " returned a short render");
+            if (!std::all_of(outputs[c].begin(), outputs[c].end(),
+                             [](float s) { return std::isfinite(s); }))
+                throw AnalysisError(device.description() +
+                                    " produced non-finite samples (NaN or infinity) on output " +
+                                    std::to_string(c + 1) + " for " + what);
+        }
+        ++done;
+        if (progress) progress(std::min(1.0, static_cast<double>(done) / total));
+        return outputs;
+    }
+
+private:
+    const Device& device;
+    int total;
+    int done = 0;
+    const std::function<void(double)>& progress;
+};
+
+double wrapDegrees(double degrees) {
+    double wrapped = std::remainder(degrees, 360.0);
+    if (wrapped <= -180.0) wrapped += 360.0;
+    return wrapped;
+}
+
+// Nearest to previous among phase + k * 360.
+double unwrapNear(double phase, double previous) {
+    return phase + 360.0 * std::round((previous - phase) / 360.0);
+}
+
+// The frequency between grid points i and j where the relative gain crosses
+// -3 dB, linear in dB against log frequency.
+double crossing(const std::vector<double>& f, const std::vector<double>& relativeDb, std::size_t i,
+                std::size_t j) {
+    const double t = (-3.0 - relativeDb[i]) / (relativeDb[j] - relativeDb[i]);
+    return std::exp(std::log(f[i]) + t * (std::log(f[j]) - std::log(f[i])));
+}
+
+ResponseResult measureResponse(const Device& device, const AnalysisPlan& plan, Renderer& render) {
+    ResponseResult result;
+    result.levelDbfs = plan.responseLevelDbfs;
+    result.frequencies =
+        frequencyGrid(plan.responseLowestHz, 0.495 * plan.rate, plan.responsePointsPerOctave);
+    const auto settle = static_cast<std::size_t>(kSettleSeconds * plan.rate);
+    const double amplitude = amplitudeOf(plan.responseLevelDbfs);
+    const auto channels = static_cast<std::size_t>(device.outputs());
+    std::vector<std::vector<std::complex<double>>> gains(channels);
+    for (double f : result.frequencies) {
+        const double cycles = std::ceil(std::max(kResponseWindowSeconds * f, 2.0));
+        const auto window = static_cast<std::size_t>(std::ceil(cycles * plan.rate / f));
+        const Signal input = sine(f, amplitude, plan.rate, settle + window);
+        const auto outputs = render(input, describeTone(f, plan.responseLevelDbfs));
+        const std::complex<double> in = fitSinusoid(input.data(), settle, window, f, plan.rate);
+        for (std::size_t c = 0; c < channels; ++c)
+            gains[c].push_back(fitSinusoid(outputs[c].data(), settle, window, f, plan.rate) / in);
+    }
+
+    const auto& f = result.frequencies;
+    const auto reference =
+        static_cast<std::size_t>(std::find(f.begin(), f.end(), kReferenceHz) - f.begin());
+    for (std::size_t c = 0; c < channels; ++c) {
+        ChannelResponse response;
+        for (const auto& g : gains[c]) {
+            response.magnitudeDb.push_back(ratioDb(std::abs(g)));
+            response.phaseDeg.push_back(std::arg(g) * 180.0 / std::numbers::pi);
+        }
+        if (reference < f.size()) {
+            auto& phase = response.phaseDeg;
+            phase[reference] = wrapDegrees(phase[reference]);
+            for (std::size_t i = reference + 1; i < f.size(); ++i)
+                phase[i] = unwrapNear(phase[i], phase[i - 1]);
+            for (std::size_t i = reference; i-- > 0;) phase[i] = unwrapNear(phase[i], phase[i + 1]);
+
+            response.referenceGainDb = response.magnitudeDb[reference];
+            std::vector<double> relative;
+            for (double m : response.magnitudeDb) relative.push_back(m - response.referenceGainDb);
+            for (std::size_t i = reference; i-- > 0;)
+                if (relative[i] < -3.0) {
+                    response.lowCornerHz = crossing(f, relative, i, i + 1);
+                    break;
+                }
+            for (std::size_t i = reference + 1; i < f.size(); ++i)
+                if (relative[i] < -3.0) {
+                    response.highCornerHz = crossing(f, relative, i - 1, i);
+                    break;
+                }
+        }
+        result.channels.push_back(std::move(response));
+    }
+    return result;
+}
+
+// A tone held until the device has settled, then one FFT length analysed.
+struct ToneRender {
+    double frequency = 0.0;
+    std::vector<ToneAnalysis> tones;
+    std::vector<Spectrum> spectra;
+    std::vector<double> peakDbfs;
+    std::vector<double> rmsDbfs;
+};
+
+ToneRender renderTone(double wanted, double dbfs, std::size_t fftLength, double rate,
+                      bool keepSpectra, Renderer& render) {
+    ToneRender result;
+    result.frequency = binExactFrequency(wanted, rate, fftLength);
+    const auto bin = static_cast<std::size_t>(
+        std::llround(result.frequency * static_cast<double>(fftLength) / rate));
+    const auto settle = static_cast<std::size_t>(kSettleSeconds * rate);
+    const Signal input = sine(result.frequency, amplitudeOf(dbfs), rate, settle + fftLength);
+    const auto outputs = render(input, describeTone(result.frequency, dbfs));
+    for (const Signal& output : outputs) {
+        const float* window = output.data() + settle;
+        Spectrum spectrum;
+        result.tones.push_back(
+            analyseTone(window, fftLength, rate, bin, keepSpectra ? &spectrum : nullptr));
+        if (keepSpectra) result.spectra.push_back(std::move(spectrum));
+        double peak = 0.0;
+        double squares = 0.0;
+        for (std::size_t n = 0; n < fftLength; ++n) {
+            const double s = window[n];
+            peak = std::max(peak, std::fabs(s));
+            squares += s * s;
+        }
+        result.peakDbfs.push_back(ratioDb(peak));
+        result.rmsDbfs.push_back(ratioDb(std::sqrt(squares / static_cast<double>(fftLength))));
+    }
+    return result;
+}
+
+std::vector<double> sweepLevels(const AnalysisPlan& plan) {
+    std::vector<double> levels;
+    const int steps = static_cast<int>(
+        std::floor((plan.sweepToDbfs - plan.sweepFromDbfs) / plan.sweepStepDb + 1e-9));
+    for (int i = 0; i <= steps; ++i) levels.push_back(plan.sweepFromDbfs + i * plan.sweepStepDb);
+    return levels;
+}
+
+std::vector<double> distortionFrequencies(const AnalysisPlan& plan) {
+    return frequencyGrid(plan.distortionLowestHz,
+                         std::min(plan.distortionHighestHz, 0.45 * plan.rate),
+                         plan.distortionPointsPerOctave);
+}
+
+}  // namespace
+
+const std::vector<std::string>& measurementNames() {
+    static const std::vector<std::string> names{"response", "harmonics", "distortion", "transfer"};
+    return names;
+}
+
+std::optional<Measurement> measurementNamed(const std::string& name) {
+    const auto& names = measurementNames();
+    const auto found = std::find(names.begin(), names.end(), name);
+    if (found == names.end()) return std::nullopt;
+    return static_cast<Measurement>(found - names.begin());
+}
+
+bool AnalysisPlan::includes(Measurement m) const {
+    return std::find(what.begin(), what.end(), m) != what.end();
+}
+
+std::vector<double> frequencyGrid(double lowest, double highest, int pointsPerOctave) {
+    // The ends themselves are points; grid points within a twentieth of a
+    // step of an end give way to it.
+    const double slack = 0.05;
+    const auto first =
+        static_cast<int>(std::ceil(std::log2(lowest / kReferenceHz) * pointsPerOctave + slack));
+    const auto last =
+        static_cast<int>(std::floor(std::log2(highest / kReferenceHz) * pointsPerOctave - slack));
+    std::vector<double> grid{lowest};
+    for (int k = first; k <= last; ++k)
+        grid.push_back(k == 0 ? kReferenceHz
+                              : kReferenceHz * std::exp2(static_cast<double>(k) / pointsPerOctave));
+    if (highest > lowest) grid.push_back(highest);
+    return grid;
+}
+
+std::optional<double> levelWhereThdReaches(const LevelSweep& sweep, int channel, double ratio) {
+    const auto c = static_cast<std::size_t>(channel);
+    const auto& points = sweep.points;
+    if (points.empty()) return std::nullopt;
+    // From the cleanest level upwards: below it distortion falls with level
+    // (crossover, noise), above it rises (clipping), which is what is asked.
+    std::size_t cleanest = 0;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if (points[i].tones[c].thd < points[cleanest].tones[c].thd) cleanest = i;
+    if (points[cleanest].tones[c].thd >= ratio) return points[cleanest].inputDbfs;
+    for (std::size_t i = cleanest + 1; i < points.size(); ++i) {
+        const double thd = points[i].tones[c].thd;
+        if (thd < ratio) continue;
+        const double before = ratioDb(points[i - 1].tones[c].thd);
+        const double t = (ratioDb(ratio) - before) / (ratioDb(thd) - before);
+        return points[i - 1].inputDbfs + t * (points[i].inputDbfs - points[i - 1].inputDbfs);
+    }
+    return std::nullopt;
+}
+
+Analysis analyse(const Device& device, const AnalysisPlan& plan,
+                 const std::function<void(double)>& progress) {
+    if (device.outputs() < 1)
+        throw AnalysisError(device.description() + " has no outputs; there is nothing to measure");
+    const bool sweepLevel =
+        plan.includes(Measurement::Distortion) || plan.includes(Measurement::Transfer);
+    const std::vector<double> levels = sweepLevel ? sweepLevels(plan) : std::vector<double>{};
+    const std::vector<double> frequencies = plan.includes(Measurement::Distortion)
+                                                ? distortionFrequencies(plan)
+                                                : std::vector<double>{};
+    std::size_t renders = levels.size() + frequencies.size();
+    if (plan.includes(Measurement::Response))
+        renders +=
+            frequencyGrid(plan.responseLowestHz, 0.495 * plan.rate, plan.responsePointsPerOctave)
+                .size();
+    if (plan.includes(Measurement::Harmonics)) ++renders;
+    Renderer render(device, static_cast<int>(renders), progress);
+
+    Analysis analysis;
+    analysis.device = device.description();
+    analysis.outputs = device.outputs();
+    if (plan.includes(Measurement::Response))
+        analysis.response = measureResponse(device, plan, render);
+    if (plan.includes(Measurement::Harmonics)) {
+        const std::size_t fftLength = powerOfTwoAtLeast(kHarmonicsFftSeconds * plan.rate);
+        ToneRender tone =
+            renderTone(plan.toneHz, plan.toneLevelDbfs, fftLength, plan.rate, true, render);
+        analysis.harmonics = HarmonicsResult{tone.frequency, plan.toneLevelDbfs, fftLength,
+                                             std::move(tone.tones), std::move(tone.spectra)};
+    }
+    if (sweepLevel) {
+        LevelSweep sweep;
+        const std::size_t fftLength = powerOfTwoAtLeast(kSweepFftSeconds * plan.rate);
+        for (double level : levels) {
+            ToneRender tone = renderTone(plan.toneHz, level, fftLength, plan.rate, false, render);
+            sweep.frequency = tone.frequency;
+            sweep.points.push_back(LevelPoint{level, level - 10.0 * std::log10(2.0),
+                                              std::move(tone.tones), std::move(tone.peakDbfs),
+                                              std::move(tone.rmsDbfs)});
+        }
+        analysis.levels = std::move(sweep);
+    }
+    if (!frequencies.empty()) {
+        FrequencySweep sweep;
+        sweep.levelDbfs = plan.toneLevelDbfs;
+        for (double f : frequencies) {
+            const std::size_t fftLength = powerOfTwoAtLeast(
+                std::max(kSweepFftSeconds * plan.rate, kMinToneBins * plan.rate / f));
+            ToneRender tone =
+                renderTone(f, plan.toneLevelDbfs, fftLength, plan.rate, false, render);
+            sweep.points.push_back(FrequencyPoint{tone.frequency, std::move(tone.tones)});
+        }
+        analysis.frequencies = std::move(sweep);
+    }
+    return analysis;
+}
+
+}  // namespace varkel::analysis

@@ -1,0 +1,123 @@
+// The measurements of a device, each output on its own: frequency response
+// by stepped sines, the spectrum of a steady tone, distortion against level
+// and frequency, and the static transfer curve.
+//
+// Every render starts from a fresh instance on a fresh thread, so a device
+// with a per-thread noise generator gives the same numbers every run.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/varkel-host/analysis/device.h"
+#include "tools/varkel-host/analysis/spectrum.h"
+
+namespace varkel::analysis {
+
+enum class Measurement { Response, Harmonics, Distortion, Transfer };
+
+// "response", "harmonics", "distortion", "transfer".
+const std::vector<std::string>& measurementNames();
+std::optional<Measurement> measurementNamed(const std::string& name);
+
+struct AnalysisPlan {
+    double rate = 44100.0;
+    std::vector<Measurement> what{Measurement::Response, Measurement::Harmonics,
+                                  Measurement::Distortion, Measurement::Transfer};
+    double responseLevelDbfs = -30.0;
+    int responsePointsPerOctave = 12;
+    double responseLowestHz = 10.0;
+    double toneHz = 1000.0;
+    double toneLevelDbfs = -6.0;
+    double sweepFromDbfs = -40.0;
+    double sweepToDbfs = 6.0;
+    double sweepStepDb = 2.0;
+    double distortionLowestHz = 20.0;
+    double distortionHighestHz = 10000.0;
+    int distortionPointsPerOctave = 3;
+
+    bool includes(Measurement m) const;
+};
+
+// The frequency the gain is reported at and the -3 dB points are relative to.
+inline constexpr double kReferenceHz = 1000.0;
+
+struct ChannelResponse {
+    std::vector<double> magnitudeDb;
+    std::vector<double> phaseDeg;  // unwrapped outwards from the reference frequency
+    double referenceGainDb = 0.0;
+    std::optional<double> lowCornerHz;   // below the reference, 3 dB under it
+    std::optional<double> highCornerHz;  // above the reference
+};
+
+struct ResponseResult {
+    double levelDbfs = 0.0;
+    std::vector<double> frequencies;
+    std::vector<ChannelResponse> channels;
+};
+
+struct HarmonicsResult {
+    double frequency = 0.0;  // bin-exact
+    double levelDbfs = 0.0;
+    std::size_t fftLength = 0;
+    std::vector<ToneAnalysis> channels;
+    std::vector<Spectrum> spectra;
+};
+
+struct LevelPoint {
+    double inputDbfs = 0.0;
+    double inputRmsDbfs = 0.0;
+    std::vector<ToneAnalysis> tones;
+    std::vector<double> outputPeakDbfs;
+    std::vector<double> outputRmsDbfs;
+};
+
+// Distortion against level and the transfer curve come from the same renders.
+struct LevelSweep {
+    double frequency = 0.0;
+    std::vector<LevelPoint> points;
+};
+
+struct FrequencyPoint {
+    double frequency = 0.0;
+    std::vector<ToneAnalysis> tones;
+};
+
+struct FrequencySweep {
+    double levelDbfs = 0.0;
+    std::vector<FrequencyPoint> points;
+};
+
+struct Analysis {
+    std::string device;
+    int outputs = 0;
+    std::optional<ResponseResult> response;
+    std::optional<HarmonicsResult> harmonics;
+    std::optional<LevelSweep> levels;
+    std::optional<FrequencySweep> frequencies;
+};
+
+class AnalysisError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Renders the device for every measurement the plan includes. progress, when
+// given, hears the fraction done after each render.
+Analysis analyse(const Device& device, const AnalysisPlan& plan,
+                 const std::function<void(double)>& progress = {});
+
+// The input level at which THD on channel reaches ratio on its way up from
+// the level where it is lowest, interpolated in dB between sweep points; the
+// lowest level's own when THD is nowhere below ratio; empty if it never
+// reaches it.
+std::optional<double> levelWhereThdReaches(const LevelSweep& sweep, int channel, double ratio);
+
+// The points of a response or sweep grid: lowest..highest at the given
+// points per octave, on a grid through kReferenceHz.
+std::vector<double> frequencyGrid(double lowest, double highest, int pointsPerOctave);
+
+}  // namespace varkel::analysis

@@ -1,0 +1,17 @@
+// The figures of an analysis, one per measurement, with a second device's
+// curves beside the first's when there is one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/varkel-host/analysis/measurements.h"
+
+namespace varkel::analysis {
+
+// Writes <folder>/<name>.png and .svg for every measurement of the plan
+// (analyses: one, or two to compare); returns the names written.
+std::vector<std::string> writePlots(const std::vector<Analysis>& analyses, const AnalysisPlan& plan,
+                                    const std::string& folder);
+
+}  // namespace varkel::analysis
