@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/varkel-host/analysis/measurements.h"
+#include "tools/varkel-host/automation.h"
 
 namespace varkel::tool {
 
@@ -27,6 +28,16 @@ struct ParameterSetting {
 struct RenderOptions {
     std::string input;
     std::string output;
+    // Batch form (--out-dir given): inputs are files and folders.
+    std::vector<std::string> inputs;
+    std::string outputFolder;
+    bool recursive = false;
+    std::string namePattern;  // empty: the default
+    std::string extension;    // --ext; empty: each input's own
+    int jobs = 0;             // 0: one per core
+    bool overwrite = false;
+    std::vector<AutomationLane> automation;
+    bool ramp = false;
     std::string plugin;  // empty: the Varkel.so that came with the tool
     std::vector<ParameterSetting> settings;
     Precision precision = Precision::Single;

@@ -1,14 +1,19 @@
 #include "tools/varkel-host/interrupt.h"
 
+#include <atomic>
+
 #include "tools/varkel-host/tool_error.h"
 
 namespace varkel::tool {
 
 namespace {
 
-volatile std::sig_atomic_t interruptRequested = 0;
+// Lock-free, so the handler may set it, and atomic, because worker threads
+// read it.
+std::atomic<bool> interruptFlag{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void requestInterrupt(int) { interruptRequested = 1; }
+extern "C" void requestInterrupt(int) { interruptFlag.store(true); }
 
 }  // namespace
 
@@ -25,8 +30,10 @@ InterruptGuard::~InterruptGuard() {
     sigaction(SIGTERM, &savedTerminate, nullptr);
 }
 
+bool interruptRequested() { return interruptFlag.load(); }
+
 void throwIfInterrupted() {
-    if (interruptRequested) throw ToolError("interrupted; nothing written", kExitInterrupted);
+    if (interruptRequested()) throw ToolError("interrupted; nothing written", kExitInterrupted);
 }
 
 }  // namespace varkel::tool

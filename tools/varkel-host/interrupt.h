@@ -20,6 +20,8 @@ private:
     struct sigaction savedTerminate {};
 };
 
+// Whether a signal has arrived.
+bool interruptRequested();
 // Throws ToolError with kExitInterrupted once a signal has arrived.
 void throwIfInterrupted();
 

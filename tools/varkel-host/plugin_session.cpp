@@ -102,7 +102,8 @@ std::string PluginSession::displayName() const {
     return name;
 }
 
-VstInt32 PluginSession::resolveParameter(const std::string& nameOrIndex) const {
+VstInt32 PluginSession::resolveParameter(const std::string& nameOrIndex,
+                                         const std::string& option) const {
     const VstInt32 count = instance->effect()->numParams;
     if (isIndex(nameOrIndex)) {
         const long index = std::stol(nameOrIndex);
@@ -120,8 +121,8 @@ VstInt32 PluginSession::resolveParameter(const std::string& nameOrIndex) const {
         valid += instance->parameterName(i);
     }
     if (count == 0)
-        throw UsageError("--set " + nameOrIndex + ": " + displayName() + " has no parameters");
-    throw UsageError("--set " + nameOrIndex + ": " + displayName() + " has no parameter " +
+        throw UsageError(option + " " + nameOrIndex + ": " + displayName() + " has no parameters");
+    throw UsageError(option + " " + nameOrIndex + ": " + displayName() + " has no parameter " +
                      nameOrIndex + "; valid names: " + valid + " (or an index 0.." +
                      std::to_string(count - 1) + ")");
 }

@@ -40,9 +40,12 @@ public:
     int parameterCount() const { return instance->effect()->numParams; }
 
     // Index of a parameter given by name (exact, else ignoring case and
-    // trailing blanks) or by index; throws a UsageError listing the names.
-    VstInt32 resolveParameter(const std::string& nameOrIndex) const;
+    // trailing blanks) or by index; throws a UsageError for option (the one
+    // that named it) listing the names.
+    VstInt32 resolveParameter(const std::string& nameOrIndex,
+                              const std::string& option = "--set") const;
     void apply(const std::vector<ParameterSetting>& settings) const;
+    void setParameter(VstInt32 index, float value) const { instance->setParameter(index, value); }
 
     // One block at the precision of the samples.
     void process(float** inputs, float** outputs, int frames) const {

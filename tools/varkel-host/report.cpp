@@ -11,11 +11,6 @@ namespace varkel::tool {
 
 namespace {
 
-std::string clockText(double seconds) {
-    const long whole = static_cast<long>(seconds + 0.5);
-    return fmt::format("{}:{:02}", whole / 60, whole % 60);
-}
-
 int terminalWidth() {
     winsize size{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) return size.ws_col;
@@ -25,13 +20,13 @@ int terminalWidth() {
 }  // namespace
 
 ProgressBar::ProgressBar(bool enabled, std::int64_t totalFrames)
-    : active(enabled && ::isatty(STDERR_FILENO) == 1 && totalFrames > 0),
+    : active(enabled && ::isatty(STDERR_FILENO) == 1),
       total(totalFrames),
       started(std::chrono::steady_clock::now()),
       lastDrawn(started) {}
 
 void ProgressBar::update(std::int64_t framesDone) {
-    if (!active) return;
+    if (!active || total <= 0) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastDrawn < std::chrono::milliseconds(100)) return;
     lastDrawn = now;
@@ -64,6 +59,11 @@ void ProgressBar::finish() {
     active = false;
 }
 
+std::string clockText(double seconds) {
+    const long whole = static_cast<long>(seconds + 0.5);
+    return fmt::format("{}:{:02}", whole / 60, whole % 60);
+}
+
 std::string dbfs(double level) {
     if (level <= 0.0) return "-inf dBFS";
     return fmt::format("{:.2f} dBFS", 20.0 * std::log10(level));
@@ -73,9 +73,12 @@ std::string summaryLine(const RenderSummary& summary) {
     const double duration = static_cast<double>(summary.frames) / summary.sampleRate;
     // A tiny file can finish within the clock's resolution.
     const double speed = duration / std::max(summary.elapsedSeconds, 1e-6);
-    return fmt::format("{}: {} frames, {:.3f} s, {:.1f}x realtime, peak {}, RMS {}", summary.output,
-                       summary.frames, duration, speed, dbfs(summary.levels.peakLevel()),
-                       dbfs(summary.levels.rmsLevel()));
+    std::string line = fmt::format("{}: {} frames, {:.3f} s, {:.1f}x realtime, peak {}, RMS {}",
+                                   summary.output, summary.frames, duration, speed,
+                                   dbfs(summary.levels.peakLevel()), dbfs(summary.levels.rmsLevel()));
+    if (!summary.channelMapping.empty()) line += "; " + summary.channelMapping;
+    if (!summary.lossyCodec.empty()) line += "; lossy (" + summary.lossyCodec + ")";
+    return line;
 }
 
 std::string levelWarning(const RenderSummary& summary) {

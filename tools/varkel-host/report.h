@@ -50,6 +50,11 @@ public:
 
     // Redraws at most a few times a second.
     void update(std::int64_t framesDone);
+    // The same, for a total first known while rendering.
+    void update(std::int64_t framesDone, std::int64_t totalFrames) {
+        total = totalFrames;
+        update(framesDone);
+    }
     // Clears the bar's line.
     void finish();
 
@@ -68,16 +73,22 @@ struct RenderSummary {
     int sampleRate = 0;
     double elapsedSeconds = 0.0;
     bool integerOutput = false;
+    std::string channelMapping;  // empty for one instance taking the file as it is
+    std::string lossyCodec;      // empty for a lossless output
     LevelMeter levels;
 };
 
-// "<file>: <frames> frames, <s> s, <x>x realtime, peak <dB> dBFS, RMS <dB> dBFS"
+// "<file>: <frames> frames, <s> s, <x>x realtime, peak <dB> dBFS, RMS <dB> dBFS",
+// then "; <mapping>" and "; lossy (<codec>)" where they apply.
 std::string summaryLine(const RenderSummary& summary);
 // Empty when every sample fitted the output format.
 std::string levelWarning(const RenderSummary& summary);
 
 // The summary line on stdout, then any warning on stderr.
 void printSummary(const RenderSummary& summary);
+
+// "m:ss", rounded to the second.
+std::string clockText(double seconds);
 
 // "-6.02 dBFS"; "-inf dBFS" for silence.
 std::string dbfs(double level);

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "tools/varkel-host/output_format.h"
 #include "tools/varkel-host/tool_error.h"
 
 namespace varkel::tool {
@@ -26,25 +27,15 @@ std::string folderOf(const std::string& path) {
     return folder.empty() ? std::string(".") : folder.string();
 }
 
-const char* sampleFormatWord(int subtype) {
-    switch (subtype) {
-        case SF_FORMAT_FLOAT:
-            return "32-bit float";
-        case SF_FORMAT_PCM_24:
-            return "24-bit integer";
-        case SF_FORMAT_PCM_16:
-            return "16-bit integer";
-        default:
-            return "these";
-    }
-}
-
-bool formatFits(int format, int channels, int sampleRate) {
-    SF_INFO info{};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = sampleRate;
-    return sf_format_check(&info) != 0;
+// Fails with EEXIST when target exists, also when another process creates
+// it meanwhile. File systems without the rename flag get a hard link.
+bool renameWithoutReplacing(const std::string& source, const std::string& target) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(source.c_str(), target.c_str()) != 0) return false;
+    ::unlink(source.c_str());
+    return true;
 }
 
 }  // namespace
@@ -103,7 +94,7 @@ void SoundFileReader::checkReadError() const {
 // --- output ---
 
 SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int channels,
-                                 int sampleRate)
+                                 int sampleRate, bool downgradeToWav)
     : destinationPath(destination) {
     // Hidden and unique, in the destination's folder so that the final
     // rename stays on one file system and is atomic.
@@ -135,6 +126,7 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
                         ")");
     }
     if (isIntegerFormat(format)) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (downgradeToWav) sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // The peak chunk carries the time of writing, which would make two
     // renders of the same input differ.
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
@@ -164,70 +156,26 @@ void SoundFileWriter::closeFile() {
     file = nullptr;
 }
 
-void SoundFileWriter::commit() {
+void SoundFileWriter::commit(bool replace) {
     sf_write_sync(file);
     const int closeError = sf_close(file);
     file = nullptr;
     if (closeError != 0)
         throw ToolError(destinationPath + ": writing failed (" + sf_error_number(closeError) + ")");
-    if (std::rename(temporaryPath.c_str(), destinationPath.c_str()) != 0)
+    if (!replace) {
+        if (!renameWithoutReplacing(temporaryPath, destinationPath))
+            throw ToolError(destinationPath + (errno == EEXIST
+                                                   ? " already exists (--overwrite replaces it)"
+                                                   : ": cannot put the finished file in place (" +
+                                                         systemError() + ")"));
+    } else if (std::rename(temporaryPath.c_str(), destinationPath.c_str()) != 0) {
         throw ToolError(destinationPath + ": cannot put the finished file in place (" +
                         systemError() + ")");
+    }
     committed = true;
 }
 
 // --- formats and paths ---
-
-bool isIntegerFormat(int format) {
-    switch (format & SF_FORMAT_SUBMASK) {
-        case SF_FORMAT_FLOAT:
-        case SF_FORMAT_DOUBLE:
-        case SF_FORMAT_VORBIS:
-        case SF_FORMAT_OPUS:
-            return false;
-        default:
-            return true;
-    }
-}
-
-std::string containerName(int format) {
-    SF_FORMAT_INFO info{};
-    info.format = format & SF_FORMAT_TYPEMASK;
-    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof(info)) != 0 || info.name == nullptr)
-        return "this";
-    return info.name;
-}
-
-int outputFormatFor(int inputFormat, SampleFormat requested, int channels, int sampleRate,
-                    const std::string& outputPath) {
-    const int container = inputFormat & SF_FORMAT_TYPEMASK;
-    int subtype = 0;
-    switch (requested) {
-        case SampleFormat::SameAsInput:
-            subtype = inputFormat & SF_FORMAT_SUBMASK;
-            break;
-        case SampleFormat::Float:
-            subtype = SF_FORMAT_FLOAT;
-            break;
-        case SampleFormat::Pcm24:
-            subtype = SF_FORMAT_PCM_24;
-            break;
-        case SampleFormat::Pcm16:
-            subtype = SF_FORMAT_PCM_16;
-            break;
-    }
-    if (formatFits(container | subtype, channels, sampleRate)) return container | subtype;
-    if (requested == SampleFormat::SameAsInput) {
-        // The input's sample format may be one libsndfile only reads.
-        for (const int fallback : {SF_FORMAT_FLOAT, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16})
-            if (formatFits(container | fallback, channels, sampleRate)) return container | fallback;
-        throw ToolError(outputPath + ": libsndfile cannot write a " + containerName(inputFormat) +
-                        " file with " + std::to_string(channels) + " channels at " +
-                        std::to_string(sampleRate) + " Hz");
-    }
-    throw ToolError(outputPath + ": a " + containerName(inputFormat) + " file cannot hold " +
-                    sampleFormatWord(subtype) + " samples (--format)");
-}
 
 void checkOutputPath(const std::string& input, const std::string& output) {
     std::error_code error;

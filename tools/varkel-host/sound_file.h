@@ -7,8 +7,6 @@
 
 #include <string>
 
-#include "tools/varkel-host/command_line.h"
-
 namespace varkel::tool {
 
 class SoundFileReader {
@@ -40,8 +38,10 @@ private:
 class SoundFileWriter {
 public:
     // Creates the temporary file beside destination. Integer formats clip
-    // instead of wrapping around.
-    SoundFileWriter(const std::string& destination, int format, int channels, int sampleRate);
+    // instead of wrapping around. An RF64 format with downgradeToWav ends as
+    // plain WAV when the file stays small enough for one.
+    SoundFileWriter(const std::string& destination, int format, int channels, int sampleRate,
+                    bool downgradeToWav = false);
     // Removes the temporary file unless commit() succeeded.
     ~SoundFileWriter();
     SoundFileWriter(const SoundFileWriter&) = delete;
@@ -49,8 +49,9 @@ public:
 
     void write(const float* frames, sf_count_t count);
     void write(const double* frames, sf_count_t count);
-    // Flushes, closes and renames onto the destination.
-    void commit();
+    // Flushes, closes and renames onto the destination; with replace false,
+    // fails instead when the destination has appeared meanwhile.
+    void commit(bool replace = true);
 
 private:
     void closeFile();
@@ -61,15 +62,6 @@ private:
     SNDFILE* file = nullptr;
     bool committed = false;
 };
-
-// The libsndfile format for an output in the input's container: the input's
-// own sample format, or the one asked for. Throws when the container cannot
-// hold it.
-int outputFormatFor(int inputFormat, SampleFormat requested, int channels, int sampleRate,
-                    const std::string& outputPath);
-
-bool isIntegerFormat(int format);
-std::string containerName(int format);
 
 // Throws when OUT cannot be written as asked: its folder is missing, it is
 // a folder, or it is the input itself.

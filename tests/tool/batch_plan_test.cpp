@@ -1,0 +1,125 @@
+// Planning a batch: which files a folder gives, and the name each output gets.
+#include "tools/varkel-host/batch_plan.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tools/varkel-host/tool_error.h"
+
+namespace varkel::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Folder {
+public:
+    Folder() {
+        char name[] = "/tmp/varkel-plan-XXXXXX";
+        root = ::mkdtemp(name);
+    }
+    ~Folder() { fs::remove_all(root); }
+    std::string touch(const std::string& relative) const {
+        const fs::path path = root / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "x";
+        return path.string();
+    }
+    std::string operator/(const std::string& relative) const { return (root / relative).string(); }
+
+private:
+    fs::path root;
+};
+
+TEST(BatchName, PatternFields) {
+    const NameFields fields{"take 1", "flac", "wav", "varkel", "pregain-1"};
+    const struct {
+        const char* pattern;
+        const char* expected;
+    } cases[] = {
+        {kDefaultNamePattern, "take 1-varkel.flac"},
+        {"{stem}.{ext}", "take 1.flac"},
+        {"{plugin}_{stem}_{settings}.{ext}", "varkel_take 1_pregain-1.flac"},
+        {"{stem}-{inext}.{ext}", "take 1-wav.flac"},
+        {"{{{stem}}}", "{take 1}"},
+        {"fixed", "fixed"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(expandName(c.pattern, fields), c.expected) << c.pattern;
+    for (const char* bad : {"{stem", "stem}", "{name}.wav", "sub/{stem}.wav", "{}"})
+        EXPECT_THROW(expandName(bad, fields), UsageError) << bad;
+}
+
+TEST(BatchName, Words) {
+    EXPECT_EQ(fileNameWord("Varkel"), "varkel");
+    EXPECT_EQ(fileNameWord("Zam Auto/Sat 2.0 "), "zam-auto-sat-2.0");
+    EXPECT_EQ(settingsWord({{"PreGain", 1.0f}, {"LP CutOff", 0.3f}}), "pregain-1_lp-cutoff-0.3");
+    EXPECT_EQ(settingsWord({}), "");
+}
+
+TEST(BatchInputs, FoldersGiveTheirSoundFilesSortedKeepingSubfolders) {
+    Folder folder;
+    folder.touch("in/b.wav");
+    folder.touch("in/a.flac");
+    folder.touch("in/notes.txt");
+    folder.touch("in/.hidden.wav");
+    folder.touch("in/sub/c.ogg");
+    folder.touch("in/sub/deeper/d.WAV");
+    folder.touch("in/.cache/e.wav");
+    folder.touch("empty/readme.txt");
+    const std::string single = folder / "elsewhere.dat";  // named files are taken as they are
+
+    std::vector<std::string> problems;
+    auto flat = expandInputs({folder / "in", single}, false, problems);
+    ASSERT_EQ(flat.size(), 3u);
+    EXPECT_EQ(flat[0].path, folder / "in/a.flac");
+    EXPECT_EQ(flat[1].path, folder / "in/b.wav");
+    EXPECT_EQ(flat[2].path, single);
+    EXPECT_TRUE(problems.empty());
+
+    const auto deep = expandInputs({folder / "in", folder / "empty"}, true, problems);
+    ASSERT_EQ(deep.size(), 4u);
+    EXPECT_EQ(deep[2].path, folder / "in/sub/c.ogg");
+    EXPECT_EQ(deep[2].relativeFolder, "sub");
+    EXPECT_EQ(deep[3].path, folder / "in/sub/deeper/d.WAV");
+    EXPECT_EQ(deep[3].relativeFolder, "sub/deeper");
+    EXPECT_EQ(deep[0].relativeFolder, "");
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(folder / "empty"), std::string::npos);
+}
+
+TEST(BatchPlan, OutputsInTheFolderWithProblemsPerFile) {
+    Folder folder;
+    const std::string a = folder.touch("in/a.wav");
+    const std::string b = folder.touch("in/b.wav");
+    const std::string bFlac = folder.touch("in/b.flac");
+    const std::string c = folder.touch("in/sub/c.wav");
+    folder.touch("out/b-varkel.wav");  // already there
+
+    BatchNaming naming;
+    naming.outputFolder = folder / "out";
+    naming.plugin = "varkel";
+    naming.extension = "wav";
+    const std::vector<BatchInput> inputs = {{a, ""}, {b, ""}, {bFlac, ""}, {c, "sub"}};
+    auto items = planBatch(inputs, naming);
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0].output, folder / "out/a-varkel.wav");
+    EXPECT_EQ(items[0].problem, "");
+    EXPECT_NE(items[1].problem.find("already exists"), std::string::npos);
+    EXPECT_NE(items[2].problem.find("also the output of " + b), std::string::npos);
+    EXPECT_EQ(items[3].output, folder / "out/sub/c-varkel.wav");
+
+    naming.overwrite = true;
+    items = planBatch(inputs, naming);
+    EXPECT_EQ(items[1].problem, "");
+
+    // Writing beside the inputs under their own names would overwrite them.
+    naming.outputFolder = folder / "in";
+    naming.pattern = "{stem}.{ext}";
+    items = planBatch({{a, ""}}, naming);
+    EXPECT_NE(items[0].problem.find("the input itself"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace varkel::tool

@@ -1,0 +1,77 @@
+// How file channels are shared among plug-in instances, worked out by hand
+// for the layouts workstations meet.
+#include "tools/varkel-host/channel_mapping.h"
+
+#include <gtest/gtest.h>
+
+#include "tools/varkel-host/tool_error.h"
+
+namespace varkel::tool {
+namespace {
+
+struct MappingCase {
+    int fileChannels, inputs, outputs;
+    int instances, outputsPerInstance, outputChannels;
+    bool monoFeed;
+    const char* description;
+};
+
+TEST(ChannelMapping, LayoutsThatWork) {
+    const MappingCase cases[] = {
+        {2, 2, 2, 1, 2, 2, false, ""},                     // stereo effect, stereo file
+        {1, 2, 2, 1, 2, 2, true, "mono fed to 2 inputs"},  // mono file feeds both inputs
+        {1, 1, 1, 1, 1, 1, true, ""},                      // mono effect, mono file
+        {1, 1, 2, 1, 2, 2, true, ""},                      // mono in, stereo out: all outputs
+        {2, 1, 1, 2, 1, 2, false, "2 instances, 1 channel each"},
+        {2, 1, 2, 2, 1, 2, false, "2 instances, 1 channel each"},  // first output of each
+        {4, 2, 2, 2, 2, 4, false, "2 instances, 2 channels each"},
+        {6, 2, 1, 3, 1, 3, false, "3 instances, 2 channels each"},  // fewer outputs than inputs
+        {2, 2, 6, 1, 6, 6, false, ""},  // one instance keeps every output
+    };
+    for (const MappingCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.fileChannels << " channels, " << c.inputs << " in, "
+                                        << c.outputs << " out");
+        const ChannelMapping m = mapChannels(c.fileChannels, c.inputs, c.outputs);
+        EXPECT_EQ(m.instances, c.instances);
+        EXPECT_EQ(m.outputsPerInstance, c.outputsPerInstance);
+        EXPECT_EQ(m.outputChannels(), c.outputChannels);
+        EXPECT_EQ(m.monoFeed, c.monoFeed);
+        EXPECT_EQ(m.description(), c.description);
+    }
+}
+
+TEST(ChannelMapping, GroupsTakeConsecutiveChannelsAndKeepTheirPlaces) {
+    const ChannelMapping m = mapChannels(4, 2, 2);
+    const int sources[2][2] = {{0, 1}, {2, 3}};
+    for (int instance = 0; instance < 2; ++instance)
+        for (int c = 0; c < 2; ++c) {
+            EXPECT_EQ(m.sourceChannel(instance, c), sources[instance][c]);
+            EXPECT_EQ(m.targetChannel(instance, c), sources[instance][c]);
+        }
+    const ChannelMapping mono = mapChannels(1, 2, 2);
+    EXPECT_EQ(mono.sourceChannel(0, 1), 0);
+}
+
+TEST(ChannelMapping, ImpossibleLayoutsAreErrorsThatSayWhy) {
+    struct Bad {
+        int fileChannels, inputs, outputs;
+        const char* says;
+    };
+    const Bad cases[] = {
+        {2, 3, 2, "a 2 channels file cannot feed a plug-in with 3 inputs"},
+        {3, 2, 2, "a 3-channel file does not split into groups of 2"},
+        {2, 0, 2, "has 0 inputs and 2 outputs"},
+        {2, 2, 0, "has 2 inputs and 0 outputs"},
+    };
+    for (const Bad& c : cases) {
+        try {
+            mapChannels(c.fileChannels, c.inputs, c.outputs);
+            ADD_FAILURE() << c.says;
+        } catch (const ToolError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos) << error.what();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace varkel::tool

@@ -1,0 +1,253 @@
+#include "tools/varkel-host/batch.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "host/fresh_thread.h"
+#include "tools/varkel-host/interrupt.h"
+#include "tools/varkel-host/plugin_session.h"
+#include "tools/varkel-host/tool_error.h"
+
+namespace varkel::tool {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Checks the plug-in and the parameter names once, so that a mistake there
+// is one error rather than one per file, and gives the plug-in's name.
+std::string probePlugin(const RenderJob& render) {
+    const PluginSession probe(render.plugin, 44100.0f, render.blockFrames,
+                              host::kProcessLevelOffline);
+    for (const ParameterSetting& setting : render.settings)
+        probe.resolveParameter(setting.parameter);
+    for (const AutomationLane& lane : render.automation)
+        probe.resolveParameter(lane.parameter, "--automate");
+    return fileNameWord(probe.displayName());
+}
+
+// The state the workers share with the thread that shows progress.
+class BatchState {
+public:
+    BatchState(std::vector<BatchItem> planned, int workers, bool quiet)
+        : items(std::move(planned)),
+          slots(static_cast<std::size_t>(workers)),
+          quiet(quiet),
+          progressShown(!quiet && ::isatty(STDERR_FILENO) == 1),
+          started(std::chrono::steady_clock::now()) {}
+
+    std::size_t size() const { return items.size(); }
+    const BatchItem& item(std::size_t index) const { return items[index]; }
+
+    // The next item to render, or false when none is left or interrupted.
+    bool take(std::size_t& index) {
+        if (interruptRequested()) stopped = true;
+        if (stopped.load()) return false;
+        index = next.fetch_add(1);
+        return index < items.size();
+    }
+
+    void progress(int slot, std::int64_t done, std::int64_t total) {
+        slots[slot].done = done;
+        slots[slot].total = total;
+    }
+
+    void succeeded(int slot, const RenderSummary& summary) {
+        const std::lock_guard lock(mutex);
+        ++rendered;
+        clearSlot(slot);
+        if (quiet) return;
+        clearLine();
+        printSummary(summary);
+    }
+
+    void failed(int slot, const ToolError& error) {
+        const std::lock_guard lock(mutex);
+        clearSlot(slot);
+        if (error.status() == kExitInterrupted) {
+            stopped = true;
+            return;
+        }
+        ++failures;
+        clearLine();
+        std::fflush(stdout);
+        std::fprintf(stderr, "varkel-host: %s\n", error.what());
+    }
+
+    // A planned problem, reported without running anything.
+    void failed(const std::string& problem) {
+        const std::lock_guard lock(mutex);
+        ++failures;
+        std::fprintf(stderr, "varkel-host: %s\n", problem.c_str());
+    }
+
+    void workerDone() {
+        const std::lock_guard lock(mutex);
+        ++workersDone;
+        finishedChanged.notify_all();
+    }
+
+    // Draws the progress line until every worker is done.
+    void showProgressUntilDone(int workers) {
+        std::unique_lock lock(mutex);
+        while (workersDone < workers) {
+            finishedChanged.wait_for(lock, std::chrono::milliseconds(200));
+            if (progressShown) drawProgress();
+        }
+        clearLine();
+    }
+
+    void printTotals(std::size_t problemsBefore) const {
+        const double elapsed = secondsSinceStart();
+        const std::size_t notRendered = items.size() + problemsBefore - rendered - failures;
+        if (quiet && failures == 0 && !interrupted()) return;
+        std::fflush(stdout);
+        std::printf("%zu files: %zu rendered, %zu failed", items.size() + problemsBefore, rendered,
+                    failures);
+        if (notRendered > 0) std::printf(", %zu not rendered (interrupted)", notRendered);
+        std::printf(", %s\n", clockText(elapsed).c_str());
+    }
+
+    bool interrupted() const { return stopped.load(); }
+    std::size_t failureCount() const { return failures; }
+
+private:
+    struct Slot {
+        std::atomic<std::int64_t> done{0};
+        std::atomic<std::int64_t> total{0};
+    };
+
+    double secondsSinceStart() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    }
+
+    void clearSlot(int slot) {
+        slots[slot].done = 0;
+        slots[slot].total = 0;
+    }
+
+    void clearLine() {
+        if (!progressShown) return;
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+    }
+
+    // Files done, plus the part done of those running, against the lot.
+    void drawProgress() {
+        double running = 0.0;
+        for (const Slot& slot : slots) {
+            const std::int64_t total = slot.total;
+            if (total > 0) running += std::min(1.0, static_cast<double>(slot.done) / total);
+        }
+        const double finished = static_cast<double>(rendered + failures);
+        const double fraction = (finished + running) / static_cast<double>(items.size());
+        const double elapsed = secondsSinceStart();
+        const std::string left =
+            fraction > 0.0 ? ", " + clockText(elapsed / fraction - elapsed) + " left" : "";
+        std::fprintf(stderr, "\r\033[K[%zu/%zu files] %s elapsed%s", rendered + failures,
+                     items.size(), clockText(elapsed).c_str(), left.c_str());
+        std::fflush(stderr);
+    }
+
+    std::vector<BatchItem> items;
+    std::vector<Slot> slots;
+    bool quiet;
+    bool progressShown;
+    std::chrono::steady_clock::time_point started;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stopped{false};
+    std::mutex mutex;
+    std::condition_variable finishedChanged;
+    std::size_t rendered = 0;
+    std::size_t failures = 0;
+    int workersDone = 0;
+};
+
+void renderItems(BatchState& state, int slot, const RenderJob& common) {
+    std::size_t index = 0;
+    while (state.take(index)) {
+        const BatchItem& item = state.item(index);
+        if (!item.problem.empty()) {
+            state.failed(item.problem);
+            continue;
+        }
+        try {
+            RenderJob job = common;
+            job.input = item.input;
+            job.output = item.output;
+            std::error_code error;
+            fs::create_directories(fs::path(item.output).parent_path(), error);
+            RenderSummary summary;
+            // A thread of its own per file: the plug-in's per-thread state
+            // (Varkel's noise) starts afresh, so each output is the same
+            // whatever ran before it on this worker.
+            host::onFreshThread([&] {
+                summary = renderFile(job, [&](std::int64_t done, std::int64_t total) {
+                    state.progress(slot, done, total);
+                });
+            });
+            state.succeeded(slot, summary);
+        } catch (const ToolError& error) {
+            state.failed(slot, error);
+        } catch (const std::exception& error) {
+            state.failed(slot, ToolError(item.input + ": " + error.what()));
+        }
+    }
+    state.workerDone();
+}
+
+}  // namespace
+
+int runBatch(const BatchOptions& options) {
+    BatchNaming naming;
+    naming.outputFolder = options.outputFolder;
+    naming.pattern = options.namePattern;
+    naming.extension = options.extension;
+    naming.overwrite = options.overwrite;
+    naming.settings = settingsWord(options.render.settings);
+    naming.plugin = probePlugin(options.render);
+
+    std::vector<std::string> problems;
+    const std::vector<BatchInput> inputs =
+        expandInputs(options.inputs, options.recursive, problems);
+    std::vector<BatchItem> items = planBatch(inputs, naming);
+    std::error_code error;
+    fs::create_directories(options.outputFolder, error);
+    if (!fs::is_directory(options.outputFolder, error))
+        throw ToolError("cannot create the output folder " + options.outputFolder);
+
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int jobs = options.jobs > 0 ? options.jobs : cores;
+    const int workers = std::max(1, std::min<int>(jobs, static_cast<int>(items.size())));
+    RenderJob common = options.render;
+    common.replaceExisting = options.overwrite;
+
+    BatchState state(std::move(items), workers, options.quiet);
+    for (const std::string& problem : problems) state.failed(problem);
+    {
+        const InterruptGuard interrupts;
+        std::vector<std::thread> threads;
+        for (int slot = 0; slot < workers; ++slot)
+            threads.emplace_back(renderItems, std::ref(state), slot, std::cref(common));
+        state.showProgressUntilDone(workers);
+        for (std::thread& thread : threads) thread.join();
+    }
+    state.printTotals(problems.size());
+    if (state.interrupted()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "varkel-host: interrupted; the unfinished files were removed\n");
+        return kExitInterrupted;
+    }
+    return state.failureCount() > 0 ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace varkel::tool

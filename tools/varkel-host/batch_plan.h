@@ -1,0 +1,68 @@
+// Planning a batch: the sound files named on the command line or found in
+// the folders named there, and the output each gets in the output folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/varkel-host/command_line.h"
+
+namespace varkel::tool {
+
+// The default --name: "take.wav" through Varkel becomes "take-varkel.wav".
+inline constexpr const char* kDefaultNamePattern = "{stem}-{plugin}.{ext}";
+
+struct BatchInput {
+    std::string path;
+    std::string relativeFolder;  // under the output folder; empty for its top
+};
+
+// Files as given (whatever their name); folders as the sound files directly
+// in them, or with recursive in every folder below, keeping their relative
+// folders. Hidden entries are skipped. Sorted within each folder, so the
+// plan does not depend on the order the file system lists them in. A folder
+// holding no sound files adds a line to problems.
+std::vector<BatchInput> expandInputs(const std::vector<std::string>& arguments, bool recursive,
+                                     std::vector<std::string>& problems);
+
+// What a --name pattern can use.
+struct NameFields {
+    std::string stem;      // the input's file name without its extension
+    std::string ext;       // the output's extension, without the dot
+    std::string inputExt;  // the input's extension, without the dot
+    std::string plugin;    // the plug-in's name, lower case, e.g. "varkel"
+    std::string settings;  // the --set values, e.g. "pregain-1_lpcutoff-0.3"
+};
+
+// Replaces {stem}, {ext}, {inext}, {plugin} and {settings}; "{{" and "}}"
+// stand for braces. Throws UsageError for an unknown field, a lone brace or
+// a '/'.
+std::string expandName(const std::string& pattern, const NameFields& fields);
+
+// A name as a file-name-friendly word: lower case letters, digits, '.' and
+// '-' ("Zam Auto Sat" becomes "zam-auto-sat").
+std::string fileNameWord(const std::string& text);
+// The {settings} field for these --set values.
+std::string settingsWord(const std::vector<ParameterSetting>& settings);
+
+struct BatchItem {
+    std::string input;
+    std::string output;
+    std::string problem;  // set when the file cannot be rendered as planned
+};
+
+struct BatchNaming {
+    std::string outputFolder;
+    std::string pattern = kDefaultNamePattern;
+    std::string extension;  // empty: each input's own
+    std::string plugin;     // for {plugin}
+    std::string settings;   // for {settings}
+    bool overwrite = false;
+};
+
+// One item per input, in order. An output that already exists (without
+// overwrite), that is the input itself, or that an earlier item already
+// writes gets a problem naming it.
+std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const BatchNaming& naming);
+
+}  // namespace varkel::tool
