@@ -35,7 +35,7 @@ TEST(AutomationText, MistakesAreUsageErrors) {
             parseAutomation(text);
             ADD_FAILURE() << "accepted";
         } catch (const UsageError& error) {
-            EXPECT_NE(std::string(error.what()).find("--automate"), std::string::npos);
+            EXPECT_EQ(std::string(error.what()).find(text), 0u) << error.what();
         }
     }
 }

@@ -47,7 +47,7 @@ double seconds(std::string text) {
 }  // namespace
 
 AutomationLane parseAutomation(const std::string& text) {
-    const std::string what = "--automate " + text;
+    const std::string& what = text;
     const std::size_t equals = text.rfind('=');
     if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
         throw UsageError(what + ": needs NAME=TIME:VALUE[,TIME:VALUE...]");

@@ -26,7 +26,8 @@ struct AutomationLane {
 };
 
 // Parses NAME=TIME:VALUE[,TIME:VALUE...]; TIME is seconds, with an optional
-// "s" or "ms". Times must not go back. Throws UsageError naming the text.
+// "s" or "ms". Times must not go back. Throws UsageError starting with the
+// text.
 AutomationLane parseAutomation(const std::string& text);
 
 class AutomationSchedule {

@@ -186,23 +186,83 @@ void declareDemo(CLI::App& command, DemoOptions& options) {
 }
 
 void declareRender(CLI::App& command, RenderOptions& options) {
-    command.add_option("IN", options.input, "The sound file to render")->required();
-    command.add_option("OUT", options.output, "The file to write, in IN's container and rate")
+    command
+        .add_option("FILES", options.inputs,
+                    "IN OUT: the sound file to render and the file to write (its extension "
+                    "chooses the container). With --out-dir: the files and folders to render")
+        ->type_name("")
         ->required();
     addPlugin(command, options.plugin);
     addSettings(command, "--set", options.settings,
                 "A parameter by name or index, normalised from 0 to 1; repeatable");
+    command
+        .add_option_function<std::vector<std::string>>(
+            "--automate",
+            [&options](const std::vector<std::string>& texts) {
+                for (const std::string& text : texts) {
+                    try {
+                        options.automation.push_back(parseAutomation(text));
+                    } catch (const UsageError& error) {
+                        throw CLI::ValidationError("--automate", error.what());
+                    }
+                }
+            },
+            "Sets a parameter at each TIME (seconds, or with s or ms) and holds it; repeatable")
+        ->type_name("NAME=TIME:VALUE,...")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command.add_flag("--ramp", options.ramp,
+                     "With --automate: move linearly between the points, in steps of 32 frames");
     addPrecision(command, options.precision);
     addBlock(command, options.blockFrames);
     addChoice(command, "--format", options.format,
               {{"float", SampleFormat::Float},
                {"pcm24", SampleFormat::Pcm24},
                {"pcm16", SampleFormat::Pcm16}},
-              "The output's sample format (default: the input's)");
-    command.add_flag("--quiet", options.quiet, "No progress bar and no summary");
+              "The output's sample format (default: the input's, if the container holds it)");
+    command.add_flag("--quiet", options.quiet, "No progress display and no summary");
+
+    CLI::Option* outDir =
+        command.add_option("--out-dir", options.outputFolder, "Render every IN into DIR")
+            ->type_name("DIR")
+            ->check(kNotEmpty);
+    const auto batchOnly = [outDir](CLI::Option* option) { option->needs(outDir)->group("Batch"); };
+    outDir->group("Batch");
+    batchOnly(command.add_flag("-r,--recursive", options.recursive,
+                               "Also the sound files in the folders below a folder IN, "
+                               "keeping their relative folders"));
+    batchOnly(command
+                  .add_option("--name", options.namePattern,
+                              "Output names (default {stem}-{plugin}.{ext})")
+                  ->type_name("PATTERN")
+                  ->check(kNotEmpty));
+    batchOnly(command
+                  .add_option("--ext", options.extension,
+                              "Every output's extension, which chooses its container "
+                              "(default: each input's)")
+                  ->type_name("EXT")
+                  ->check(kNotEmpty));
+    batchOnly(
+        command.add_option("-j,--jobs", options.jobs, "Files rendered at once (default: cores)")
+            ->type_name("N")
+            ->check(wholeNumberBetween(1, 1024)));
+    batchOnly(command.add_flag("--overwrite", options.overwrite, "Replace existing outputs"));
+
+    // Two files without --out-dir, as many as given with it.
+    command.parse_complete_callback([&options] {
+        if (!options.outputFolder.empty()) return;
+        if (options.inputs.size() < 2) throw CLI::RequiredError("OUT");
+        if (options.inputs.size() > 2)
+            throw CLI::ExtrasError({options.inputs.begin() + 2, options.inputs.end()});
+        options.input = options.inputs[0];
+        options.output = options.inputs[1];
+        options.inputs.clear();
+    });
     command.footer(
         "NAME is a parameter name as the plug-in reports it, or its index. A mono IN feeds\n"
-        "every input of the plug-in.");
+        "every input of the plug-in; a file with more channels than the plug-in has inputs\n"
+        "runs through one instance per group of channels. PATTERN fields: {stem} (IN's name\n"
+        "without extension), {ext} (the output's extension), {inext} (IN's), {plugin} (the\n"
+        "plug-in's name, lower case), {settings} (the --set values).");
 }
 
 void declareInfo(CLI::App& command, InfoOptions& options) {
@@ -353,8 +413,9 @@ Command parseCommandLine(const std::vector<std::string>& args) {
     addCommand<DemoOptions>(app, chosen, "demo",
                             "Writes test material and three renders of it through Varkel",
                             declareDemo);
-    addCommand<RenderOptions>(app, chosen, "render", "Renders IN through the plug-in into OUT",
-                              declareRender);
+    addCommand<RenderOptions>(
+        app, chosen, "render",
+        "Renders IN through the plug-in into OUT, or many files into a folder", declareRender);
     addCommand<InfoOptions>(
         app, chosen, "info",
         "Shows the plug-in's identity, channels, flags, programs and parameters", declareInfo);
