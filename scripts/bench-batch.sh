@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Batch rendering in parallel: 32 one-minute stereo files through Varkel at
+# -j 1 and at -j 2 (and -j N for N given as $1), in one run on this machine.
+# Prints the wall time of each and the speed-up against -j 1, and checks that
+# every -j gives the same files byte for byte. Not part of the test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+files=${BENCH_FILES:-32}
+seconds=${BENCH_FILE_SECONDS:-60}
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build --target varkel-host >/dev/null
+host=build/tools/varkel-host/varkel-host
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cc -O2 -o "$work/sound_file_tool" "$root/scripts/sound_file_tool.c" -lsndfile -lm
+mkdir "$work/in"
+for i in $(seq -w 1 "$files"); do
+  "$work/sound_file_tool" make "$work/in/take$i.wav" $((seconds * 44100)) 2 44100 pcm16
+done
+
+now() { date +%s.%N; }
+echo "varkel-host render, $files files of $seconds s stereo 16-bit, $(date -u +%Y-%m-%d), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
+printf "%-6s %10s %10s\n" "jobs" "wall s" "speed-up"
+base=""
+for jobs in 1 2 ${1:-}; do
+  started=$(now)
+  "$host" render "$work/in" --out-dir "$work/out$jobs" -j "$jobs" --quiet
+  elapsed=$(awk -v a="$started" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
+  [ -n "$base" ] || base=$elapsed
+  awk -v j="$jobs" -v t="$elapsed" -v b="$base" 'BEGIN { printf "%-6s %10.2f %9.2fx\n", j, t, b / t }'
+  if [ "$jobs" != 1 ]; then
+    diff -r -q "$work/out1" "$work/out$jobs" >/dev/null || { echo "FAILED: -j $jobs differs from -j 1"; exit 1; }
+  fi
+done
+echo "every -j gave the same files"
