@@ -119,6 +119,16 @@ TEST(BatchPlan, OutputsInTheFolderWithProblemsPerFile) {
     naming.pattern = "{stem}.{ext}";
     items = planBatch({{a, ""}}, naming);
     EXPECT_NE(items[0].problem.find("the input itself"), std::string::npos);
+
+    // Nor may one input's output replace another input while it is read:
+    // in/a-varkel.wav from an earlier run, rendered again beside the inputs.
+    const std::string earlier = folder.touch("in/a-varkel.wav");
+    naming.pattern = kDefaultNamePattern;
+    naming.extension = ".wav";
+    items = planBatch({{a, ""}, {earlier, ""}}, naming);
+    EXPECT_NE(items[0].problem.find("is another input of this batch"), std::string::npos);
+    EXPECT_EQ(items[1].output, folder / "in/a-varkel-varkel.wav");
+    EXPECT_EQ(items[1].problem, "");
 }
 
 }  // namespace

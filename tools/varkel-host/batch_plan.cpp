@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 
 #include "tools/varkel-host/output_format.h"
@@ -47,6 +48,13 @@ void collectFolder(const fs::path& folder, bool recursive, std::vector<BatchInpu
         const fs::path relative = fs::relative(file.parent_path(), folder, error);
         inputs.push_back({file.string(), relative == "." ? std::string() : relative.string()});
     }
+}
+
+// The same text for two names of one file, as far as the names tell.
+std::string comparable(const std::string& path) {
+    std::error_code error;
+    const fs::path full = fs::weakly_canonical(path, error);
+    return error ? fs::path(path).lexically_normal().string() : full.string();
 }
 
 }  // namespace
@@ -132,12 +140,16 @@ std::string settingsWord(const std::vector<ParameterSetting>& settings) {
 std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const BatchNaming& naming) {
     std::vector<BatchItem> items;
     std::map<std::string, std::string> writers;  // output -> the input writing it
+    std::set<std::string> inputPaths;
+    for (const BatchInput& input : inputs) inputPaths.insert(comparable(input.path));
     for (const BatchInput& input : inputs) {
         const fs::path path(input.path);
         NameFields fields;
         fields.stem = path.stem().string();
         fields.inputExt = withoutDot(path.extension().string());
-        fields.ext = naming.extension.empty() ? fields.inputExt : naming.extension;
+        fields.ext = naming.extension.empty()            ? fields.inputExt
+                     : naming.extension.starts_with(".") ? naming.extension.substr(1)
+                                                         : naming.extension;
         fields.plugin = naming.plugin;
         fields.settings = naming.settings;
         BatchItem item;
@@ -153,6 +165,9 @@ std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const Ba
                            earlier->second + " (--name {inext} tells them apart)";
         else if (fs::exists(item.output, error) && fs::equivalent(item.input, item.output, error))
             item.problem = item.input + ": its output would be the input itself";
+        else if (inputPaths.contains(comparable(item.output)))
+            item.problem =
+                item.input + ": its output " + item.output + " is another input of this batch";
         else if (!naming.overwrite && fs::exists(item.output, error))
             item.problem = item.output + " already exists (--overwrite replaces it)";
         writers.emplace(item.output, item.input);

@@ -61,8 +61,8 @@ struct BatchNaming {
 };
 
 // One item per input, in order. An output that already exists (without
-// overwrite), that is the input itself, or that an earlier item already
-// writes gets a problem naming it.
+// overwrite), that is the input itself or another input, or that an earlier
+// item already writes gets a problem naming it.
 std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const BatchNaming& naming);
 
 }  // namespace varkel::tool
