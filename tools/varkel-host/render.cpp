@@ -70,6 +70,7 @@ void stream(SoundFileReader& input, SoundFileWriter& output, const Instances& in
     std::vector<Sample> fileFrames(chunk * static_cast<std::size_t>(fileChannels));
     std::vector<Sample> outputFrames(chunk * static_cast<std::size_t>(outputChannels));
     std::vector<InstanceBuffers<Sample>> buffers;
+    buffers.reserve(instances.size());
     for (std::size_t i = 0; i < instances.size(); ++i)
         buffers.emplace_back(mapping.pluginInputs, mapping.pluginOutputs, block);
 
