@@ -204,7 +204,8 @@ TEST(CommandLine, HelpGoesToStandardOutput) {
     const HelpCase cases[] = {
         {{"--help"}, "Commands:\n  demo "},
         {{"help"}, "Run varkel-host COMMAND --help"},
-        {{"render", "--help"}, "Usage: varkel-host render [OPTIONS] IN OUT\n"},
+        {{"render", "--help"}, "Usage: varkel-host render [OPTIONS] FILES...\n"},
+        {{"render", "--help"}, "--out-dir DIR"},
         {{"render", "in.wav", "-h"}, "--format float|pcm24|pcm16"},
         {{"bench", "-h"}, "--seconds S"},
         {{"info", "--json", "--help"}, "--json"},

@@ -252,7 +252,8 @@ void declareRender(CLI::App& command, RenderOptions& options) {
         if (!options.outputFolder.empty()) return;
         if (options.inputs.size() < 2) throw CLI::RequiredError("OUT");
         if (options.inputs.size() > 2)
-            throw CLI::ExtrasError({options.inputs.begin() + 2, options.inputs.end()});
+            // Reversed, as CLI11 lists its own leftovers.
+            throw CLI::ExtrasError({options.inputs.rbegin(), options.inputs.rend() - 2});
         options.input = options.inputs[0];
         options.output = options.inputs[1];
         options.inputs.clear();
