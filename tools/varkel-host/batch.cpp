@@ -111,8 +111,9 @@ public:
         const std::size_t notRendered = items.size() + problemsBefore - rendered - failures;
         if (quiet && failures == 0 && !interrupted()) return;
         std::fflush(stdout);
-        std::printf("%zu files: %zu rendered, %zu failed", items.size() + problemsBefore, rendered,
-                    failures);
+        const std::size_t total = items.size() + problemsBefore;
+        std::printf("%zu %s: %zu rendered, %zu failed", total, total == 1 ? "file" : "files",
+                    rendered, failures);
         if (notRendered > 0) std::printf(", %zu not rendered (interrupted)", notRendered);
         std::printf(", %s\n", clockText(elapsed).c_str());
     }
