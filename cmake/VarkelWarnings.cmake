@@ -10,4 +10,9 @@ function(varkel_project_options target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  # Every symbol bound at load, so no first call on the audio thread goes
+  # through the dynamic linker, and the relocated data read-only after it.
+  if(NOT WIN32)
+    target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
+  endif()
 endfunction()
