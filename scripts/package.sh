@@ -11,7 +11,7 @@ bash scripts/setup.sh lintian
 jobs=$(nproc); [ "$jobs" -gt 2 ] && jobs=2
 
 echo "== release build and package"
-cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARKEL_WERROR=ON -DBUILD_TESTING=OFF \
   -DVARKEL_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-pkg -j"$jobs"
 rm -f build-pkg/*.deb
