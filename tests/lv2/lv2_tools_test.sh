@@ -16,12 +16,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
 
-# LV2_PATH holds the build's bundle and the specification bundles only, so
-# neither an installed copy nor another plug-in can interfere.
+# LV2_PATH holds the build's bundle and the vocabulary bundles it refers to
+# (core, port groups, units) only, so neither an installed copy nor another
+# plug-in can interfere.
 mkdir "$work/lv2"
 ln -s "$lv2_dir/Varkel.lv2" "$work/lv2/"
-for spec in core port-groups units; do
-  [ -d "/usr/lib/lv2/$spec.lv2" ] && ln -s "/usr/lib/lv2/$spec.lv2" "$work/lv2/"
+for vocabulary in core port-groups units; do
+  [ -d "/usr/lib/lv2/$vocabulary.lv2" ] && ln -s "/usr/lib/lv2/$vocabulary.lv2" "$work/lv2/"
 done
 export LV2_PATH=$work/lv2
 
