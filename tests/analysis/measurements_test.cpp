@@ -1,6 +1,6 @@
 // The measurements on model devices written here: gains, clipping and
 // broken output whose effect is known by hand.
-#include "tools/varkel-host/analysis/measurements.h"
+#include "analysis/measurements.h"
 
 #include <gtest/gtest.h>
 

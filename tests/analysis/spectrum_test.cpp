@@ -1,6 +1,6 @@
 // Sinusoid fits and tone spectra on synthetic signals whose content is
 // known by construction.
-#include "tools/varkel-host/analysis/spectrum.h"
+#include "analysis/spectrum.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <numbers>
 #include <vector>
 
-#include "tools/varkel-host/analysis/sine_fit.h"
+#include "analysis/sine_fit.h"
 
 namespace {
 

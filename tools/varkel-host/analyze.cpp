@@ -9,8 +9,8 @@
 #include <memory>
 #include <system_error>
 
-#include "tools/varkel-host/analysis/analysis_json.h"
-#include "tools/varkel-host/analysis/plots.h"
+#include "analysis/analysis_json.h"
+#include "analysis/plots.h"
 #include "tools/varkel-host/interrupt.h"
 #include "tools/varkel-host/plugin_device.h"
 #include "tools/varkel-host/report.h"

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "tools/varkel-host/analysis/measurements.h"
+#include "analysis/measurements.h"
 #include "tools/varkel-host/automation.h"
 
 namespace varkel::tool {

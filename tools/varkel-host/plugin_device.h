@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-host/analysis/device.h"
+#include "analysis/device.h"
 #include "tools/varkel-host/command_line.h"
 #include "tools/varkel-host/plugin_session.h"
 

@@ -1,4 +1,4 @@
-#include "tools/varkel-host/analysis/measurements.h"
+#include "analysis/measurements.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "host/fresh_thread.h"
-#include "tools/varkel-host/analysis/sine_fit.h"
+#include "analysis/sine_fit.h"
 
 namespace varkel::analysis {
 

@@ -1,4 +1,4 @@
-#include "tools/varkel-host/analysis/spectrum.h"
+#include "analysis/spectrum.h"
 
 #include <fftw3.h>
 

@@ -1,4 +1,4 @@
-#include "tools/varkel-host/analysis/analysis_json.h"
+#include "analysis/analysis_json.h"
 
 namespace varkel::analysis {
 

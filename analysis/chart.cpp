@@ -1,4 +1,4 @@
-#include "tools/varkel-host/analysis/chart.h"
+#include "analysis/chart.h"
 
 #include <cairo-svg.h>
 #include <cairo.h>

@@ -1,11 +1,11 @@
-#include "tools/varkel-host/analysis/plots.h"
+#include "analysis/plots.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 
-#include "tools/varkel-host/analysis/chart.h"
+#include "analysis/chart.h"
 
 namespace varkel::analysis {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-host/analysis/measurements.h"
+#include "analysis/measurements.h"
 
 namespace varkel::analysis {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-host/analysis/device.h"
-#include "tools/varkel-host/analysis/spectrum.h"
+#include "analysis/device.h"
+#include "analysis/spectrum.h"
 
 namespace varkel::analysis {
 

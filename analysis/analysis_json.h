@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "tools/varkel-host/analysis/measurements.h"
+#include "analysis/measurements.h"
 
 namespace varkel::analysis {
 

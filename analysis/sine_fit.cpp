@@ -1,4 +1,4 @@
-#include "tools/varkel-host/analysis/sine_fit.h"
+#include "analysis/sine_fit.h"
 
 #include <array>
 #include <cmath>
