@@ -1,13 +1,13 @@
-#include "tools/varkel-host/automation.h"
+#include "engine/automation.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 namespace {
 
@@ -115,4 +115,4 @@ bool AutomationSchedule::Lane::advance(std::int64_t frame, bool ramp, float& val
     return true;
 }
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

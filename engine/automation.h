@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 inline constexpr std::int64_t kRampStepFrames = 32;
 
@@ -72,4 +72,4 @@ private:
     bool ramp = false;
 };
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

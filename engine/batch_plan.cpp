@@ -1,4 +1,4 @@
-#include "tools/varkel-host/batch_plan.h"
+#include "engine/batch_plan.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,10 +8,10 @@
 #include <set>
 #include <system_error>
 
-#include "tools/varkel-host/output_format.h"
-#include "tools/varkel-host/tool_error.h"
+#include "engine/output_format.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 namespace fs = std::filesystem;
 
@@ -176,4 +176,4 @@ std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const Ba
     return items;
 }
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-host/command_line.h"
+#include "engine/parameter_lookup.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 // The default --name: "take.wav" through Varkel becomes "take-varkel.wav".
 inline constexpr const char* kDefaultNamePattern = "{stem}-{plugin}.{ext}";
@@ -65,4 +65,4 @@ struct BatchNaming {
 // item already writes gets a problem naming it.
 std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const BatchNaming& naming);
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

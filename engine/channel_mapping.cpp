@@ -1,10 +1,10 @@
-#include "tools/varkel-host/channel_mapping.h"
+#include "engine/channel_mapping.h"
 
 #include <algorithm>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string ChannelMapping::description() const {
 
 ChannelMapping mapChannels(int fileChannels, int pluginInputs, int pluginOutputs) {
     if (pluginInputs < 1 || pluginOutputs < 1)
-        throw ToolError("the plug-in has " + count(pluginInputs, "input", "inputs") + " and " +
+        throw EngineError("the plug-in has " + count(pluginInputs, "input", "inputs") + " and " +
                         count(pluginOutputs, "output", "outputs") +
                         "; render needs an effect with both");
     ChannelMapping mapping;
@@ -37,11 +37,11 @@ ChannelMapping mapChannels(int fileChannels, int pluginInputs, int pluginOutputs
         return mapping;
     }
     if (fileChannels < pluginInputs)
-        throw ToolError("a " + count(fileChannels, "channel", "channels") +
+        throw EngineError("a " + count(fileChannels, "channel", "channels") +
                         " file cannot feed a plug-in with " + std::to_string(pluginInputs) +
                         " inputs (only a mono file feeds more inputs than it has channels)");
     if (fileChannels % pluginInputs != 0)
-        throw ToolError("a " + std::to_string(fileChannels) +
+        throw EngineError("a " + std::to_string(fileChannels) +
                         "-channel file does not split into groups of " +
                         std::to_string(pluginInputs) + " for a plug-in with " +
                         std::to_string(pluginInputs) + " inputs");
@@ -50,4 +50,4 @@ ChannelMapping mapChannels(int fileChannels, int pluginInputs, int pluginOutputs
     return mapping;
 }
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

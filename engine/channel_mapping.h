@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 struct ChannelMapping {
     int fileChannels = 0;
@@ -34,9 +34,9 @@ struct ChannelMapping {
     std::string description() const;
 };
 
-// Throws ToolError (without naming the file) for a plug-in with no inputs
+// Throws EngineError (without naming the file) for a plug-in with no inputs
 // or outputs, or a file whose channels cannot be split evenly among copies of
 // the plug-in.
 ChannelMapping mapChannels(int fileChannels, int pluginInputs, int pluginOutputs);
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

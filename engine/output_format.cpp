@@ -1,4 +1,4 @@
-#include "tools/varkel-host/output_format.h"
+#include "engine/output_format.h"
 
 #include <sndfile.h>
 
@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <map>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 namespace {
 
@@ -155,7 +155,7 @@ int chooseOutputFormat(const std::string& outputPath, int inputFormat, SampleFor
         const auto& containers = knownContainers();
         const auto found = containers.find(extension.substr(1));
         if (found == containers.end() || !writable(found->second))
-            throw ToolError(outputPath + ": libsndfile here cannot write " + extension +
+            throw EngineError(outputPath + ": libsndfile here cannot write " + extension +
                             " files; it writes " + joined(writableExtensions()));
         container = found->second;
     }
@@ -163,7 +163,7 @@ int chooseOutputFormat(const std::string& outputPath, int inputFormat, SampleFor
     const int asked = subtypeFor(requested);
     if (asked != 0) {
         if (fits(container.major | asked, channels, sampleRate)) return container.major | asked;
-        throw ToolError(outputPath + ": a " + name + " file cannot hold " +
+        throw EngineError(outputPath + ": a " + name + " file cannot hold " +
                         sampleFormatWord(asked) + " samples (--format)");
     }
     std::vector<int> candidates;
@@ -178,7 +178,7 @@ int chooseOutputFormat(const std::string& outputPath, int inputFormat, SampleFor
     }
     for (const int subtype : candidates)
         if (fits(container.major | subtype, channels, sampleRate)) return container.major | subtype;
-    throw ToolError(outputPath + ": libsndfile cannot write a " + name + " file with " +
+    throw EngineError(outputPath + ": libsndfile cannot write a " + name + " file with " +
                     std::to_string(channels) + " channels at " + std::to_string(sampleRate) +
                     " Hz");
 }
@@ -235,4 +235,4 @@ std::string containerName(int format) {
     return info.name;
 }
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

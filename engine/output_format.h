@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-host/command_line.h"
+namespace varkel::engine {
 
-namespace varkel::tool {
+// The sample format of an output: the input's (where the container holds it)
+// or one asked for.
+enum class SampleFormat { SameAsInput, Float, Pcm24, Pcm16 };
 
 // Extensions (lower case) of the containers libsndfile here can write,
 // sorted, e.g. "aiff", "caf", "flac", "mp3", "ogg", "opus", "wav".
@@ -19,7 +21,7 @@ std::vector<std::string> writableExtensions();
 // inputFormat: the container from the extension; the sample format asked
 // for, else the input's when the container holds it, else the first of
 // float, 24-bit and 16-bit integer it holds (lossy containers take their
-// codec). Throws ToolError naming outputPath when the extension is not one
+// codec). Throws EngineError naming outputPath when the extension is not one
 // libsndfile writes (listing those it does) or the container cannot hold the
 // sample format asked for.
 int chooseOutputFormat(const std::string& outputPath, int inputFormat, SampleFormat requested,
@@ -39,4 +41,4 @@ bool isIntegerFormat(int format);
 std::string lossyCodec(int format);
 std::string containerName(int format);
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

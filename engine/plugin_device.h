@@ -1,24 +1,26 @@
-// A plug-in module with its settings as a device to measure: each render is
-// a fresh instance, set up and switched on as for a file render, fed the
-// same signal on every input.
+// A plug-in with its settings as a device to measure: each render is a fresh
+// instance, set up and switched on as for a file render, fed the same signal
+// on every input through the block driver.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "analysis/device.h"
-#include "tools/varkel-host/command_line.h"
-#include "tools/varkel-host/plugin_session.h"
+#include "engine/parameter_lookup.h"
+#include "engine/plugin.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 class PluginDevice : public analysis::Device {
 public:
-    // Loads the module (the default one when path is empty) and checks the
-    // settings against it; throws ToolError or UsageError.
-    PluginDevice(const std::string& path, std::vector<ParameterSetting> settings, double rate);
+    // Opens the plug-in (the default one when name is empty) and checks the
+    // settings against it; throws EngineError or UsageError.
+    PluginDevice(const std::string& name, std::vector<ParameterSetting> settings, double rate);
+    ~PluginDevice() override;
 
-    int outputs() const override { return probe.outputs(); }
+    int outputs() const override { return probe->outputs(); }
     std::string description() const override { return text; }
     std::vector<analysis::Signal> render(const analysis::Signal& input) const override;
 
@@ -26,8 +28,8 @@ private:
     std::vector<ParameterSetting> settings;
     double rate;
     // Keeps the module loaded between renders and answers for the plug-in.
-    PluginSession probe;
+    std::unique_ptr<Plugin> probe;
     std::string text;
 };
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

@@ -1,4 +1,4 @@
-#include "tools/varkel-host/sound_file.h"
+#include "engine/sound_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <system_error>
 #include <vector>
 
-#include "tools/varkel-host/output_format.h"
-#include "tools/varkel-host/tool_error.h"
+#include "engine/output_format.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 namespace fs = std::filesystem;
 
@@ -45,22 +45,22 @@ bool renameWithoutReplacing(const std::string& source, const std::string& target
 SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) throw ToolError(path + ": no such file");
-    if (fs::is_directory(status)) throw ToolError(path + " is a folder, not a sound file");
+    if (!fs::exists(status)) throw FileNotFound(path + ": no such file");
+    if (fs::is_directory(status)) throw EngineError(path + " is a folder, not a sound file");
 
     // Opened once by hand so that a permission problem is told as one,
     // rather than as a file libsndfile cannot decode.
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) throw ToolError(path + ": cannot read it (" + systemError() + ")");
+    if (descriptor < 0) throw EngineError(path + ": cannot read it (" + systemError() + ")");
     struct stat fileStatus {};
     const bool empty = ::fstat(descriptor, &fileStatus) == 0 && S_ISREG(fileStatus.st_mode) &&
                        fileStatus.st_size == 0;
     ::close(descriptor);
-    if (empty) throw ToolError(path + " is empty");
+    if (empty) throw EngineError(path + " is empty");
 
     file = sf_open(path.c_str(), SFM_READ, &fileInfo);
     if (file == nullptr)
-        throw ToolError(path + ": not a sound file libsndfile can decode (" + sf_strerror(nullptr) +
+        throw EngineError(path + ": not a sound file libsndfile can decode (" + sf_strerror(nullptr) +
                         ")");
     // The destructor does not run for a constructor that throws.
     const char* problem = fileInfo.frames <= 0 ? " holds no audio frames"
@@ -70,7 +70,7 @@ SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
     if (problem != nullptr) {
         sf_close(file);
         file = nullptr;
-        throw ToolError(path + problem);
+        throw EngineError(path + problem);
     }
 }
 
@@ -88,7 +88,7 @@ sf_count_t SoundFileReader::read(double* frames, sf_count_t count) {
 
 void SoundFileReader::checkReadError() const {
     if (sf_error(file) != SF_ERR_NO_ERROR)
-        throw ToolError(filePath + ": reading failed (" + sf_strerror(file) + ")");
+        throw EngineError(filePath + ": reading failed (" + sf_strerror(file) + ")");
 }
 
 // --- output ---
@@ -106,7 +106,7 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
     name.push_back(0);
     const int descriptor = ::mkstemp(name.data());
     if (descriptor < 0)
-        throw ToolError(destination + ": cannot create a file in " + folderOf(destination) + " (" +
+        throw EngineError(destination + ": cannot create a file in " + folderOf(destination) + " (" +
                         systemError() + ")");
     temporaryPath = name.data();
     // mkstemp makes the file private; the result gets the usual permissions.
@@ -122,7 +122,7 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
     file = sf_open(temporaryPath.c_str(), SFM_WRITE, &info);
     if (file == nullptr) {
         ::unlink(temporaryPath.c_str());
-        throw ToolError(destination + ": libsndfile cannot write it (" + sf_strerror(nullptr) +
+        throw EngineError(destination + ": libsndfile cannot write it (" + sf_strerror(nullptr) +
                         ")");
     }
     if (isIntegerFormat(format)) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -139,7 +139,7 @@ SoundFileWriter::~SoundFileWriter() {
 
 void SoundFileWriter::checkWritten(sf_count_t written, sf_count_t count) {
     if (written != count)
-        throw ToolError(destinationPath + ": writing failed (" + sf_strerror(file) + ")");
+        throw EngineError(destinationPath + ": writing failed (" + sf_strerror(file) + ")");
 }
 
 void SoundFileWriter::write(const float* frames, sf_count_t count) {
@@ -161,15 +161,15 @@ void SoundFileWriter::commit(bool replace) {
     const int closeError = sf_close(file);
     file = nullptr;
     if (closeError != 0)
-        throw ToolError(destinationPath + ": writing failed (" + sf_error_number(closeError) + ")");
+        throw EngineError(destinationPath + ": writing failed (" + sf_error_number(closeError) + ")");
     if (!replace) {
         if (!renameWithoutReplacing(temporaryPath, destinationPath))
-            throw ToolError(destinationPath + (errno == EEXIST
+            throw EngineError(destinationPath + (errno == EEXIST
                                                    ? " already exists (--overwrite replaces it)"
                                                    : ": cannot put the finished file in place (" +
                                                          systemError() + ")"));
     } else if (std::rename(temporaryPath.c_str(), destinationPath.c_str()) != 0) {
-        throw ToolError(destinationPath + ": cannot put the finished file in place (" +
+        throw EngineError(destinationPath + ": cannot put the finished file in place (" +
                         systemError() + ")");
     }
     committed = true;
@@ -180,12 +180,12 @@ void SoundFileWriter::commit(bool replace) {
 void checkOutputPath(const std::string& input, const std::string& output) {
     std::error_code error;
     const std::string folder = folderOf(output);
-    if (!fs::exists(folder, error)) throw ToolError("output folder " + folder + " does not exist");
-    if (!fs::is_directory(folder, error)) throw ToolError(folder + " is not a folder");
+    if (!fs::exists(folder, error)) throw EngineError("output folder " + folder + " does not exist");
+    if (!fs::is_directory(folder, error)) throw EngineError(folder + " is not a folder");
     if (fs::is_directory(output, error))
-        throw ToolError(output + " is a folder; OUT must be a file");
+        throw EngineError(output + " is a folder; OUT must be a file");
     if (fs::exists(output, error) && fs::equivalent(input, output, error))
-        throw ToolError(output + " is the input file; choose another OUT");
+        throw EngineError(output + " is the input file; choose another OUT");
 }
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

@@ -7,11 +7,11 @@
 
 #include <string>
 
-namespace varkel::tool {
+namespace varkel::engine {
 
 class SoundFileReader {
 public:
-    // Throws ToolError naming the file when it is missing, unreadable,
+    // Throws EngineError naming the file when it is missing, unreadable,
     // empty, undecodable or holds no audio.
     explicit SoundFileReader(const std::string& path);
     ~SoundFileReader();
@@ -67,4 +67,4 @@ private:
 // a folder, or it is the input itself.
 void checkOutputPath(const std::string& input, const std::string& output);
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

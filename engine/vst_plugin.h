@@ -1,64 +1,57 @@
-// One effect instance of a plug-in module, loaded for the tool: finding the
-// default module, creating and opening the effect, naming its parameters,
-// and switching it on and off in the order hosts use.
+// A VST 2.4 plug-in module loaded and one effect instance of it opened, as a
+// host does: created through the entry point, opened at a rate and block
+// size, and switched on and off in the order hosts use.
 #pragma once
 
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "engine/plugin.h"
 #include "host/host_callback.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_module.h"
-#include "tools/varkel-host/command_line.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 
-// The Varkel.so that came with the tool: beside an installed tool
-// (<prefix>/lib/vst), else the one in the build tree it was built in.
-std::string defaultPluginPath();
-
-class PluginSession {
+class VstPlugin : public Plugin {
 public:
-    // Loads path (or the default when empty), creates the effect and opens it
-    // at the given rate and block size. Throws ToolError naming the module.
-    PluginSession(const std::string& path, float sampleRate, int blockFrames,
-                  VstInt32 processLevel);
+    // Loads the module at path, creates the effect and opens it. Throws
+    // EngineError starting with the path.
+    VstPlugin(const std::string& path, double sampleRate, int blockFrames, ProcessMode mode);
     // Switches the effect off if running, then closes it before the module
     // is unloaded.
-    ~PluginSession();
-    PluginSession(const PluginSession&) = delete;
-    PluginSession& operator=(const PluginSession&) = delete;
+    ~VstPlugin() override;
+    VstPlugin(const VstPlugin&) = delete;
+    VstPlugin& operator=(const VstPlugin&) = delete;
 
-    const host::PluginInstance& effect() const { return *instance; }
-    const std::string& path() const { return modulePath; }
-    // The effect's name, or the module's file name when it reports none.
-    std::string displayName() const;
+    std::string name() const override;
+    std::string location() const override { return modulePath; }
+    int inputs() const override { return instance->effect()->numInputs; }
+    int outputs() const override { return instance->effect()->numOutputs; }
 
-    int inputs() const { return instance->effect()->numInputs; }
-    int outputs() const { return instance->effect()->numOutputs; }
-    int parameterCount() const { return instance->effect()->numParams; }
+    int parameterCount() const override { return instance->effect()->numParams; }
+    std::string parameterName(int index) const override { return instance->parameterName(index); }
+    std::string parameterLabel(int index) const override {
+        return instance->parameterLabel(index);
+    }
+    std::string parameterDisplay(int index) const override {
+        return instance->parameterDisplay(index);
+    }
+    float parameter(int index) const override { return instance->getParameter(index); }
+    void setParameter(int index, float value) override { instance->setParameter(index, value); }
 
-    // Index of a parameter given by name (exact, else ignoring case and
-    // trailing blanks) or by index; throws a UsageError for option (the one
-    // that named it) listing the names.
-    VstInt32 resolveParameter(const std::string& nameOrIndex,
-                              const std::string& option = "--set") const;
-    void apply(const std::vector<ParameterSetting>& settings) const;
-    void setParameter(VstInt32 index, float value) const { instance->setParameter(index, value); }
+    void start(Precision precision) override;
+    void stop() override;
 
-    // One block at the precision of the samples.
-    void process(float** inputs, float** outputs, int frames) const {
+    void process(float** inputs, float** outputs, int frames) override {
         instance->process(inputs, outputs, frames);
     }
-    void process(double** inputs, double** outputs, int frames) const {
+    void process(double** inputs, double** outputs, int frames) override {
         instance->processDouble(inputs, outputs, frames);
     }
 
-    // Precision, switch on, start processing. Throws when the effect cannot
-    // process at the precision asked for.
-    void start(Precision precision);
-    void stop();
+    // The record, for what only VST 2.4 tells (flags, programs, identity).
+    const host::PluginInstance& effect() const { return *instance; }
 
 private:
     std::string modulePath;
@@ -68,4 +61,4 @@ private:
     bool running = false;
 };
 
-}  // namespace varkel::tool
+}  // namespace varkel::engine

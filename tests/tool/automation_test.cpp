@@ -1,15 +1,15 @@
 // Automation: the text of --automate, and the parameter changes it makes at
 // which frames, worked out by hand.
-#include "tools/varkel-host/automation.h"
+#include "engine/automation.h"
 
 #include <gtest/gtest.h>
 
 #include <tuple>
 #include <vector>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 namespace {
 
 TEST(AutomationText, PointsWithTimesInSecondsOrMilliseconds) {
@@ -104,4 +104,4 @@ TEST(AutomationSchedule, NothingScheduledMeansNever) {
 }
 
 }  // namespace
-}  // namespace varkel::tool
+}  // namespace varkel::engine

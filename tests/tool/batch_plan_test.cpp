@@ -1,5 +1,5 @@
 // Planning a batch: which files a folder gives, and the name each output gets.
-#include "tools/varkel-host/batch_plan.h"
+#include "engine/batch_plan.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 namespace {
 
 namespace fs = std::filesystem;
@@ -132,4 +132,4 @@ TEST(BatchPlan, OutputsInTheFolderWithProblemsPerFile) {
 }
 
 }  // namespace
-}  // namespace varkel::tool
+}  // namespace varkel::engine

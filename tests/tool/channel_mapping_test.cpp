@@ -1,12 +1,12 @@
 // How file channels are shared among plug-in instances, worked out by hand
 // for the layouts workstations meet.
-#include "tools/varkel-host/channel_mapping.h"
+#include "engine/channel_mapping.h"
 
 #include <gtest/gtest.h>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 namespace {
 
 struct MappingCase {
@@ -67,11 +67,11 @@ TEST(ChannelMapping, ImpossibleLayoutsAreErrorsThatSayWhy) {
         try {
             mapChannels(c.fileChannels, c.inputs, c.outputs);
             ADD_FAILURE() << c.says;
-        } catch (const ToolError& error) {
+        } catch (const EngineError& error) {
             EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos) << error.what();
         }
     }
 }
 
 }  // namespace
-}  // namespace varkel::tool
+}  // namespace varkel::engine

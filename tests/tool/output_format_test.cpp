@@ -1,15 +1,15 @@
 // The output format chosen from the output's name, against what libsndfile
 // itself reports it can write.
-#include "tools/varkel-host/output_format.h"
+#include "engine/output_format.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
-namespace varkel::tool {
+namespace varkel::engine {
 namespace {
 
 constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
@@ -61,7 +61,7 @@ TEST(OutputFormat, UnwritableExtensionsAreErrorsListingTheWritableOnes) {
         try {
             chooseOutputFormat(name, kWavFloat, SampleFormat::SameAsInput, 2, 44100);
             ADD_FAILURE() << "accepted";
-        } catch (const ToolError& error) {
+        } catch (const EngineError& error) {
             const std::string text = error.what();
             EXPECT_EQ(text.find(name), 0u) << text;
             EXPECT_NE(text.find("it writes "), std::string::npos) << text;
@@ -92,7 +92,7 @@ TEST(OutputFormat, ASampleFormatTheContainerCannotHoldIsAnError) {
                  {"out.mp3", SampleFormat::Pcm24}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.output);
-        EXPECT_THROW(chooseOutputFormat(c.output, kWavFloat, c.requested, 2, 44100), ToolError);
+        EXPECT_THROW(chooseOutputFormat(c.output, kWavFloat, c.requested, 2, 44100), EngineError);
     }
 }
 
@@ -136,4 +136,4 @@ TEST(OutputFormat, SoundFilesAreToldByTheirExtension) {
 }
 
 }  // namespace
-}  // namespace varkel::tool
+}  // namespace varkel::engine

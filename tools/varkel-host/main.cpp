@@ -5,16 +5,9 @@
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <variant>
 #include <vector>
 
-#include "tools/varkel-host/analyze.h"
-#include "tools/varkel-host/bench.h"
 #include "tools/varkel-host/command_line.h"
-#include "tools/varkel-host/demo.h"
-#include "tools/varkel-host/info.h"
-#include "tools/varkel-host/render.h"
-#include "tools/varkel-host/tool_error.h"
 
 namespace {
 
@@ -25,19 +18,12 @@ void printError(const std::string& message) {
     std::fputs(("varkel-host: " + message + "\n").c_str(), stderr);
 }
 
-int run(const Command& command) {
-    struct Runner {
-        int operator()(const HelpRequest& help) const {
-            fmt::print("{}", help.text);
-            return kExitSuccess;
-        }
-        int operator()(const RenderOptions& options) const { return runRender(options); }
-        int operator()(const InfoOptions& options) const { return runInfo(options); }
-        int operator()(const BenchOptions& options) const { return runBench(options); }
-        int operator()(const DemoOptions& options) const { return runDemo(options); }
-        int operator()(const AnalyzeOptions& options) const { return runAnalyze(options); }
-    };
-    return std::visit(Runner{}, command);
+int run(const CommandLine& commandLine) {
+    if (commandLine.chosen == nullptr) {
+        fmt::print("{}", commandLine.help);
+        return kExitSuccess;
+    }
+    return commandLine.chosen->run();
 }
 
 }  // namespace
@@ -55,7 +41,7 @@ int main(int argc, char** argv) {
     } catch (const UsageError& error) {
         printError(fmt::format("{} (see {})", error.what(), error.helpCommand()));
         return error.status();
-    } catch (const ToolError& error) {
+    } catch (const EngineError& error) {
         printError(error.what());
         return error.status();
     } catch (const std::exception& error) {

@@ -1,4 +1,4 @@
-#include "tools/varkel-host/analyze.h"
+#include "tools/varkel-host/analyze/analyze_command.h"
 
 #include <fmt/format.h>
 #include <stdlib.h>
@@ -11,10 +11,11 @@
 
 #include "analysis/analysis_json.h"
 #include "analysis/plots.h"
-#include "tools/varkel-host/interrupt.h"
-#include "tools/varkel-host/plugin_device.h"
-#include "tools/varkel-host/report.h"
-#include "tools/varkel-host/tool_error.h"
+#include "engine/plugin_device.h"
+#include "tools/varkel-host/cli/interrupt.h"
+#include "tools/varkel-host/cli/options.h"
+#include "tools/varkel-host/cli/plugin_option.h"
+#include "tools/varkel-host/cli/report.h"
 
 namespace varkel::tool {
 
@@ -31,15 +32,15 @@ public:
     explicit StagingFolder(const fs::path& target) {
         std::error_code error;
         if (fs::exists(target, error) && !fs::is_directory(target, error))
-            throw ToolError("--out " + target.string() + " exists and is not a folder");
+            throw EngineError("--out " + target.string() + " exists and is not a folder");
         const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
         if (!fs::is_directory(parent, error))
-            throw ToolError("--out " + target.string() + ": the folder " + parent.string() +
+            throw EngineError("--out " + target.string() + ": the folder " + parent.string() +
                             " does not exist");
         std::string pattern =
             (parent / fmt::format(".{}.tmp-XXXXXX", target.filename().string())).string();
         if (::mkdtemp(pattern.data()) == nullptr)
-            throw ToolError("--out " + target.string() + ": cannot write in " + parent.string() +
+            throw EngineError("--out " + target.string() + ": cannot write in " + parent.string() +
                             ": " + std::generic_category().message(errno));
         staging = pattern;
     }
@@ -56,11 +57,11 @@ public:
     void moveInto(const fs::path& target) {
         std::error_code error;
         fs::create_directory(target, error);
-        if (error) throw ToolError("--out " + target.string() + ": " + error.message());
+        if (error) throw EngineError("--out " + target.string() + ": " + error.message());
         for (const auto& entry : fs::directory_iterator(staging)) {
             fs::rename(entry.path(), target / entry.path().filename(), error);
             if (error)
-                throw ToolError("cannot move " + entry.path().filename().string() + " into " +
+                throw EngineError("cannot move " + entry.path().filename().string() + " into " +
                                 target.string() + ": " + error.message());
         }
     }
@@ -73,7 +74,7 @@ void writeJson(const fs::path& path, const nlohmann::ordered_json& json) {
     std::ofstream file(path);
     file << json.dump(1) << '\n';
     file.close();
-    if (!file) throw ToolError("cannot write " + path.string());
+    if (!file) throw EngineError("cannot write " + path.string());
 }
 
 std::string db(double value) { return fmt::format("{:+.2f} dB", value); }
@@ -142,24 +143,118 @@ void printSummary(const std::vector<analysis::Analysis>& analyses,
         });
 }
 
+// Rates analyze accepts; plug-ins commonly ignore others.
+constexpr double kMinAnalysisRate = 8000.0;
+constexpr double kMaxAnalysisRate = 768000.0;
+
+// "response,transfer": each measurement once, in the order given.
+std::vector<analysis::Measurement> parseMeasurements(const std::string& text) {
+    std::vector<analysis::Measurement> what;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string name = text.substr(start, comma - start);
+        const auto measurement = analysis::measurementNamed(name);
+        if (!measurement)
+            throw CLI::ValidationError("--what",
+                                       fmt::format("unknown measurement '{}'; known: {}", name,
+                                                   alternatives(analysis::measurementNames())));
+        if (std::find(what.begin(), what.end(), *measurement) == what.end())
+            what.push_back(*measurement);
+        if (comma == std::string::npos) return what;
+        start = comma + 1;
+    }
+}
+
+class AnalyzeCommand : public Command {
+public:
+    std::string name() const override { return "analyze"; }
+    std::string summary() const override {
+        return "Measures response, harmonics, distortion and transfer, as plots and JSON";
+    }
+    void declare(CLI::App& command) override;
+    int run() override;
+
+private:
+    bool compares() const { return !vsPlugin.empty() || !vsSettings.empty(); }
+
+    std::string plugin;
+    std::vector<engine::ParameterSetting> settings;
+    // A second plug-in, or the same one with other settings, to compare with.
+    std::string vsPlugin;
+    std::vector<engine::ParameterSetting> vsSettings;
+    std::string outputFolder = "varkel-analysis";
+    analysis::AnalysisPlan plan;
+    bool quiet = false;
+};
+
+void AnalyzeCommand::declare(CLI::App& command) {
+    addPlugin(command, plugin);
+    addSettings(command, "--set", settings,
+                "A parameter by name or index, normalised from 0 to 1; repeatable");
+    addPlugin(command, vsPlugin, "--vs-plugin", "A second plug-in to measure beside it");
+    addSettings(command, "--vs-set", vsSettings,
+                "A setting for a second measurement beside the first: the same plug-in (or "
+                "--vs-plugin) with these settings instead of --set's; repeatable");
+    command
+        .add_option("--out", outputFolder, "The folder to write the plots and JSON into")
+        ->type_name("DIR")
+        ->capture_default_str()
+        ->check(notEmpty());
+    command
+        .add_option_function<std::string>(
+            "--what", [this](const std::string& text) { plan.what = parseMeasurements(text); },
+            fmt::format("Measurements, comma-separated (default all: {})",
+                        fmt::join(analysis::measurementNames(), ",")))
+        ->type_name("LIST");
+    command.add_option("--rate", plan.rate, "The plug-in's sample rate in Hz")
+        ->type_name("R")
+        ->capture_default_str()
+        ->check(numberBetween(kMinAnalysisRate, kMaxAnalysisRate, "Hz"));
+    command.add_option("--level", plan.responseLevelDbfs, "Level of the response's sines, dBFS")
+        ->type_name("DB")
+        ->capture_default_str()
+        ->check(numberBetween(-120.0, 0.0, "dBFS"));
+    command
+        .add_option("--tone-level", plan.toneLevelDbfs,
+                    "Level of the harmonics tone and of the distortion-against-frequency sweep, "
+                    "dBFS")
+        ->type_name("DB")
+        ->capture_default_str()
+        ->check(numberBetween(-120.0, 0.0, "dBFS"));
+    command
+        .add_option("--tone-frequency", plan.toneHz,
+                    "Frequency of the harmonics tone and the level sweep, Hz")
+        ->type_name("HZ")
+        ->capture_default_str()
+        ->check(numberBetween(20.0, kMaxAnalysisRate, "Hz"));
+    command.add_flag("--quiet", quiet, "No progress bar and no summary");
+    command.footer(
+        "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"
+        "on the terminal. Every render starts a fresh instance on a fresh thread.");
+}
+
 }  // namespace
 
-int runAnalyze(const AnalyzeOptions& options) {
-    const analysis::AnalysisPlan& plan = options.plan;
+int AnalyzeCommand::run() {
     if (plan.toneHz >= 0.45 * plan.rate)
         throw UsageError(fmt::format("--tone-frequency {:g} Hz: must lie below {:g} Hz at {:g} Hz",
-                                     plan.toneHz, 0.45 * plan.rate, plan.rate));
-    std::vector<std::unique_ptr<PluginDevice>> devices;
-    devices.push_back(std::make_unique<PluginDevice>(options.plugin, options.settings, plan.rate));
-    if (options.compares())
-        devices.push_back(std::make_unique<PluginDevice>(
-            options.vsPlugin.empty() ? options.plugin : options.vsPlugin, options.vsSettings,
-            plan.rate));
+                                     plan.toneHz, 0.45 * plan.rate, plan.rate),
+                         "varkel-host analyze --help");
+    std::vector<std::unique_ptr<engine::PluginDevice>> devices;
+    devices.push_back(namingOption("--plugin", [&] {
+        return std::make_unique<engine::PluginDevice>(plugin, settings, plan.rate);
+    }));
+    if (compares())
+        devices.push_back(namingOption(vsPlugin.empty() ? "--plugin" : "--vs-plugin", [&] {
+            return std::make_unique<engine::PluginDevice>(vsPlugin.empty() ? plugin : vsPlugin,
+                                                          vsSettings, plan.rate);
+        }));
     for (const auto& device : devices)
         if (device->outputs() < 1)
-            throw ToolError(device->description() + " has no outputs; there is nothing to measure");
+            throw EngineError(device->description() + " has no outputs; there is nothing to measure");
 
-    fs::path target(options.outputFolder);
+    fs::path target(outputFolder);
     // "out/" names the folder out.
     if (!target.has_filename() && target.has_parent_path()) target = target.parent_path();
     // Before the staging folder exists, so an interrupt always unwinds it.
@@ -167,7 +262,7 @@ int runAnalyze(const AnalyzeOptions& options) {
     StagingFolder staging(target);
     std::vector<analysis::Analysis> analyses;
     {
-        ProgressBar progress(!options.quiet, 1000);
+        ProgressBar progress(!quiet, 1000);
         for (std::size_t d = 0; d < devices.size(); ++d) {
             const double share = 1.0 / static_cast<double>(devices.size());
             analyses.push_back(analysis::analyse(*devices[d], plan, [&](double fraction) {
@@ -180,11 +275,13 @@ int runAnalyze(const AnalyzeOptions& options) {
     writeJson(staging.path() / kJsonName, analysis::analysisJson(analyses, plan));
     throwIfInterrupted();
     staging.moveInto(target);
-    if (!options.quiet) {
+    if (!quiet) {
         printSummary(analyses, plan);
         fmt::print("wrote plots and {} into {}\n", kJsonName, target.string());
     }
     return kExitSuccess;
 }
+
+std::unique_ptr<Command> makeAnalyzeCommand() { return std::make_unique<AnalyzeCommand>(); }
 
 }  // namespace varkel::tool

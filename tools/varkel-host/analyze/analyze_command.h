@@ -1,12 +1,13 @@
-// Measures a plug-in (and optionally a second one, or the same one set
-// otherwise) and writes plots, the numbers behind them as JSON, and a short
-// summary on the terminal.
+// analyze: measures a plug-in's response, harmonics, distortion and
+// transfer, as plots and JSON.
 #pragma once
 
-#include "tools/varkel-host/command_line.h"
+#include <memory>
+
+#include "tools/varkel-host/cli/command.h"
 
 namespace varkel::tool {
 
-int runAnalyze(const AnalyzeOptions& options);
+std::unique_ptr<Command> makeAnalyzeCommand();
 
 }  // namespace varkel::tool

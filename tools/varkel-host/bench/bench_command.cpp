@@ -1,4 +1,4 @@
-#include "tools/varkel-host/bench.h"
+#include "tools/varkel-host/bench/bench_command.h"
 
 #include <fmt/format.h>
 
@@ -7,9 +7,12 @@
 #include <numbers>
 #include <vector>
 
-#include "host/host_callback.h"
-#include "tools/varkel-host/plugin_session.h"
-#include "tools/varkel-host/tool_error.h"
+#include "engine/block_driver.h"
+#include "engine/channel_mapping.h"
+#include "engine/plugin_loader.h"
+#include "engine/render_job.h"
+#include "tools/varkel-host/cli/options.h"
+#include "tools/varkel-host/cli/plugin_option.h"
 
 namespace varkel::tool {
 
@@ -36,28 +39,35 @@ std::vector<Sample> benchSignal(int channel, std::size_t frames) {
     return signal;
 }
 
+// The signal is cycled through the block driver as a host would feed a file;
+// the cost includes the host's copies into and out of the plug-in's buffers.
 template <typename Sample>
-double timeProcessing(const PluginSession& plugin, int blockFrames, std::int64_t totalFrames) {
+double timeProcessing(engine::Plugin& plugin, int blockFrames, std::int64_t totalFrames) {
     const auto cycle = static_cast<std::size_t>(kBenchRate);
     // The cycle is a whole number of blocks, so a block never wraps.
     const std::size_t length = cycle - cycle % static_cast<std::size_t>(blockFrames) +
                                static_cast<std::size_t>(blockFrames);
-    std::vector<std::vector<Sample>> inputs;
-    for (int c = 0; c < plugin.inputs(); ++c) inputs.push_back(benchSignal<Sample>(c, length));
-    std::vector<std::vector<Sample>> outputs(
-        static_cast<std::size_t>(plugin.outputs()),
-        std::vector<Sample>(static_cast<std::size_t>(blockFrames)));
-    std::vector<Sample*> in(inputs.size());
-    std::vector<Sample*> out(outputs.size());
-    for (std::size_t c = 0; c < outputs.size(); ++c) out[c] = outputs[c].data();
+    std::vector<Sample> inputs;
+    for (int c = 0; c < plugin.inputs(); ++c) {
+        const std::vector<Sample> signal = benchSignal<Sample>(c, length);
+        inputs.insert(inputs.end(), signal.begin(), signal.end());
+    }
+    engine::ChannelMapping mapping;
+    mapping.fileChannels = plugin.inputs();
+    mapping.pluginInputs = plugin.inputs();
+    mapping.pluginOutputs = plugin.outputs();
+    mapping.outputsPerInstance = plugin.outputs();
+    const auto block = static_cast<std::size_t>(blockFrames);
+    std::vector<Sample> outputs(block * static_cast<std::size_t>(plugin.outputs()));
+    engine::BlockDriver<Sample> driver({&plugin}, mapping, blockFrames);
 
     auto run = [&](std::int64_t frames) {
         std::size_t position = 0;
         for (std::int64_t done = 0; done < frames; done += blockFrames) {
-            const auto n = static_cast<int>(std::min<std::int64_t>(blockFrames, frames - done));
-            for (std::size_t c = 0; c < inputs.size(); ++c) in[c] = inputs[c].data() + position;
-            plugin.process(in.data(), out.data(), n);
-            position = (position + static_cast<std::size_t>(n)) % length;
+            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(blockFrames, frames - done));
+            driver.process(inputs.data() + position, engine::SampleLayout::planar(length),
+                           outputs.data(), engine::SampleLayout::planar(block), n);
+            position = (position + n) % length;
         }
     };
     run(static_cast<std::int64_t>(kBenchRate / 10));  // warm caches and lazy set-up
@@ -66,29 +76,57 @@ double timeProcessing(const PluginSession& plugin, int blockFrames, std::int64_t
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
-}  // namespace
+class BenchCommand : public Command {
+public:
+    std::string name() const override { return "bench"; }
+    std::string summary() const override {
+        return "Processes generated stereo audio and reports the cost";
+    }
+    void declare(CLI::App& command) override {
+        addPlugin(command, plugin);
+        command.add_option("--seconds", seconds, "Seconds of audio to process")
+            ->type_name("S")
+            ->capture_default_str()
+            ->check(numberAboveZeroUpTo(3600.0));
+        addBlock(command, blockFrames);
+        addPrecision(command, precision);
+    }
+    int run() override;
 
-int runBench(const BenchOptions& options) {
-    PluginSession plugin(options.plugin, static_cast<float>(kBenchRate), options.blockFrames,
-                         host::kProcessLevelRealtime);
+private:
+    std::string plugin;
+    double seconds = 10.0;
+    int blockFrames = engine::kDefaultBlockFrames;
+    engine::Precision precision = engine::Precision::Single;
+};
+
+int BenchCommand::run() {
+    const auto opened = namingOption("--plugin", [&] {
+        return engine::openPlugin(plugin, kBenchRate, blockFrames, engine::ProcessMode::Realtime);
+    });
+    engine::Plugin& plugin = *opened;
     if (plugin.outputs() < 1)
-        throw ToolError(plugin.displayName() + " has no outputs; there is nothing to measure");
-    plugin.start(options.precision);
-    const auto frames = static_cast<std::int64_t>(std::llround(options.seconds * kBenchRate));
-    const double elapsed = options.precision == Precision::Double
-                               ? timeProcessing<double>(plugin, options.blockFrames, frames)
-                               : timeProcessing<float>(plugin, options.blockFrames, frames);
+        throw EngineError(plugin.name() + " has no outputs; there is nothing to measure");
+    plugin.start(precision);
+    const auto frames = static_cast<std::int64_t>(std::llround(seconds * kBenchRate));
+    const double elapsed = precision == engine::Precision::Double
+                               ? timeProcessing<double>(plugin, blockFrames, frames)
+                               : timeProcessing<float>(plugin, blockFrames, frames);
     plugin.stop();
 
     const double channelSamples = static_cast<double>(frames) * plugin.outputs();
     const double signalSeconds = static_cast<double>(frames) / kBenchRate;
-    fmt::print("{}: {} in, {} out, {:.0f} Hz, block {}, {}-bit\n", plugin.displayName(),
-               plugin.inputs(), plugin.outputs(), kBenchRate, options.blockFrames,
-               options.precision == Precision::Double ? 64 : 32);
+    fmt::print("{}: {} in, {} out, {:.0f} Hz, block {}, {}-bit\n", plugin.name(),
+               plugin.inputs(), plugin.outputs(), kBenchRate, blockFrames,
+               precision == engine::Precision::Double ? 64 : 32);
     fmt::print("{:.3f} s of signal in {:.6f} s: {:.2f} ns per channel-sample, {:.1f}x realtime\n",
                signalSeconds, elapsed, elapsed * 1e9 / std::max(channelSamples, 1.0),
                signalSeconds / std::max(elapsed, 1e-9));
     return kExitSuccess;
 }
+
+}  // namespace
+
+std::unique_ptr<Command> makeBenchCommand() { return std::make_unique<BenchCommand>(); }
 
 }  // namespace varkel::tool

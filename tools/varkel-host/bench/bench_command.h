@@ -1,11 +1,12 @@
-// The cost of a plug-in on this host: generated audio through it as fast as
-// it goes, reported per channel-sample and as a multiple of real time.
+// bench: the cost of processing generated audio through a plug-in.
 #pragma once
 
-#include "tools/varkel-host/command_line.h"
+#include <memory>
+
+#include "tools/varkel-host/cli/command.h"
 
 namespace varkel::tool {
 
-int runBench(const BenchOptions& options);
+std::unique_ptr<Command> makeBenchCommand();
 
 }  // namespace varkel::tool

@@ -1,8 +1,8 @@
-#include "tools/varkel-host/interrupt.h"
+#include "tools/varkel-host/cli/interrupt.h"
 
 #include <atomic>
 
-#include "tools/varkel-host/tool_error.h"
+#include "engine/engine_error.h"
 
 namespace varkel::tool {
 
@@ -33,7 +33,7 @@ InterruptGuard::~InterruptGuard() {
 bool interruptRequested() { return interruptFlag.load(); }
 
 void throwIfInterrupted() {
-    if (interruptRequested()) throw ToolError("interrupted; nothing written", kExitInterrupted);
+    if (interruptRequested()) throw engine::EngineError("interrupted; nothing written", engine::kExitInterrupted);
 }
 
 }  // namespace varkel::tool

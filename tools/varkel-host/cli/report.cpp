@@ -1,10 +1,11 @@
-#include "tools/varkel-host/report.h"
+#include "tools/varkel-host/cli/report.h"
 
 #include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace varkel::tool {

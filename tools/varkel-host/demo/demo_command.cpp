@@ -1,4 +1,4 @@
-#include "tools/varkel-host/demo.h"
+#include "tools/varkel-host/demo/demo_command.h"
 
 #include <fmt/format.h>
 #include <sndfile.h>
@@ -7,12 +7,13 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/render_job.h"
+#include "engine/sound_file.h"
 #include "host/fresh_thread.h"
-#include "tools/varkel-host/interrupt.h"
-#include "tools/varkel-host/render.h"
-#include "tools/varkel-host/sound_file.h"
-#include "tools/varkel-host/test_material.h"
-#include "tools/varkel-host/tool_error.h"
+#include "tools/varkel-host/cli/interrupt.h"
+#include "tools/varkel-host/cli/options.h"
+#include "tools/varkel-host/cli/report.h"
+#include "tools/varkel-host/demo/demo_program.h"
 
 namespace varkel::tool {
 
@@ -22,13 +23,13 @@ namespace {
 
 struct DemoRender {
     const char* file;
-    std::vector<ParameterSetting> settings;
+    std::vector<engine::ParameterSetting> settings;
 };
 
 // Writes the program as 32-bit float WAV and returns its levels.
 LevelMeter writeSource(const std::string& path) {
     const DemoProgram program;
-    SoundFileWriter writer(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, DemoProgram::kChannels,
+    engine::SoundFileWriter writer(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, DemoProgram::kChannels,
                            DemoProgram::kSampleRate);
     LevelMeter levels;
     constexpr std::int64_t kBlock = 4096;
@@ -44,19 +45,39 @@ LevelMeter writeSource(const std::string& path) {
     return levels;
 }
 
-}  // namespace
+class DemoCommand : public Command {
+public:
+    std::string name() const override { return "demo"; }
+    std::string summary() const override {
+        return "Writes test material and three renders of it through Varkel";
+    }
+    void declare(CLI::App& command) override {
+        command.add_option("--out", outputFolder, "The folder to write into")
+            ->type_name("DIR")
+            ->capture_default_str()
+            ->check(notEmpty());
+        addPlugin(command, plugin);
+        command.add_flag("--quiet", quiet, "Print nothing");
+    }
+    int run() override;
 
-int runDemo(const DemoOptions& options) {
+private:
+    std::string outputFolder = "varkel-demo";
+    std::string plugin;
+    bool quiet = false;
+};
+
+int DemoCommand::run() {
     std::error_code error;
-    fs::create_directories(options.outputFolder, error);
-    if (error || !fs::is_directory(options.outputFolder))
-        throw ToolError("cannot create the folder " + options.outputFolder +
+    fs::create_directories(outputFolder, error);
+    if (error || !fs::is_directory(outputFolder))
+        throw EngineError("cannot create the folder " + outputFolder +
                         (error ? " (" + error.message() + ")" : std::string()));
 
     const InterruptGuard interrupts;
-    const std::string source = (fs::path(options.outputFolder) / "source.wav").string();
+    const std::string source = (fs::path(outputFolder) / "source.wav").string();
     const LevelMeter sourceLevels = writeSource(source);
-    if (!options.quiet)
+    if (!quiet)
         fmt::print("{}: {} frames, {:.3f} s, peak {}, RMS {} (drums, bass line, sine sweep)\n",
                    source, DemoProgram().frames(),
                    static_cast<double>(DemoProgram().frames()) / DemoProgram::kSampleRate,
@@ -68,19 +89,27 @@ int runDemo(const DemoOptions& options) {
         {"varkel-lpcutoff-0.3.wav", {{"LPCutOff", 0.3f}}},
     };
     for (const DemoRender& render : renders) {
-        RenderOptions job;
+        engine::RenderJob job;
         job.input = source;
-        job.output = (fs::path(options.outputFolder) / render.file).string();
-        job.plugin = options.plugin;
+        job.output = (fs::path(outputFolder) / render.file).string();
+        job.plugin = plugin;
         job.settings = render.settings;
-        job.quiet = options.quiet;
         // A thread of its own gives each render the start a new process
         // gives it, so every demo file is exactly what the render command makes.
         RenderSummary summary;
-        host::onFreshThread([&] { summary = renderFile(job); });
-        if (!options.quiet) printSummary(summary);
+        host::onFreshThread([&] {
+            ProgressBar bar(!quiet, 0);
+            summary = engine::renderFile(
+                job, [&](std::int64_t done, std::int64_t total) { bar.update(done, total); },
+                interruptRequested);
+        });
+        if (!quiet) printSummary(summary);
     }
     return kExitSuccess;
 }
+
+}  // namespace
+
+std::unique_ptr<Command> makeDemoCommand() { return std::make_unique<DemoCommand>(); }
 
 }  // namespace varkel::tool

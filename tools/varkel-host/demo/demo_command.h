@@ -1,11 +1,13 @@
-// The demo: test material and three renders of it through Varkel, written
-// as WAV files into one folder, with a summary of each.
+// demo: test material and three renders of it through Varkel, written as WAV
+// files into one folder, with a summary of each.
 #pragma once
 
-#include "tools/varkel-host/command_line.h"
+#include <memory>
+
+#include "tools/varkel-host/cli/command.h"
 
 namespace varkel::tool {
 
-int runDemo(const DemoOptions& options);
+std::unique_ptr<Command> makeDemoCommand();
 
 }  // namespace varkel::tool

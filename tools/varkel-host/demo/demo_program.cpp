@@ -1,4 +1,4 @@
-#include "tools/varkel-host/test_material.h"
+#include "tools/varkel-host/demo/demo_program.h"
 
 #include <algorithm>
 #include <cmath>

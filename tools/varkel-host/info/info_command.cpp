@@ -1,4 +1,4 @@
-#include "tools/varkel-host/info.h"
+#include "tools/varkel-host/info/info_command.h"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 
-#include "host/host_callback.h"
-#include "tools/varkel-host/plugin_session.h"
-#include "tools/varkel-host/tool_error.h"
+#include "engine/plugin_loader.h"
+#include "engine/vst_plugin.h"
+#include "engine/render_job.h"
+#include "tools/varkel-host/cli/options.h"
+#include "tools/varkel-host/cli/plugin_option.h"
 
 namespace varkel::tool {
 
@@ -90,11 +92,11 @@ std::string categoryName(int category) {
     return "category " + std::to_string(category);
 }
 
-PluginDescription describe(const PluginSession& plugin) {
+PluginDescription describe(const engine::VstPlugin& plugin) {
     const host::PluginInstance& effect = plugin.effect();
     const AEffect& record = *effect.effect();
     PluginDescription d;
-    d.path = plugin.path();
+    d.path = plugin.location();
     d.name = effect.effectName();
     d.vendor = effect.vendorString();
     d.product = effect.productString();
@@ -201,12 +203,36 @@ std::string descriptionJson(const PluginDescription& d) {
     return description.dump(2) + "\n";
 }
 
-int runInfo(const InfoOptions& options) {
-    const PluginSession plugin(options.plugin, 44100.0f, kDefaultBlockFrames,
-                               host::kProcessLevelRealtime);
-    const PluginDescription description = describe(plugin);
-    fmt::print("{}", options.json ? descriptionJson(description) : descriptionText(description));
-    return kExitSuccess;
-}
+namespace {
+
+class InfoCommand : public Command {
+public:
+    std::string name() const override { return "info"; }
+    std::string summary() const override {
+        return "Shows the plug-in's identity, channels, flags, programs and parameters";
+    }
+    void declare(CLI::App& command) override {
+        addPlugin(command, plugin);
+        command.add_flag("--json", json, "As JSON");
+    }
+    int run() override {
+        const auto opened = namingOption("--plugin", [&] {
+            return engine::openPlugin(plugin, 44100.0, engine::kDefaultBlockFrames,
+                                      engine::ProcessMode::Realtime);
+        });
+        const auto& vst = dynamic_cast<const engine::VstPlugin&>(*opened);
+        const PluginDescription description = describe(vst);
+        fmt::print("{}", json ? descriptionJson(description) : descriptionText(description));
+        return kExitSuccess;
+    }
+
+private:
+    std::string plugin;
+    bool json = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeInfoCommand() { return std::make_unique<InfoCommand>(); }
 
 }  // namespace varkel::tool

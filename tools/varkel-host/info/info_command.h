@@ -1,14 +1,19 @@
 // What a plug-in says about itself, as text for people or as JSON for tools.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "tools/varkel-host/command_line.h"
+#include "tools/varkel-host/cli/command.h"
+
+namespace varkel::engine {
+class VstPlugin;
+}
 
 namespace varkel::tool {
 
-class PluginSession;
+
 
 struct ParameterDescription {
     int index = 0;
@@ -40,7 +45,7 @@ struct PluginDescription {
 
 inline constexpr int kMaxListedPrograms = 1000;
 
-PluginDescription describe(const PluginSession& plugin);
+PluginDescription describe(const engine::VstPlugin& plugin);
 std::string descriptionText(const PluginDescription& description);
 std::string descriptionJson(const PluginDescription& description);
 
@@ -51,6 +56,6 @@ std::string fourCharacters(int code);
 std::vector<std::string> flagNames(int flags);
 std::string categoryName(int category);
 
-int runInfo(const InfoOptions& options);
+std::unique_ptr<Command> makeInfoCommand();
 
 }  // namespace varkel::tool

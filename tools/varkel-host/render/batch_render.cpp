@@ -1,4 +1,4 @@
-#include "tools/varkel-host/batch.h"
+#include "tools/varkel-host/render/batch_render.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -12,10 +12,11 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/plugin_loader.h"
 #include "host/fresh_thread.h"
-#include "tools/varkel-host/interrupt.h"
-#include "tools/varkel-host/plugin_session.h"
-#include "tools/varkel-host/tool_error.h"
+#include "tools/varkel-host/cli/command.h"
+#include "tools/varkel-host/cli/interrupt.h"
+#include "tools/varkel-host/cli/report.h"
 
 namespace varkel::tool {
 
@@ -25,20 +26,19 @@ namespace {
 
 // Checks the plug-in and the parameter names once, so that a mistake there
 // is one error rather than one per file, and gives the plug-in's name.
-std::string probePlugin(const RenderJob& render) {
-    const PluginSession probe(render.plugin, 44100.0f, render.blockFrames,
-                              host::kProcessLevelOffline);
-    for (const ParameterSetting& setting : render.settings)
-        probe.resolveParameter(setting.parameter);
-    for (const AutomationLane& lane : render.automation)
-        probe.resolveParameter(lane.parameter, "--automate");
-    return fileNameWord(probe.displayName());
+std::string probePlugin(const engine::RenderJob& render) {
+    const auto probe = engine::openPlugin(render.plugin, 44100.0, render.blockFrames);
+    for (const engine::ParameterSetting& setting : render.settings)
+        engine::findParameter(*probe, setting.parameter);
+    for (const engine::AutomationLane& lane : render.automation)
+        engine::findParameter(*probe, lane.parameter, "--automate");
+    return engine::fileNameWord(probe->name());
 }
 
 // The state the workers share with the thread that shows progress.
 class BatchState {
 public:
-    BatchState(std::vector<BatchItem> planned, int workers, bool quiet)
+    BatchState(std::vector<engine::BatchItem> planned, int workers, bool quiet)
         : items(std::move(planned)),
           slots(static_cast<std::size_t>(workers)),
           quiet(quiet),
@@ -46,7 +46,7 @@ public:
           started(std::chrono::steady_clock::now()) {}
 
     std::size_t size() const { return items.size(); }
-    const BatchItem& item(std::size_t index) const { return items[index]; }
+    const engine::BatchItem& item(std::size_t index) const { return items[index]; }
 
     // The next item to render, or false when none is left or interrupted.
     bool take(std::size_t& index) {
@@ -70,7 +70,7 @@ public:
         printSummary(summary);
     }
 
-    void failed(int slot, const ToolError& error) {
+    void failed(int slot, const EngineError& error) {
         const std::lock_guard lock(mutex);
         clearSlot(slot);
         if (error.status() == kExitInterrupted) {
@@ -159,7 +159,7 @@ private:
         std::fflush(stderr);
     }
 
-    std::vector<BatchItem> items;
+    std::vector<engine::BatchItem> items;
     std::vector<Slot> slots;
     bool quiet;
     bool progressShown;
@@ -173,16 +173,16 @@ private:
     int workersDone = 0;
 };
 
-void renderItems(BatchState& state, int slot, const RenderJob& common) {
+void renderItems(BatchState& state, int slot, const engine::RenderJob& common) {
     std::size_t index = 0;
     while (state.take(index)) {
-        const BatchItem& item = state.item(index);
+        const engine::BatchItem& item = state.item(index);
         if (!item.problem.empty()) {
             state.failed(item.problem);
             continue;
         }
         try {
-            RenderJob job = common;
+            engine::RenderJob job = common;
             job.input = item.input;
             job.output = item.output;
             std::error_code error;
@@ -192,15 +192,18 @@ void renderItems(BatchState& state, int slot, const RenderJob& common) {
             // (Varkel's noise) starts afresh, so each output is the same
             // whatever ran before it on this worker.
             host::onFreshThread([&] {
-                summary = renderFile(job, [&](std::int64_t done, std::int64_t total) {
-                    state.progress(slot, done, total);
-                });
+                summary = engine::renderFile(
+                    job,
+                    [&](std::int64_t done, std::int64_t total) {
+                        state.progress(slot, done, total);
+                    },
+                    interruptRequested);
             });
             state.succeeded(slot, summary);
-        } catch (const ToolError& error) {
+        } catch (const EngineError& error) {
             state.failed(slot, error);
         } catch (const std::exception& error) {
-            state.failed(slot, ToolError(item.input + ": " + error.what()));
+            state.failed(slot, EngineError(item.input + ": " + error.what()));
         }
     }
     state.workerDone();
@@ -208,28 +211,28 @@ void renderItems(BatchState& state, int slot, const RenderJob& common) {
 
 }  // namespace
 
-int runBatch(const BatchOptions& options) {
-    BatchNaming naming;
+int runBatch(const BatchOptions& options, const engine::RenderJob& render) {
+    engine::BatchNaming naming;
     naming.outputFolder = options.outputFolder;
-    naming.pattern = options.namePattern;
+    if (!options.namePattern.empty()) naming.pattern = options.namePattern;
     naming.extension = options.extension;
     naming.overwrite = options.overwrite;
-    naming.settings = settingsWord(options.render.settings);
-    naming.plugin = probePlugin(options.render);
+    naming.settings = engine::settingsWord(render.settings);
+    naming.plugin = probePlugin(render);
 
     std::vector<std::string> problems;
-    const std::vector<BatchInput> inputs =
-        expandInputs(options.inputs, options.recursive, problems);
-    std::vector<BatchItem> items = planBatch(inputs, naming);
+    const std::vector<engine::BatchInput> inputs =
+        engine::expandInputs(options.inputs, options.recursive, problems);
+    std::vector<engine::BatchItem> items = engine::planBatch(inputs, naming);
     std::error_code error;
     fs::create_directories(options.outputFolder, error);
     if (!fs::is_directory(options.outputFolder, error))
-        throw ToolError("cannot create the output folder " + options.outputFolder);
+        throw EngineError("cannot create the output folder " + options.outputFolder);
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int jobs = options.jobs > 0 ? options.jobs : cores;
     const int workers = std::max(1, std::min<int>(jobs, static_cast<int>(items.size())));
-    RenderJob common = options.render;
+    engine::RenderJob common = render;
     common.replaceExisting = options.overwrite;
 
     BatchState state(std::move(items), workers, options.quiet);

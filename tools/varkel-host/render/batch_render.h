@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-host/batch_plan.h"
-#include "tools/varkel-host/render.h"
+#include "engine/batch_plan.h"
+#include "engine/render_job.h"
 
 namespace varkel::tool {
 
@@ -15,16 +15,16 @@ struct BatchOptions {
     std::vector<std::string> inputs;  // files and folders
     std::string outputFolder;
     bool recursive = false;
-    std::string namePattern = kDefaultNamePattern;
+    std::string namePattern;  // empty: the default
     std::string extension;  // empty: each input's own
     bool overwrite = false;
     int jobs = 0;  // 0: one per core
     bool quiet = false;
-    RenderJob render;  // everything but the input and output
 };
 
 // Renders the batch and prints a line per file and the summary. Returns 0
 // when every file rendered, 1 when any failed, 130 when interrupted.
-int runBatch(const BatchOptions& options);
+// common holds everything but each file's input and output.
+int runBatch(const BatchOptions& options, const engine::RenderJob& common);
 
 }  // namespace varkel::tool

@@ -1,0 +1,74 @@
+#include "engine/parameter_lookup.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "engine/engine_error.h"
+
+namespace varkel::engine {
+
+namespace {
+
+std::string trimmedLower(const std::string& text) {
+    std::string result = text;
+    while (!result.empty() && (result.back() == ' ' || result.back() == '\t')) result.pop_back();
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+bool isIndex(const std::string& text) {
+    return !text.empty() && text.size() < 10 &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+}  // namespace
+
+int findParameter(const Plugin& plugin, const std::string& nameOrIndex,
+                  const std::string& context) {
+    const int count = plugin.parameterCount();
+    if (isIndex(nameOrIndex)) {
+        const long index = std::stol(nameOrIndex);
+        if (index < count) return static_cast<int>(index);
+    } else {
+        for (int i = 0; i < count; ++i)
+            if (plugin.parameterName(i) == nameOrIndex) return i;
+        const std::string wanted = trimmedLower(nameOrIndex);
+        for (int i = 0; i < count; ++i)
+            if (trimmedLower(plugin.parameterName(i)) == wanted) return i;
+    }
+    if (count == 0)
+        throw UsageError(context + " " + nameOrIndex + ": " + plugin.name() +
+                         " has no parameters");
+    std::string valid;
+    for (int i = 0; i < count; ++i) valid += (i > 0 ? ", " : "") + plugin.parameterName(i);
+    throw UsageError(context + " " + nameOrIndex + ": " + plugin.name() + " has no parameter " +
+                     nameOrIndex + "; valid names: " + valid + " (or an index 0.." +
+                     std::to_string(count - 1) + ")");
+}
+
+void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings,
+                   const std::string& context) {
+    for (const ParameterSetting& setting : settings)
+        plugin.setParameter(findParameter(plugin, setting.parameter, context), setting.value);
+}
+
+std::string describeSettings(const Plugin& plugin, const std::vector<ParameterSetting>& settings) {
+    std::string text = plugin.name();
+    if (settings.empty()) return text + ", defaults";
+    for (const ParameterSetting& setting : settings) {
+        const int index = findParameter(plugin, setting.parameter);
+        char value[32];
+        std::snprintf(value, sizeof(value), "%g", static_cast<double>(setting.value));
+        std::string shown = plugin.parameterDisplay(index);
+        const std::string label = plugin.parameterLabel(index);
+        shown.erase(0, shown.find_first_not_of(' '));
+        if (!label.empty()) shown += " " + label;
+        text += ", " + plugin.parameterName(index) + "=" + value;
+        if (!shown.empty() && shown != " ") text += " (" + shown + ")";
+    }
+    return text;
+}
+
+}  // namespace varkel::engine

@@ -1,0 +1,31 @@
+// Naming a plug-in's parameters the way users do: by the name the plug-in
+// reports (exactly, else ignoring case and trailing blanks) or by index.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/plugin.h"
+
+namespace varkel::engine {
+
+// A parameter by name or index and a value for it, normalised 0..1.
+struct ParameterSetting {
+    std::string parameter;
+    float value = 0.0f;
+};
+
+// The index of the parameter nameOrIndex names. Throws UsageError starting
+// with context (what named it, e.g. "--set") that lists the valid names.
+int findParameter(const Plugin& plugin, const std::string& nameOrIndex,
+                  const std::string& context = "--set");
+
+// Sets each in order; a name it cannot find is a UsageError as above.
+void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings,
+                   const std::string& context = "--set");
+
+// "Varkel, PreGain=1 (12.0 dB)": the name, then each setting with the
+// plug-in's own text for its value (as set on plugin), or ", defaults".
+std::string describeSettings(const Plugin& plugin, const std::vector<ParameterSetting>& settings);
+
+}  // namespace varkel::engine

@@ -1,0 +1,60 @@
+// Rendering a sound file through a plug-in as a stream, from a reader to an
+// atomic writer, so that memory stays the same however long the file is and
+// nothing is left at the output unless the render succeeds.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/automation.h"
+#include "engine/level_meter.h"
+#include "engine/output_format.h"
+#include "engine/parameter_lookup.h"
+#include "engine/plugin.h"
+
+namespace varkel::engine {
+
+inline constexpr int kDefaultBlockFrames = 512;
+// Block sizes beyond this gain nothing and only risk plug-ins that size
+// their buffers from it.
+inline constexpr int kMaxBlockFrames = 65536;
+
+// One file to render and how.
+struct RenderJob {
+    std::string input;
+    std::string output;
+    std::string plugin;  // empty: the Varkel module that came with the host
+    std::vector<ParameterSetting> settings;
+    std::vector<AutomationLane> automation;
+    bool ramp = false;
+    Precision precision = Precision::Single;
+    int blockFrames = kDefaultBlockFrames;
+    SampleFormat format = SampleFormat::SameAsInput;
+    bool replaceExisting = true;
+};
+
+struct RenderSummary {
+    std::string output;
+    std::int64_t frames = 0;
+    int sampleRate = 0;
+    double elapsedSeconds = 0.0;
+    bool integerOutput = false;
+    std::string channelMapping;  // empty for one instance taking the file as it is
+    std::string lossyCodec;      // empty for a lossless output
+    LevelMeter levels;
+};
+
+// Told the frames done so far after each stretch written.
+using RenderProgress = std::function<void(std::int64_t framesDone, std::int64_t totalFrames)>;
+// Asked between stretches; true stops the render, which then throws
+// EngineError with kExitInterrupted and leaves nothing behind.
+using RenderCancelled = std::function<bool()>;
+
+// Renders job.input into job.output and returns what a summary reports. An
+// existing output is replaced only with job.replaceExisting.
+RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress = {},
+                         const RenderCancelled& cancelled = {});
+
+}  // namespace varkel::engine

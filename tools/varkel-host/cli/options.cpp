@@ -1,0 +1,113 @@
+#include "tools/varkel-host/cli/options.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "engine/render_job.h"
+
+namespace varkel::tool {
+
+std::string alternatives(const std::vector<std::string>& words) {
+    if (words.size() < 2) return fmt::format("{}", fmt::join(words, ""));
+    return fmt::format("{} or {}", fmt::join(words.begin(), words.end() - 1, ", "), words.back());
+}
+
+std::optional<double> plainNumber(const std::string& text) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+CLI::Validator wholeNumberBetween(long long low, long long high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            long long value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            if (error == std::errc::invalid_argument || stop != end)
+                return fmt::format("'{}' is not a whole number", text);
+            if (error == std::errc::result_out_of_range || value < low || value > high)
+                return fmt::format("must be between {} and {}, got {}", low, high, text);
+            text = std::to_string(value);
+            return {};
+        },
+        "");
+}
+
+CLI::Validator numberAboveZeroUpTo(double high) {
+    return CLI::Validator(
+        [high](std::string& text) -> std::string {
+            const std::optional<double> value = plainNumber(text);
+            if (!value) return fmt::format("'{}' is not a number", text);
+            if (*value <= 0.0 || *value > high)
+                return fmt::format("must be above 0 and at most {}, got {}", high, text);
+            return {};
+        },
+        "");
+}
+
+CLI::Validator numberBetween(double low, double high, const std::string& unit) {
+    return CLI::Validator(
+        [low, high, unit](std::string& text) -> std::string {
+            const std::optional<double> value = plainNumber(text);
+            if (!value) return fmt::format("'{}' is not a number", text);
+            if (*value < low || *value > high)
+                return fmt::format("must be between {} and {} {}, got {}", low, high, unit, text);
+            return {};
+        },
+        "");
+}
+
+CLI::Validator notEmpty() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string { return text.empty() ? "needs a value" : ""; }, "");
+}
+
+engine::ParameterSetting parseSetting(const std::string& option, const std::string& text) {
+    const std::size_t equals = text.rfind('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+        throw CLI::ValidationError(option, fmt::format("needs NAME=VALUE, got '{}'", text));
+    const std::string number = text.substr(equals + 1);
+    const std::optional<double> value = plainNumber(number);
+    if (!value)
+        throw CLI::ValidationError(option, fmt::format("{}: '{}' is not a number", text, number));
+    if (*value < 0.0 || *value > 1.0)
+        throw CLI::ValidationError(option,
+                                   fmt::format("{}: the value must lie between 0 and 1", text));
+    return {text.substr(0, equals), static_cast<float>(*value)};
+}
+
+void addPlugin(CLI::App& command, std::string& plugin, const std::string& name,
+               const std::string& description) {
+    command.add_option(name, plugin, description)->type_name("PATH");
+}
+
+void addSettings(CLI::App& command, const std::string& name,
+                 std::vector<engine::ParameterSetting>& settings, const std::string& description) {
+    command
+        .add_option_function<std::vector<std::string>>(
+            name,
+            [name, &settings](const std::vector<std::string>& texts) {
+                for (const std::string& text : texts) settings.push_back(parseSetting(name, text));
+            },
+            description)
+        ->type_name("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+void addPrecision(CLI::App& command, engine::Precision& precision) {
+    addChoice(command, "--precision", precision,
+              {{"32", engine::Precision::Single}, {"64", engine::Precision::Double}},
+              "The plug-in's 32-bit or 64-bit process (default 32)");
+}
+
+void addBlock(CLI::App& command, int& blockFrames) {
+    command.add_option("--block", blockFrames, "Frames per process call")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(wholeNumberBetween(1, engine::kMaxBlockFrames));
+}
+
+}  // namespace varkel::tool

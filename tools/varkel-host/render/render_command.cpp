@@ -1,0 +1,127 @@
+#include "tools/varkel-host/render/render_command.h"
+
+#include "engine/automation.h"
+#include "engine/render_job.h"
+#include "tools/varkel-host/cli/options.h"
+#include "tools/varkel-host/render/batch_render.h"
+#include "tools/varkel-host/render/single_render.h"
+
+namespace varkel::tool {
+
+namespace {
+
+class RenderCommand : public Command {
+public:
+    std::string name() const override { return "render"; }
+    std::string summary() const override {
+        return "Renders IN through the plug-in into OUT, or many files into a folder";
+    }
+
+    void declare(CLI::App& command) override {
+        command
+            .add_option("FILES", files,
+                        "IN OUT: the sound file to render and the file to write (its extension "
+                        "chooses the container). With --out-dir: the files and folders to render")
+            ->type_name("")
+            ->required();
+        addPlugin(command, job.plugin);
+        addSettings(command, "--set", job.settings,
+                    "A parameter by name or index, normalised from 0 to 1; repeatable");
+        command
+            .add_option_function<std::vector<std::string>>(
+                "--automate",
+                [this](const std::vector<std::string>& texts) {
+                    for (const std::string& text : texts) {
+                        try {
+                            job.automation.push_back(engine::parseAutomation(text));
+                        } catch (const UsageError& error) {
+                            throw CLI::ValidationError("--automate", error.what());
+                        }
+                    }
+                },
+                "Sets a parameter at each TIME (seconds, or with s or ms) and holds it; "
+                "repeatable")
+            ->type_name("NAME=TIME:VALUE,...")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        command.add_flag("--ramp", job.ramp,
+                         "With --automate: move linearly between the points, in steps of 32 "
+                         "frames");
+        addPrecision(command, job.precision);
+        addBlock(command, job.blockFrames);
+        addChoice(command, "--format", job.format,
+                  {{"float", engine::SampleFormat::Float},
+                   {"pcm24", engine::SampleFormat::Pcm24},
+                   {"pcm16", engine::SampleFormat::Pcm16}},
+                  "The output's sample format (default: the input's, if the container holds it)");
+        command.add_flag("--quiet", quiet, "No progress display and no summary");
+        declareBatch(command);
+
+        // Two files without --out-dir, as many as given with it.
+        command.parse_complete_callback([this] {
+            if (!batch.outputFolder.empty()) {
+                batch.inputs = files;
+                return;
+            }
+            if (files.size() < 2) throw CLI::RequiredError("OUT");
+            if (files.size() > 2)
+                // Reversed, as CLI11 lists its own leftovers.
+                throw CLI::ExtrasError({files.rbegin(), files.rend() - 2});
+            job.input = files[0];
+            job.output = files[1];
+        });
+        command.footer(
+            "NAME is a parameter name as the plug-in reports it, or its index. A mono IN feeds\n"
+            "every input of the plug-in; a file with more channels than the plug-in has inputs\n"
+            "runs through one instance per group of channels. PATTERN fields: {stem} (IN's name\n"
+            "without extension), {ext} (the output's extension), {inext} (IN's), {plugin} (the\n"
+            "plug-in's name, lower case), {settings} (the --set values).");
+    }
+
+    int run() override {
+        if (batch.outputFolder.empty()) return renderSingle(job, quiet);
+        batch.quiet = quiet;
+        return runBatch(batch, job);
+    }
+
+private:
+    void declareBatch(CLI::App& command) {
+        CLI::Option* outDir =
+            command.add_option("--out-dir", batch.outputFolder, "Render every IN into DIR")
+                ->type_name("DIR")
+                ->check(notEmpty());
+        const auto batchOnly = [outDir](CLI::Option* option) {
+            option->needs(outDir)->group("Batch");
+        };
+        outDir->group("Batch");
+        batchOnly(command.add_flag("-r,--recursive", batch.recursive,
+                                   "Also the sound files in the folders below a folder IN, "
+                                   "keeping their relative folders"));
+        batchOnly(command
+                      .add_option("--name", batch.namePattern,
+                                  "Output names (default {stem}-{plugin}.{ext})")
+                      ->type_name("PATTERN")
+                      ->check(notEmpty()));
+        batchOnly(command
+                      .add_option("--ext", batch.extension,
+                                  "Every output's extension, which chooses its container "
+                                  "(default: each input's)")
+                      ->type_name("EXT")
+                      ->check(notEmpty()));
+        batchOnly(
+            command.add_option("-j,--jobs", batch.jobs, "Files rendered at once (default: cores)")
+                ->type_name("N")
+                ->check(wholeNumberBetween(1, 1024)));
+        batchOnly(command.add_flag("--overwrite", batch.overwrite, "Replace existing outputs"));
+    }
+
+    std::vector<std::string> files;
+    engine::RenderJob job;
+    BatchOptions batch;
+    bool quiet = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeRenderCommand() { return std::make_unique<RenderCommand>(); }
+
+}  // namespace varkel::tool
