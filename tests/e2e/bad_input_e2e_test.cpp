@@ -52,6 +52,7 @@ const BadRender kBadRenders[] = {
     {"channels that do not split among the plug-in's inputs", {"@three.wav", "@out.wav"},
      "three.wav: a 3-channel file does not split into groups of 2 for a plug-in with 2 inputs (Varkel)", 1},
     {"output container libsndfile cannot write", {"@in.wav", "@out.m4a"}, "out.m4a: libsndfile here cannot write .m4a files; it writes ", 1},
+    {"output libsndfile refuses at open (Opus at 44.1 kHz)", {"@in.wav", "@out.opus"}, "out.opus: libsndfile cannot write it", 1},
     {"sample format the output's container cannot hold", {"@in.wav", "@out.mp3", "--format", "pcm16"},
      "cannot hold 16-bit integer samples (--format)", 1},
     {"precision the plug-in lacks", {"@mono.wav", "@out.wav", "--plugin", LEVEL_PLUGIN, "--precision", "64"},

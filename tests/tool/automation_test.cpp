@@ -61,6 +61,27 @@ TEST(AutomationSchedule, HeldPointsLandOnTheRoundedFrame) {
     EXPECT_EQ(allChanges(schedule), expected);
 }
 
+TEST(AutomationSchedule, TimesBetweenFramesGoToTheNearest) {
+    const struct {
+        double seconds, rate;
+        std::int64_t frame;
+    } cases[] = {
+        {0.0001, 48000.0, 5},         // 4.8
+        {0.0019, 44100.0, 84},        // 83.79
+        {0.00001, 44100.0, 0},        // 0.441
+        {0.0175, 100.0, 2},           // 1.75
+        {0.0125, 100.0, 1},           // 1.25
+        {1.99999, 1000.0, 2000},      // 1999.99
+        {10.00001, 96000.0, 960001},  // 960000.96
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.seconds << " s at " << c.rate << " Hz");
+        AutomationSchedule schedule;
+        schedule.addLane(0, {{c.seconds, 0.5f}}, c.rate);
+        EXPECT_EQ(schedule.nextFrame(), c.frame);
+    }
+}
+
 TEST(AutomationSchedule, PointsOnOneFrameLeaveTheLastValue) {
     AutomationSchedule schedule;
     schedule.addLane(0, {{0.0, 0.1f}, {0.0, 0.9f}, {1.0, 0.3f}}, 100.0);

@@ -129,6 +129,20 @@ TEST(BatchPlan, OutputsInTheFolderWithProblemsPerFile) {
     EXPECT_NE(items[0].problem.find("is another input of this batch"), std::string::npos);
     EXPECT_EQ(items[1].output, folder / "in/a-varkel-varkel.wav");
     EXPECT_EQ(items[1].problem, "");
+
+    // The same with the names as typed in the folder above: relative, with
+    // "." or a doubled slash, or absolute against a relative output folder.
+    // (overwrite is on, so nothing but this check stops it.)
+    const fs::path home = fs::current_path();
+    fs::current_path(folder / "");
+    naming.outputFolder = "in";
+    for (const std::string& other : std::vector<std::string>{
+             "in/./a-varkel.wav", "in//a-varkel.wav", "./in/a-varkel.wav", earlier}) {
+        items = planBatch({{"in/a.wav", ""}, {other, ""}}, naming);
+        EXPECT_NE(items[0].problem.find("is another input of this batch"), std::string::npos)
+            << other;
+    }
+    fs::current_path(home);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "engine/engine_error.h"
 
 namespace varkel::engine {
@@ -41,15 +43,34 @@ TEST(ChannelMapping, LayoutsThatWork) {
 }
 
 TEST(ChannelMapping, GroupsTakeConsecutiveChannelsAndKeepTheirPlaces) {
-    const ChannelMapping m = mapChannels(4, 2, 2);
-    const int sources[2][2] = {{0, 1}, {2, 3}};
-    for (int instance = 0; instance < 2; ++instance)
-        for (int c = 0; c < 2; ++c) {
-            EXPECT_EQ(m.sourceChannel(instance, c), sources[instance][c]);
-            EXPECT_EQ(m.targetChannel(instance, c), sources[instance][c]);
+    struct Places {
+        int fileChannels, inputs, outputs;
+        std::vector<std::vector<int>> sources, targets;  // per instance
+    };
+    const Places cases[] = {
+        {4, 2, 2, {{0, 1}, {2, 3}}, {{0, 1}, {2, 3}}},
+        {6, 2, 1, {{0, 1}, {2, 3}, {4, 5}}, {{0}, {1}, {2}}},  // reads by inputs, not outputs
+        {6, 3, 2, {{0, 1, 2}, {3, 4, 5}}, {{0, 1}, {2, 3}}},
+        {2, 1, 2, {{0}, {1}}, {{0}, {1}}},
+        {1, 2, 2, {{0, 0}}, {{0, 1}}},  // mono feeds every input
+    };
+    for (const Places& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.fileChannels << " channels, " << c.inputs << " in, "
+                                        << c.outputs << " out");
+        const ChannelMapping m = mapChannels(c.fileChannels, c.inputs, c.outputs);
+        ASSERT_EQ(m.instances, static_cast<int>(c.sources.size()));
+        for (int instance = 0; instance < m.instances; ++instance) {
+            const auto& sources = c.sources[static_cast<std::size_t>(instance)];
+            const auto& targets = c.targets[static_cast<std::size_t>(instance)];
+            ASSERT_EQ(m.outputsPerInstance, static_cast<int>(targets.size()));
+            for (int input = 0; input < c.inputs; ++input)
+                EXPECT_EQ(m.sourceChannel(instance, input),
+                          sources[static_cast<std::size_t>(input)]);
+            for (int output = 0; output < m.outputsPerInstance; ++output)
+                EXPECT_EQ(m.targetChannel(instance, output),
+                          targets[static_cast<std::size_t>(output)]);
         }
-    const ChannelMapping mono = mapChannels(1, 2, 2);
-    EXPECT_EQ(mono.sourceChannel(0, 1), 0);
+    }
 }
 
 TEST(ChannelMapping, ImpossibleLayoutsAreErrorsThatSayWhy) {

@@ -47,6 +47,12 @@ TEST(OutputFormat, TheExtensionChoosesTheContainer) {
         {"out.opus", kWavFloat, SampleFormat::SameAsInput, SF_FORMAT_OGG | SF_FORMAT_OPUS},
         {"dir.v2/out.mp3", kWavFloat, SampleFormat::SameAsInput,
          SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+        // Lossy input to a lossless container: float, which keeps the overs.
+        {"out.aiff", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, SampleFormat::SameAsInput,
+         SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+        {"out.wav", SF_FORMAT_OGG | SF_FORMAT_VORBIS, SampleFormat::SameAsInput, kWavFloat},
+        {"out.aiff", SF_FORMAT_OGG | SF_FORMAT_OPUS, SampleFormat::SameAsInput,
+         SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
     };
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(c.output);
