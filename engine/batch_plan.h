@@ -15,15 +15,19 @@ inline constexpr const char* kDefaultNamePattern = "{stem}-{plugin}.{ext}";
 struct BatchInput {
     std::string path;
     std::string relativeFolder;  // under the output folder; empty for its top
+    bool foundInFolder = false;  // found by a folder scan rather than named
 };
 
 // Files as given (whatever their name); folders as the sound files directly
 // in them, or with recursive in every folder below, keeping their relative
 // folders. Hidden entries are skipped. Sorted within each folder, so the
 // plan does not depend on the order the file system lists them in. A folder
-// holding no sound files adds a line to problems.
+// holding no sound files adds a line to problems. A file named twice (or
+// named and found in a folder) counts once. A scan leaves out the output
+// folder and what is below it, so that earlier outputs are not taken in.
 std::vector<BatchInput> expandInputs(const std::vector<std::string>& arguments, bool recursive,
-                                     std::vector<std::string>& problems);
+                                     std::vector<std::string>& problems,
+                                     const std::string& outputFolder = {});
 
 // What a --name pattern can use.
 struct NameFields {
@@ -32,9 +36,10 @@ struct NameFields {
     std::string inputExt;  // the input's extension, without the dot
     std::string plugin;    // the plug-in's name, lower case, e.g. "varkel"
     std::string settings;  // the --set values, e.g. "pregain-1_lpcutoff-0.3"
+    std::string dir;       // the name of the folder holding the input
 };
 
-// Replaces {stem}, {ext}, {inext}, {plugin} and {settings}; "{{" and "}}"
+// Replaces {stem}, {dir}, {ext}, {inext}, {plugin} and {settings}; "{{" and "}}"
 // stand for braces. Throws UsageError for an unknown field, a lone brace or
 // a '/'.
 std::string expandName(const std::string& pattern, const NameFields& fields);
@@ -49,6 +54,7 @@ struct BatchItem {
     std::string input;
     std::string output;
     std::string problem;  // set when the file cannot be rendered as planned
+    bool skip = false;    // its output exists and the batch skips existing outputs
 };
 
 struct BatchNaming {
@@ -58,11 +64,16 @@ struct BatchNaming {
     std::string plugin;     // for {plugin}
     std::string settings;   // for {settings}
     bool overwrite = false;
+    bool skipExisting = false;
 };
 
 // One item per input, in order. An output that already exists (without
 // overwrite), that is the input itself or another input, or that an earlier
-// item already writes gets a problem naming it.
+// item already writes gets a problem naming it; one that exists with
+// skipExisting is skipped. A file found in a folder that another input's
+// output would be is left out: it is an earlier run's output. Throws
+// UsageError, before anything is rendered, for a pattern that makes an
+// empty or hidden name.
 std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const BatchNaming& naming);
 
 }  // namespace varkel::engine

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/output_format.h"
+#include "engine/temporary_files.h"
 #include "engine/engine_error.h"
 
 namespace varkel::engine {
@@ -98,10 +99,7 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
     : destinationPath(destination) {
     // Hidden and unique, in the destination's folder so that the final
     // rename stays on one file system and is atomic.
-    std::string hiddenName = ".";
-    hiddenName += fs::path(destination).filename().string();
-    hiddenName += ".XXXXXX";
-    const std::string pattern = (fs::path(folderOf(destination)) / hiddenName).string();
+    const std::string pattern = temporaryPattern(folderOf(destination));
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back(0);
     const int descriptor = ::mkstemp(name.data());

@@ -22,7 +22,7 @@ struct BadRender {
 // 1: a file, the plug-in or the render failed; 2: the command line is wrong.
 const BadRender kBadRenders[] = {
     {"missing input", {"@missing.wav", "@out.wav"}, "missing.wav: no such file", 1},
-    {"input is a folder", {"@folder", "@out.wav"}, "folder is a folder, not a sound file", 1},
+    {"input is a folder", {"@folder", "@out.wav"}, "folder is a folder; --out-dir renders the files in it", 2},
     {"undecodable input", {"@garbage.wav", "@out.wav"}, "garbage.wav: not a sound file libsndfile can decode", 1},
     {"empty input", {"@empty.wav", "@out.wav"}, "empty.wav is empty", 1},
     {"input without frames", {"@noframes.wav", "@out.wav"}, "noframes.wav holds no audio frames", 1},

@@ -108,9 +108,16 @@ TEST_F(Batch, ExistingOutputsStayUnlessOverwriteIsGiven) {
     e2e::writeBytes(dir / "out/a-varkel.wav", "an earlier render");
     auto run = runHost({"render", in, "--out-dir", dir / "out"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(dir / "out/a-varkel.wav already exists (--overwrite replaces it)"),
+    EXPECT_NE(run.err.find(dir / "out/a-varkel.wav already exists (--overwrite replaces it"),
               std::string::npos)
         << run.err;
+    EXPECT_EQ(e2e::fileBytes(dir / "out/a-varkel.wav"), "an earlier render");
+    // Resuming: what is there counts as done.
+    run = runHost({"render", in, "--out-dir", dir / "out", "--skip-existing"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("1 file: 0 rendered, 1 skipped (their outputs exist), 0 failed"),
+              std::string::npos)
+        << run.out;
     EXPECT_EQ(e2e::fileBytes(dir / "out/a-varkel.wav"), "an earlier render");
     run = runHost({"render", in, "--out-dir", dir / "out", "--overwrite"});
     EXPECT_EQ(run.status, 0) << run.err;

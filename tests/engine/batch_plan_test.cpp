@@ -34,7 +34,7 @@ private:
 };
 
 TEST(BatchName, PatternFields) {
-    const NameFields fields{"take 1", "flac", "wav", "varkel", "pregain-1"};
+    const NameFields fields{"take 1", "flac", "wav", "varkel", "pregain-1", "takes"};
     const struct {
         const char* pattern;
         const char* expected;
@@ -44,6 +44,7 @@ TEST(BatchName, PatternFields) {
         {"{plugin}_{stem}_{settings}.{ext}", "varkel_take 1_pregain-1.flac"},
         {"{stem}-{inext}.{ext}", "take 1-wav.flac"},
         {"{{{stem}}}", "{take 1}"},
+        {"{dir}-{stem}.{ext}", "takes-take 1.flac"},
         {"fixed", "fixed"},
     };
     for (const auto& c : cases) EXPECT_EQ(expandName(c.pattern, fields), c.expected) << c.pattern;
@@ -143,6 +144,40 @@ TEST(BatchPlan, OutputsInTheFolderWithProblemsPerFile) {
             << other;
     }
     fs::current_path(home);
+}
+
+// A second run into the same folder, resumed or repeated, takes in nothing
+// the first one wrote, and names it would write wrong are refused up front.
+TEST(BatchPlan, RunsAgainAndResumes) {
+    Folder folder;
+    const std::string a = folder.touch("in/a.wav");
+    folder.touch("in/a-varkel.wav");      // the first run's output, beside its input
+    folder.touch("in/out/b-varkel.wav");  // and one in an out-dir below the inputs
+    const std::string noExtension = folder.touch("in/take");
+
+    std::vector<std::string> problems;
+    const auto found = expandInputs({folder / "in", a, folder / "in//a.wav", noExtension}, true,
+                                    problems, folder / "in/out");
+    ASSERT_EQ(found.size(), 3u);  // a.wav once, a-varkel.wav, take; nothing from in/out
+
+    BatchNaming naming;
+    naming.outputFolder = folder / "in";
+    naming.plugin = "varkel";
+    auto items = planBatch(found, naming);
+    ASSERT_EQ(items.size(), 2u);  // a-varkel.wav is a's output, not an input
+    EXPECT_NE(items[0].problem.find("already exists"), std::string::npos);
+    EXPECT_EQ(items[1].output, folder / "in/take-varkel");  // keeps the input's container
+
+    naming.skipExisting = true;
+    items = planBatch(found, naming);
+    EXPECT_TRUE(items[0].skip);
+    EXPECT_EQ(items[0].problem, "");
+    EXPECT_FALSE(items[1].skip);
+
+    for (const char* pattern : {"{settings}.{ext}", "{settings}", ".{stem}"}) {
+        naming.pattern = pattern;
+        EXPECT_THROW(planBatch(found, naming), UsageError) << pattern;
+    }
 }
 
 }  // namespace

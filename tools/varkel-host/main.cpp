@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/command_line.h"
 
 namespace {
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
         return error.status();
     } catch (const EngineError& error) {
         printError(error.what());
-        return error.status();
+        return error.status() == kExitInterrupted ? interruptedStatus() : error.status();
     } catch (const std::exception& error) {
         printError(error.what());
         return kExitFailure;

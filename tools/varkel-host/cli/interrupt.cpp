@@ -10,10 +10,10 @@ namespace {
 
 // Lock-free, so the handler may set it, and atomic, because worker threads
 // read it.
-std::atomic<bool> interruptFlag{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> interruptSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void requestInterrupt(int) { interruptFlag.store(true); }
+extern "C" void requestInterrupt(int signal) { interruptSignal.store(signal); }
 
 }  // namespace
 
@@ -23,14 +23,21 @@ InterruptGuard::InterruptGuard() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &savedInterrupt);
     sigaction(SIGTERM, &action, &savedTerminate);
+    sigaction(SIGHUP, &action, &savedHangUp);
 }
 
 InterruptGuard::~InterruptGuard() {
     sigaction(SIGINT, &savedInterrupt, nullptr);
     sigaction(SIGTERM, &savedTerminate, nullptr);
+    sigaction(SIGHUP, &savedHangUp, nullptr);
 }
 
-bool interruptRequested() { return interruptFlag.load(); }
+bool interruptRequested() { return interruptSignal.load() != 0; }
+
+int interruptedStatus() {
+    const int signal = interruptSignal.load();
+    return signal != 0 ? 128 + signal : engine::kExitInterrupted;
+}
 
 void throwIfInterrupted() {
     if (interruptRequested()) throw engine::EngineError("interrupted; nothing written", engine::kExitInterrupted);

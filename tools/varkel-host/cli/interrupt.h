@@ -1,6 +1,6 @@
-// Ctrl-C (SIGINT) and SIGTERM while files are being written: instead of
-// dying with a temporary file left behind, the work stops at the next check
-// and unwinds, which removes it.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP (the terminal closed) while files are
+// being written: instead of dying with a temporary file left behind, the
+// work stops at the next check and unwinds, which removes it.
 #pragma once
 
 #include <csignal>
@@ -18,11 +18,15 @@ public:
 private:
     struct sigaction savedInterrupt {};
     struct sigaction savedTerminate {};
+    struct sigaction savedHangUp {};
 };
 
 // Whether a signal has arrived.
 bool interruptRequested();
-// Throws ToolError with kExitInterrupted once a signal has arrived.
+// Throws EngineError with kExitInterrupted once a signal has arrived.
 void throwIfInterrupted();
+// The exit status for the signal that arrived: 128 + its number, as a shell
+// reports a process the signal ended (130 when none is known).
+int interruptedStatus();
 
 }  // namespace varkel::tool

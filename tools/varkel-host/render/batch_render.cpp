@@ -1,5 +1,6 @@
 #include "tools/varkel-host/render/batch_render.h"
 
+#include <sndfile.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -10,9 +11,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <thread>
 
+#include "engine/output_format.h"
 #include "engine/plugin_loader.h"
+#include "engine/temporary_files.h"
 #include "host/fresh_thread.h"
 #include "tools/varkel-host/cli/command.h"
 #include "tools/varkel-host/cli/interrupt.h"
@@ -26,6 +30,19 @@ namespace {
 
 // Checks the plug-in and the parameter names once, so that a mistake there
 // is one error rather than one per file, and gives the plug-in's name.
+// An extension no container here has fails every file alike: say so once.
+void checkExtension(const std::string& extension) {
+    if (extension.empty()) return;
+    try {
+        engine::chooseOutputFormat("x." + (extension.starts_with(".") ? extension.substr(1) : extension),
+                                   SF_FORMAT_WAV | SF_FORMAT_FLOAT, engine::SampleFormat::SameAsInput, 2,
+                                   48000);
+    } catch (const EngineError& error) {
+        const std::string why = error.what();
+        throw UsageError("--ext " + extension + why.substr(why.find(':')), "varkel-host render --help");
+    }
+}
+
 std::string probePlugin(const engine::RenderJob& render) {
     const auto probe = engine::openPlugin(render.plugin, 44100.0, render.blockFrames);
     for (const engine::ParameterSetting& setting : render.settings)
@@ -59,6 +76,11 @@ public:
     void progress(int slot, std::int64_t done, std::int64_t total) {
         slots[slot].done = done;
         slots[slot].total = total;
+    }
+
+    void skipped() {
+        const std::lock_guard lock(mutex);
+        ++skips;
     }
 
     void succeeded(int slot, const RenderSummary& summary) {
@@ -108,12 +130,14 @@ public:
 
     void printTotals(std::size_t problemsBefore) const {
         const double elapsed = secondsSinceStart();
-        const std::size_t notRendered = items.size() + problemsBefore - rendered - failures;
+        const std::size_t notRendered =
+            items.size() + problemsBefore - rendered - failures - skips;
         if (quiet && failures == 0 && !interrupted()) return;
         std::fflush(stdout);
         const std::size_t total = items.size() + problemsBefore;
-        std::printf("%zu %s: %zu rendered, %zu failed", total, total == 1 ? "file" : "files",
-                    rendered, failures);
+        std::printf("%zu %s: %zu rendered", total, total == 1 ? "file" : "files", rendered);
+        if (skips > 0) std::printf(", %zu skipped (their outputs exist)", skips);
+        std::printf(", %zu failed", failures);
         if (notRendered > 0) std::printf(", %zu not rendered (interrupted)", notRendered);
         std::printf(", %s\n", clockText(elapsed).c_str());
     }
@@ -149,12 +173,12 @@ private:
             const std::int64_t total = slot.total;
             if (total > 0) running += std::min(1.0, static_cast<double>(slot.done) / total);
         }
-        const double finished = static_cast<double>(rendered + failures);
+        const double finished = static_cast<double>(rendered + failures + skips);
         const double fraction = (finished + running) / static_cast<double>(items.size());
         const double elapsed = secondsSinceStart();
         const std::string left =
             fraction > 0.0 ? ", " + clockText(elapsed / fraction - elapsed) + " left" : "";
-        std::fprintf(stderr, "\r\033[K[%zu/%zu files] %s elapsed%s", rendered + failures,
+        std::fprintf(stderr, "\r\033[K[%zu/%zu files] %s elapsed%s", rendered + failures + skips,
                      items.size(), clockText(elapsed).c_str(), left.c_str());
         std::fflush(stderr);
     }
@@ -170,6 +194,7 @@ private:
     std::condition_variable finishedChanged;
     std::size_t rendered = 0;
     std::size_t failures = 0;
+    std::size_t skips = 0;
     int workersDone = 0;
 };
 
@@ -179,6 +204,10 @@ void renderItems(BatchState& state, int slot, const engine::RenderJob& common) {
         const engine::BatchItem& item = state.item(index);
         if (!item.problem.empty()) {
             state.failed(item.problem);
+            continue;
+        }
+        if (item.skip) {
+            state.skipped();
             continue;
         }
         try {
@@ -212,22 +241,30 @@ void renderItems(BatchState& state, int slot, const engine::RenderJob& common) {
 }  // namespace
 
 int runBatch(const BatchOptions& options, const engine::RenderJob& render) {
+    checkExtension(options.extension);
     engine::BatchNaming naming;
     naming.outputFolder = options.outputFolder;
     if (!options.namePattern.empty()) naming.pattern = options.namePattern;
     naming.extension = options.extension;
     naming.overwrite = options.overwrite;
+    naming.skipExisting = options.skipExisting;
     naming.settings = engine::settingsWord(render.settings);
     naming.plugin = probePlugin(render);
 
     std::vector<std::string> problems;
     const std::vector<engine::BatchInput> inputs =
-        engine::expandInputs(options.inputs, options.recursive, problems);
+        engine::expandInputs(options.inputs, options.recursive, problems, options.outputFolder);
     std::vector<engine::BatchItem> items = engine::planBatch(inputs, naming);
     std::error_code error;
     fs::create_directories(options.outputFolder, error);
-    if (!fs::is_directory(options.outputFolder, error))
-        throw EngineError("cannot create the output folder " + options.outputFolder);
+    if (!fs::is_directory(options.outputFolder))
+        throw EngineError("cannot create the output folder " + options.outputFolder + " (" +
+                          (error ? error.message() : std::string("a file is in the way")) + ")");
+    // What an earlier run that was killed left behind.
+    std::set<std::string> folders;
+    for (const engine::BatchItem& item : items)
+        folders.insert(fs::path(item.output).parent_path().string());
+    for (const std::string& folder : folders) engine::removeStaleTemporaries(folder);
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int jobs = options.jobs > 0 ? options.jobs : cores;
@@ -249,7 +286,7 @@ int runBatch(const BatchOptions& options, const engine::RenderJob& render) {
     if (state.interrupted()) {
         std::fflush(stdout);
         std::fprintf(stderr, "varkel-host: interrupted; the unfinished files were removed\n");
-        return kExitInterrupted;
+        return interruptedStatus();
     }
     return state.failureCount() > 0 ? kExitFailure : kExitSuccess;
 }

@@ -18,12 +18,14 @@ struct BatchOptions {
     std::string namePattern;  // empty: the default
     std::string extension;  // empty: each input's own
     bool overwrite = false;
+    bool skipExisting = false;
     int jobs = 0;  // 0: one per core
     bool quiet = false;
 };
 
 // Renders the batch and prints a line per file and the summary. Returns 0
-// when every file rendered, 1 when any failed, 130 when interrupted.
+// when every file rendered or was skipped, 1 when any failed, 128 + the
+// signal when interrupted.
 // common holds everything but each file's input and output.
 int runBatch(const BatchOptions& options, const engine::RenderJob& common);
 

@@ -1,5 +1,8 @@
 #include "tools/varkel-host/render/render_command.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "engine/automation.h"
 #include "engine/render_job.h"
 #include "tools/varkel-host/cli/options.h"
@@ -73,12 +76,21 @@ public:
             "NAME is a parameter name as the plug-in reports it, or its index. A mono IN feeds\n"
             "every input of the plug-in; a file with more channels than the plug-in has inputs\n"
             "runs through one instance per group of channels. PATTERN fields: {stem} (IN's name\n"
-            "without extension), {ext} (the output's extension), {inext} (IN's), {plugin} (the\n"
-            "plug-in's name, lower case), {settings} (the --set values).");
+            "without extension), {dir} (the name of IN's folder), {ext} (the output's extension),\n"
+            "{inext} (IN's), {plugin} (the plug-in's name, lower case), {settings} (the --set\n"
+            "values).");
     }
 
     int run() override {
-        if (batch.outputFolder.empty()) return renderSingle(job, quiet);
+        if (batch.outputFolder.empty()) {
+            std::error_code error;
+            if (std::filesystem::is_directory(job.input, error))
+                throw UsageError("render " + job.input + " " + job.output + ": " + job.input +
+                                     " is a folder; --out-dir renders the files in it (render " +
+                                     job.input + " --out-dir " + job.output + ")",
+                                 "varkel-host render --help");
+            return renderSingle(job, quiet);
+        }
         batch.quiet = quiet;
         return runBatch(batch, job);
     }
@@ -111,7 +123,13 @@ private:
             command.add_option("-j,--jobs", batch.jobs, "Files rendered at once (default: cores)")
                 ->type_name("N")
                 ->check(wholeNumberBetween(1, 1024)));
-        batchOnly(command.add_flag("--overwrite", batch.overwrite, "Replace existing outputs"));
+        CLI::Option* overwrite =
+            command.add_flag("--overwrite", batch.overwrite, "Replace existing outputs");
+        batchOnly(overwrite);
+        batchOnly(command
+                      .add_flag("--skip-existing", batch.skipExisting,
+                                "Skip the files whose outputs exist, as when resuming a batch")
+                      ->excludes(overwrite));
     }
 
     std::vector<std::string> files;

@@ -1,5 +1,8 @@
 #include "tools/varkel-host/render/single_render.h"
 
+#include <filesystem>
+
+#include "engine/temporary_files.h"
 #include "tools/varkel-host/cli/command.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/report.h"
@@ -7,6 +10,11 @@
 namespace varkel::tool {
 
 int renderSingle(const engine::RenderJob& job, bool quiet) {
+    // What an earlier render that was killed left behind.
+    engine::removeStaleTemporaries(
+        std::filesystem::path(job.output).parent_path().lexically_normal().string().empty()
+            ? "."
+            : std::filesystem::path(job.output).parent_path().string());
     RenderSummary summary;
     {
         const InterruptGuard interrupts;
