@@ -33,10 +33,12 @@ void writeParameter(VarkelState& state, int index, float value) {
     storeParameter(*field, value);
 }
 
+// The lower bound is checked before rounding: 999.5 Hz is below it even
+// though it rounds to 1000.
 std::optional<int> usableRate(double rate) {
-    if (!std::isfinite(rate)) return std::nullopt;
+    if (!std::isfinite(rate) || rate < kLowestUsableRate) return std::nullopt;
     const double rounded = std::nearbyint(rate);
-    if (rounded < kLowestUsableRate || rounded > 2147483647.0) return std::nullopt;
+    if (rounded > 2147483647.0) return std::nullopt;
     return static_cast<int>(rounded);
 }
 

@@ -4,6 +4,9 @@
 // rounded to single precision on the way in and widened on the way out.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "dsp/denormal_flush.h"
 #include "dsp/op_amp_chain.h"
 #include "dsp/stereo_pipeline_sse.h"
@@ -32,14 +35,14 @@ void processStereoBlockScalar(VarkelState& state, ChainCoefficients& k, Sample* 
     right.store(state, 1);
 }
 
-#if VARKEL_HAVE_SSE2_PIPELINE
-// The SSE path reads a run of frames before writing their outputs. That
-// matches the sample-by-sample order unless an output channel overlaps an
-// input channel other than in the plain in-place way (the same buffer).
+// True when no output channel overlaps an input channel other than in the
+// plain in-place way (the same buffer for the same channel). Then no output
+// overwrites an input sample before it is read, and a run of frames may be
+// read before their outputs are written, as the SSE path does.
 template <typename Sample>
-bool framesMayBeRunTogether(Sample* const* inputs, Sample* const* outputs, int frames) {
+bool outputsSpareTheInputs(Sample* const* inputs, Sample* const* outputs, std::size_t frames) {
     const auto begin = [](const Sample* p) { return reinterpret_cast<std::uintptr_t>(p); };
-    const std::uintptr_t bytes = static_cast<std::uintptr_t>(frames) * sizeof(Sample);
+    const std::uintptr_t bytes = frames * sizeof(Sample);
     for (int o = 0; o < 2; ++o)
         for (int i = 0; i < 2; ++i) {
             const std::uintptr_t out = begin(outputs[o]), in = begin(inputs[i]);
@@ -48,8 +51,6 @@ bool framesMayBeRunTogether(Sample* const* inputs, Sample* const* outputs, int f
         }
     return true;
 }
-
-#endif
 
 template <typename Sample>
 void processStereoBlock(VarkelState& state, Sample* const* inputs, Sample* const* outputs,
@@ -62,7 +63,7 @@ void processStereoBlock(VarkelState& state, Sample* const* inputs, Sample* const
     std::uint32_t rng = loadRandomState();
 
 #if VARKEL_HAVE_SSE2_PIPELINE
-    if (framesMayBeRunTogether(inputs, outputs, sampleFrames)) {
+    if (outputsSpareTheInputs(inputs, outputs, static_cast<std::size_t>(sampleFrames))) {
         sse::StereoPipeline pipeline(state, k);
         pipeline.process(state, k, inputs, outputs, sampleFrames, rng, tables);
         pipeline.store(state);

@@ -16,9 +16,9 @@ VarkelState* Varkel_new(int rate) {
     }
     auto* state = static_cast<VarkelState*>(std::calloc(1, sizeof(VarkelState)));
     if (state == nullptr) return nullptr;
-    state->preGain = varkel::kDefaultGain;
-    state->postGain = varkel::kDefaultGain;
-    state->cutOff = varkel::kDefaultCutOff;
+    state->preGain = varkel::kParameters[varkel::kPreGainIndex].defaultValue;
+    state->cutOff = varkel::kParameters[varkel::kLpCutOffIndex].defaultValue;
+    state->postGain = varkel::kParameters[varkel::kPostGainIndex].defaultValue;
     varkel::tuneForRate(*state, rate);
     return state;
 }

@@ -1,7 +1,9 @@
 // Varkel as an LV2 plug-in: the descriptor and the calls a host makes, each a
 // thin layer over the processor's verbs. Port indices are those of
 // Varkel.ttl: the controls first, at the parameter indices the VST 2.4 module
-// uses, then the two audio inputs and the two audio outputs.
+// uses, then the two audio inputs and the two audio outputs. The description
+// does not declare lv2:inPlaceBroken, so a host may give one buffer to any
+// of the audio ports.
 #include <lv2/core/lv2.h>
 
 #include <algorithm>
@@ -9,7 +11,7 @@
 #include <new>
 #include <optional>
 
-#include "dsp/chain_constants.h"
+#include "dsp/parameter_table.h"
 #include "dsp/state_control.h"
 #include "dsp/stereo_block.h"
 #include "dsp/varkel.h"
@@ -27,6 +29,9 @@ enum PortIndex : std::uint32_t {
 // The processor counts frames in an int; longer runs go through in pieces,
 // which gives the same bits as one piece.
 constexpr std::uint32_t kLongestPiece = 1u << 20;
+// Inputs that an output shares a buffer with go through the scratch in pieces
+// of this size; the pieces give the same bits as one block.
+constexpr std::uint32_t kScratchFrames = 1024;
 
 struct Lv2Instance {
     VarkelState* state = nullptr;
@@ -35,6 +40,7 @@ struct Lv2Instance {
     const float* controls[varkel::kParameterCount] = {};
     float* inputs[2] = {};
     float* outputs[2] = {};
+    float scratch[2][kScratchFrames] = {};
 };
 
 bool audioConnected(const Lv2Instance& instance) {
@@ -80,10 +86,20 @@ void run(LV2_Handle handle, std::uint32_t frames) {
     // Hosts connect every audio port before running; one that has not gets
     // nothing written rather than a crash.
     if (!audioConnected(instance)) return;
+    // The processor writes each frame's left output before it reads the
+    // right input, so an output on another channel's input buffer would feed
+    // back; those inputs are copied aside first.
+    const bool copyInputs =
+        !varkel::outputsSpareTheInputs(instance.inputs, instance.outputs, frames);
+    const std::uint32_t longest = copyInputs ? kScratchFrames : kLongestPiece;
     for (std::uint32_t done = 0; done < frames;) {
-        const std::uint32_t piece = std::min(frames - done, kLongestPiece);
+        const std::uint32_t piece = std::min(frames - done, longest);
         float* inputs[2] = {instance.inputs[0] + done, instance.inputs[1] + done};
         float* outputs[2] = {instance.outputs[0] + done, instance.outputs[1] + done};
+        if (copyInputs) {
+            for (int ch = 0; ch < 2; ++ch) std::copy_n(inputs[ch], piece, instance.scratch[ch]);
+            for (int ch = 0; ch < 2; ++ch) inputs[ch] = instance.scratch[ch];
+        }
         varkel::processStereoBlock(*instance.state, inputs, outputs, static_cast<int>(piece));
         done += piece;
     }

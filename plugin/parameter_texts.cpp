@@ -2,21 +2,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "dsp/chain_constants.h"
+#include "dsp/parameter_table.h"
 #include "plugin/varkel_plugin.h"
 
 namespace {
 
-struct ParameterText {
-    const char* name;
-    const char* label;
-};
-
-constexpr ParameterText kTexts[Varkel::kNumParameters] = {
-    {"PreGain", "dB"},
-    {"LPCutOff", "Hz"},
-    {"PostGain", "dB"},
-};
+using varkel::kParameters;
 
 bool validIndex(VstInt32 index) { return index >= 0 && index < Varkel::kNumParameters; }
 
@@ -38,23 +29,25 @@ VstInt32 truncateToInt(float v) {
 }  // namespace
 
 void Varkel::getParameterName(VstInt32 index, char* text) {
-    if (validIndex(index)) writeField(kTexts[index].name, text);
+    if (validIndex(index)) writeField(kParameters[index].name, text);
 }
 
 void Varkel::getParameterLabel(VstInt32 index, char* label) {
-    if (validIndex(index)) writeField(kTexts[index].label, label);
+    if (validIndex(index)) writeField(kParameters[index].label, label);
 }
 
-// Gains in decibels (value * 3.98107 is 20 log10(value) + 12 dB); the
-// cut-off as the corner in hertz.
+// Decibels with four characters, hertz as a whole number.
 void Varkel::getParameterDisplay(VstInt32 index, char* text) {
     if (!validIndex(index)) return;
+    const varkel::ParameterDescription& parameter = kParameters[index];
     const float value = getParameter(index);
-    if (index == kLpCutOff) {
-        int2string(truncateToInt(varkel::kCutOffCornerHz * value), text, kVstMaxParamStrLen);
-    } else {
-        const double decibels =
-            20.0 * std::log10(static_cast<double>(value)) + varkel::kGainDecibelsAtOne;
-        float2string(static_cast<float>(decibels), text, 4);
+    switch (parameter.shown) {
+        case varkel::Shown::kHertz:
+            int2string(truncateToInt(varkel::shownHertz(parameter, value)), text,
+                       kVstMaxParamStrLen);
+            break;
+        case varkel::Shown::kDecibels:
+            float2string(static_cast<float>(varkel::shownDecibels(parameter, value)), text, 4);
+            break;
     }
 }

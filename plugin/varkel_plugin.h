@@ -1,7 +1,7 @@
 // Varkel: the op-amp gain stage as a stereo VST 2.4 effect.
 #pragma once
 
-#include "dsp/chain_constants.h"
+#include "dsp/parameter_table.h"
 #include "dsp/varkel.h"
 #include "framework/audio_effect_x.h"
 

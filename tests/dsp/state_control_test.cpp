@@ -50,7 +50,8 @@ TEST(StateControl, UsableRates) {
     } cases[] = {
         {44100.0, 44100},    {48000.4, 48000},
         {95999.5, 96000},    {1000.0, 1000},
-        {999.5, 1000},       {999.4, std::nullopt},
+        {1000.4, 1000},      {999.5, std::nullopt},  // below 1000 before rounding
+        {999.999, std::nullopt}, {999.4, std::nullopt},
         {0.0, std::nullopt}, {-44100.0, std::nullopt},
         {NAN, std::nullopt}, {INFINITY, std::nullopt},
         {3e9, std::nullopt}, {2147483647.0, 2147483647},

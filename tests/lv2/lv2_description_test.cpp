@@ -57,16 +57,39 @@ TEST(Lv2Description, Identity) {
         EXPECT_EQ(lilv_nodes_size(values), 1u) << predicate;
         lilv_nodes_free(values);
     }
-    // Hosts take an odd minor version for a development build.
+    EXPECT_TRUE(pluginHas("http://usefulinc.com/ns/doap#license", "http://spdx.org/licenses/MIT"));
+
+    // Hosts hide a minor version of 0 as experimental and take an odd minor
+    // or micro version for a development build.
     LilvNodes* minor = lilv_plugin_get_value(plugin(), uri(core("minorVersion")).get());
     LilvNodes* micro = lilv_plugin_get_value(plugin(), uri(core("microVersion")).get());
     ASSERT_EQ(lilv_nodes_size(minor), 1u);
     ASSERT_EQ(lilv_nodes_size(micro), 1u);
     EXPECT_TRUE(lilv_node_is_int(lilv_nodes_get_first(minor)));
     EXPECT_TRUE(lilv_node_is_int(lilv_nodes_get_first(micro)));
+    EXPECT_GT(lilv_node_as_int(lilv_nodes_get_first(minor)), 0);
     EXPECT_EQ(lilv_node_as_int(lilv_nodes_get_first(minor)) % 2, 0);
+    EXPECT_EQ(lilv_node_as_int(lilv_nodes_get_first(micro)) % 2, 0);
     lilv_nodes_free(minor);
     lilv_nodes_free(micro);
+}
+
+// doap:maintainer belongs to a doap:Project, which the plug-in is part of
+// (the author name above is found through it).
+TEST(Lv2Description, MaintainerIsThePluginsProjects) {
+    ASSERT_NE(plugin(), nullptr);
+    const char* maintainer = "http://usefulinc.com/ns/doap#maintainer";
+    LilvNodes* onPlugin = lilv_plugin_get_value(plugin(), uri(maintainer).get());
+    EXPECT_EQ(lilv_nodes_size(onPlugin), 0u);
+    lilv_nodes_free(onPlugin);
+    const Node project(lilv_plugin_get_project(plugin()));
+    ASSERT_TRUE(project);
+    EXPECT_TRUE(lilv_world_ask(world(), project.get(),
+                               uri("http://www.w3.org/1999/02/22-rdf-syntax-ns#type").get(),
+                               uri("http://usefulinc.com/ns/doap#Project").get()));
+    LilvNodes* onProject = lilv_world_find_nodes(world(), project.get(), uri(maintainer).get(), nullptr);
+    EXPECT_EQ(lilv_nodes_size(onProject), 1u);
+    lilv_nodes_free(onProject);
 }
 
 TEST(Lv2Description, NeedsNoFeatureAndIsHardRealTimeCapable) {
@@ -85,6 +108,7 @@ struct PortFacts {
     bool input;
     const char* designation;  // audio: pg:left or pg:right
     const char* group;        // audio: the stereo group
+    double hertzPerUnit;      // the unit's conversion to Hz; 0: no unit
 };
 
 const char* const kLeft = "http://lv2plug.in/ns/ext/port-groups#left";
@@ -92,11 +116,16 @@ const char* const kRight = "http://lv2plug.in/ns/ext/port-groups#right";
 const char* const kStereoIn = "urn:ostrelvane:varkel:stereo-in";
 const char* const kStereoOut = "urn:ostrelvane:varkel:stereo-out";
 
+// A normalised LPCutOff of v is 12000 v Hz: its unit converts to Hz by 12000.
+// The gains are normalised values, not decibels, and have no unit.
 const PortFacts kPorts[] = {
-    {"PreGain", false, true, nullptr, nullptr},     {"LPCutOff", false, true, nullptr, nullptr},
-    {"PostGain", false, true, nullptr, nullptr},    {"in_left", true, true, kLeft, kStereoIn},
-    {"in_right", true, true, kRight, kStereoIn},    {"out_left", true, false, kLeft, kStereoOut},
-    {"out_right", true, false, kRight, kStereoOut},
+    {"PreGain", false, true, nullptr, nullptr, 0.0},
+    {"LPCutOff", false, true, nullptr, nullptr, 12000.0},
+    {"PostGain", false, true, nullptr, nullptr, 0.0},
+    {"in_left", true, true, kLeft, kStereoIn, 0.0},
+    {"in_right", true, true, kRight, kStereoIn, 0.0},
+    {"out_left", true, false, kLeft, kStereoOut, 0.0},
+    {"out_right", true, false, kRight, kStereoOut, 0.0},
 };
 
 std::string portValue(const LilvPort* port, const char* predicate) {
@@ -105,6 +134,29 @@ std::string portValue(const LilvPort* port, const char* predicate) {
         lilv_nodes_size(values) == 1 ? lilv_node_as_string(lilv_nodes_get_first(values)) : "";
     lilv_nodes_free(values);
     return text;
+}
+
+// What the port's unit converts to hertz by; 0 without a unit, -1 for a unit
+// without such a conversion.
+double hertzPerUnit(const LilvPort* port) {
+    const std::string units = "http://lv2plug.in/ns/extensions/units#";
+    LilvNodes* unit = lilv_port_get_value(plugin(), port, uri(units + "unit").get());
+    double factor = lilv_nodes_size(unit) == 0 ? 0.0 : -1.0;
+    LilvNodes* conversions =
+        lilv_nodes_size(unit) == 1
+            ? lilv_world_find_nodes(world(), lilv_nodes_get_first(unit),
+                                    uri(units + "conversion").get(), nullptr)
+            : nullptr;
+    LILV_FOREACH(nodes, i, conversions) {
+        const LilvNode* conversion = lilv_nodes_get(conversions, i);
+        const Node to(lilv_world_get(world(), conversion, uri(units + "to").get(), nullptr));
+        const Node by(lilv_world_get(world(), conversion, uri(units + "factor").get(), nullptr));
+        if (to && by && lilv_node_equals(to.get(), uri(units + "hz").get()))
+            factor = lilv_node_as_float(by.get());
+    }
+    lilv_nodes_free(conversions);
+    lilv_nodes_free(unit);
+    return factor;
 }
 
 TEST(Lv2Description, PortsInOrder) {
@@ -120,6 +172,7 @@ TEST(Lv2Description, PortsInOrder) {
         EXPECT_EQ(lilv_port_is_a(plugin(), port, uri(core("ControlPort")).get()), !want.audio);
         EXPECT_EQ(lilv_port_is_a(plugin(), port, uri(core("InputPort")).get()), want.input);
         EXPECT_EQ(lilv_port_is_a(plugin(), port, uri(core("OutputPort")).get()), !want.input);
+        EXPECT_EQ(hertzPerUnit(port), want.hertzPerUnit);
         if (want.audio) {
             EXPECT_EQ(portValue(port, core("designation").c_str()), want.designation);
             EXPECT_EQ(portValue(port, "http://lv2plug.in/ns/ext/port-groups#group"), want.group);

@@ -81,10 +81,15 @@ Stereo renderVst(double rate, const Stereo& in, const std::vector<Segment>& segm
 
 Stereo renderLv2(double rate, const Stereo& in, const std::vector<Segment>& segments,
                  const Lv2Run& how) {
-    Stereo source = in;
-    Stereo out = how.inPlace ? in
-                             : Stereo{std::vector<float>(in.left.size()),
-                                      std::vector<float>(in.right.size())};
+    std::vector<float> buffers[4] = {std::vector<float>(in.left.size()),
+                                     std::vector<float>(in.right.size()), in.left, in.right};
+    auto on = [&](OutputOn port) -> std::vector<float>& {
+        return buffers[static_cast<int>(port)];
+    };
+    std::vector<float>& inLeft = on(OutputOn::kInLeft);
+    std::vector<float>& inRight = on(OutputOn::kInRight);
+    std::vector<float>& outLeft = on(how.wiring.left);
+    std::vector<float>& outRight = on(how.wiring.right);
     varkel::host::onFreshThread([&] {
         const Instance instance = instantiate(rate);
         if (!instance) {
@@ -102,11 +107,10 @@ Stereo renderLv2(double rate, const Stereo& in, const std::vector<Segment>& segm
             controls = segment.setting;
             for (const int end = pos + segment.frames; pos < end;) {
                 const int n = std::min(how.block, end - pos);
-                Stereo& from = how.inPlace ? out : source;
-                lilv_instance_connect_port(fx, kInLeftPort, from.left.data() + pos);
-                lilv_instance_connect_port(fx, kInRightPort, from.right.data() + pos);
-                lilv_instance_connect_port(fx, kOutLeftPort, out.left.data() + pos);
-                lilv_instance_connect_port(fx, kOutRightPort, out.right.data() + pos);
+                lilv_instance_connect_port(fx, kInLeftPort, inLeft.data() + pos);
+                lilv_instance_connect_port(fx, kInRightPort, inRight.data() + pos);
+                lilv_instance_connect_port(fx, kOutLeftPort, outLeft.data() + pos);
+                lilv_instance_connect_port(fx, kOutRightPort, outRight.data() + pos);
                 if (how.emptyRunsBetween) lilv_instance_run(fx, 0);
                 lilv_instance_run(fx, static_cast<std::uint32_t>(n));
                 pos += n;
@@ -114,7 +118,7 @@ Stereo renderLv2(double rate, const Stereo& in, const std::vector<Segment>& segm
         }
         lilv_instance_deactivate(fx);
     });
-    return out;
+    return Stereo{outLeft, outRight};
 }
 
 int firstDifference(const std::vector<float>& a, const std::vector<float>& b) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,15 +58,26 @@ struct Segment {
 // written before each segment, processReplacing over blocks of 512.
 Stereo renderVst(double rate, const Stereo& in, const std::vector<Segment>& segments);
 
+// The buffer an audio output port is connected to: one of its own, or an
+// input port's (a host may share buffers between any ports).
+enum class OutputOn { kOwnLeft, kOwnRight, kInLeft, kInRight };
+struct Wiring {
+    OutputOn left, right;
+    const char* name;
+};
+inline constexpr Wiring kSeparateBuffers = {OutputOn::kOwnLeft, OutputOn::kOwnRight, "separate"};
+inline void PrintTo(const Wiring& wiring, std::ostream* os) { *os << wiring.name; }
+
 struct Lv2Run {
     int block = 512;
-    bool inPlace = false;           // each output port on its input's buffer
+    Wiring wiring = kSeparateBuffers;
     bool connectControls = true;    // else the control ports are never connected
     bool emptyRunsBetween = false;  // run(0) before every block
 };
 
 // The LV2 plug-in on a fresh thread, through lilv: instantiated at the rate,
 // activated, the control ports set before each segment, run over blocks.
+// The result is what the buffers of the two output ports hold afterwards.
 Stereo renderLv2(double rate, const Stereo& in, const std::vector<Segment>& segments,
                  const Lv2Run& how);
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The built bundle in Debian's LV2 tools: lv2info describes it without a
-# warning, and lv2apply renders a file through it to the same samples as
-# varkel-host renders through the VST 2.4 module at the same setting.
-# Exits 77 (skipped) when the tools are not installed.
+# warning, lv2_validate (lv2-dev, with sordi's sord_validate) finds nothing to
+# report in its description, and lv2apply renders a file through it to the
+# same samples as varkel-host renders through the VST 2.4 module at the same
+# setting. Exits 77 (skipped) when lilv-utils is not installed; lv2_validate
+# is left out without sordi.
 # Usage: lv2_tools_test.sh LV2_DIR VARKEL_HOST VST_MODULE SAME_SAMPLES
 set -uo pipefail
 lv2_dir=$1 host=$2 vst_module=$3 same_samples=$4
@@ -35,6 +37,15 @@ grep -qiE 'warn|error' "$work/info.txt" && fail "lv2info warns"
 grep -qE '^\s*Name:\s+Varkel$' "$work/info.txt" || fail "lv2info shows no name Varkel"
 grep -qE '^\s*Class:\s+Amplifier Plugin$' "$work/info.txt" || fail "lv2info shows another class"
 [ "$(grep -c '^\s*Port [0-9]*:$' "$work/info.txt")" = 7 ] || fail "lv2info shows other than 7 ports"
+
+if command -v lv2_validate >/dev/null && command -v sord_validate >/dev/null; then
+  lv2_validate "$lv2_dir"/Varkel.lv2/*.ttl >"$work/validate.txt" 2>&1 ||
+    fail "lv2_validate: $(grep -v '^Skipping' "$work/validate.txt")"
+  grep -qiE '^(error|warning)' "$work/validate.txt" && fail "lv2_validate: $(cat "$work/validate.txt")"
+  echo "lv2_validate: $(tail -n 1 "$work/validate.txt")"
+else
+  echo "lv2_validate or sord_validate is not installed (lv2-dev, sordi): not validated"
+fi
 
 "$host" demo --out "$work/demo" --quiet || fail "varkel-host demo"
 source=$work/demo/source.wav

@@ -134,7 +134,7 @@ TEST(HostMisuse, UnusableSampleRatesBetweenBlocksAreIgnored) {
     const Stereo expected = wellBehavedRender(in);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    for (float rate : {0.0f, -0.0f, -44100.0f, nan, inf, -inf, 1e30f, 2.0f, 999.0f}) {
+    for (float rate : {0.0f, -0.0f, -44100.0f, nan, inf, -inf, 1e30f, 2.0f, 999.0f, 999.5f, 999.99f}) {
         for (VstInt32 opcode : {effSetSampleRate, __effSetBlockSizeAndSampleRateDeprecated}) {
             Stereo out;
             onFreshThread([&] {

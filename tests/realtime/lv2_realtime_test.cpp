@@ -41,12 +41,13 @@ TEST(Lv2RealtimeSafety, RunAllocatesAndLocksNothing) {
     for (std::uint32_t p = 0; p < 3; ++p) d->connect_port(fx, p, &controls[p]);
     d->connect_port(fx, 3, left.data());
     d->connect_port(fx, 4, right.data());
-    d->connect_port(fx, 5, left.data());
-    d->connect_port(fx, 6, right.data());
     d->activate(fx);
     {
         Watch watch;
         for (int block = 0; block < 50; ++block) {
+            // In place, then crossed (outputs on the other channel's input).
+            d->connect_port(fx, 5, block % 2 ? right.data() : left.data());
+            d->connect_port(fx, 6, block % 2 ? left.data() : right.data());
             controls[block % 3] = block == 7 ? NAN : 0.1f * static_cast<float>(block % 10);
             d->run(fx, block == 3 ? 0 : 4096);
         }
