@@ -108,16 +108,31 @@ TEST_F(Render, RenderingTwiceGivesByteIdenticalFiles) {
     EXPECT_TRUE(e2e::fileBytes(dir / "a.wav") == e2e::fileBytes(dir / "b.wav"));
 }
 
+// Also with several instances: each group of channels is what that group
+// renders alone, so none of it depends on how the instances take turns.
 TEST_F(Render, BlockSizeDoesNotChangeTheOutput) {
-    const std::string in = stereoInput();
-    std::string reference;
-    for (const char* block : {"1", "64", "512", "4096"}) {
-        SCOPED_TRACE(block);
-        const auto run = runHost({"render", in, dir / "out.wav", "--block", block});
-        ASSERT_EQ(run.status, 0) << run.err;
-        const std::string bytes = e2e::fileBytes(dir / "out.wav");
-        if (reference.empty()) reference = bytes;
-        EXPECT_TRUE(bytes == reference);
+    for (const int channels : {2, 4}) {
+        const std::string in = input("in.wav", kWavFloat, channels, 44100, kFrames);
+        std::string reference;
+        for (const char* block : {"1", "64", "512", "4096"}) {
+            SCOPED_TRACE(testing::Message() << channels << " channels, block " << block);
+            const auto run = runHost({"render", in, dir / "out.wav", "--block", block});
+            ASSERT_EQ(run.status, 0) << run.err;
+            const std::string bytes = e2e::fileBytes(dir / "out.wav");
+            if (reference.empty()) reference = bytes;
+            EXPECT_TRUE(bytes == reference);
+        }
+        const e2e::Sound whole = readSound(dir / "out.wav");
+        for (int group = 0; group < channels / 2; ++group) {
+            e2e::writeSound(dir / "group.wav", kWavFloat, 2, 44100, kFrames,
+                            [group](std::int64_t f, int c) { return testSignal(f, 2 * group + c); });
+            ASSERT_EQ(runHost({"render", dir / "group.wav", dir / "alone.wav"}).status, 0);
+            const e2e::Sound alone = readSound(dir / "alone.wav");
+            for (std::int64_t f = 0; f < kFrames; ++f)
+                for (int c = 0; c < 2; ++c)
+                    ASSERT_EQ(whole.at(f, 2 * group + c), alone.at(f, c))
+                        << "group " << group << " frame " << f;
+        }
     }
 }
 
@@ -235,13 +250,16 @@ TEST_F(Render, MemoryStaysFlatHoweverLongTheFile) {
 
 TEST_F(Render, InterruptLeavesNoFileBehind) {
     const std::string in = input("long.wav", kWavFloat, 2, 44100, 60 * 44100);
-    // Interrupted once the render has begun writing its temporary file.
+    // Interrupted once the render has begun writing its temporary file; the
+    // status tells the signal, as a shell's does.
     const auto writing = [this] { return dir.entryCount() > 1; };
-    const auto run = runHost({"render", in, dir / "out.wav", "--block", "1"}, SIGINT, writing);
-    if (run.status == 0) GTEST_SKIP() << "the render finished before the interrupt";
-    EXPECT_EQ(run.status, 130) << run.err;
-    EXPECT_NE(run.err.find("interrupted; nothing written"), std::string::npos) << run.err;
-    EXPECT_EQ(dir.entryCount(), 1u);  // only the input
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        const auto run = runHost({"render", in, dir / "out.wav", "--block", "1"}, signal, writing);
+        if (run.status == 0) GTEST_SKIP() << "the render finished before the interrupt";
+        EXPECT_EQ(run.status, status) << run.err;
+        EXPECT_NE(run.err.find("interrupted; nothing written"), std::string::npos) << run.err;
+        EXPECT_EQ(dir.entryCount(), 1u);  // only the input
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "engine/engine_error.h"
+#include "engine/temporary_files.h"
 
 namespace varkel::engine {
 namespace {
@@ -178,6 +179,18 @@ TEST(BatchPlan, RunsAgainAndResumes) {
         naming.pattern = pattern;
         EXPECT_THROW(planBatch(found, naming), UsageError) << pattern;
     }
+
+    // A killed run's temporaries go; a running one's, another machine's and
+    // the user's files stay.
+    const std::string ours = fs::path(temporaryPattern(folder / "in")).filename().string();
+    const std::string tag = ours.substr(0, ours.find('-', 4) + 1);  // ".vk-<machine>-"
+    const std::string dead = folder.touch("in/" + tag + "4194303-abcdef");
+    const std::vector<std::string> kept = {
+        folder.touch("in/" + tag + std::to_string(::getpid()) + "-abcdef"),
+        folder.touch("in/.vk-0000zzzz-4194303-abcdef"), folder.touch("in/" + tag + "notes")};
+    EXPECT_EQ(removeStaleTemporaries(folder / "in"), 1);
+    EXPECT_FALSE(fs::exists(dead));
+    for (const std::string& file : kept) EXPECT_TRUE(fs::exists(file)) << file;
 }
 
 }  // namespace
