@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -27,6 +28,32 @@ public:
         return {half, clipped};
     }
     mutable bool reusedThread = false;
+};
+
+// Output 1: input plus a constant, 1 % of a -6 dBFS tone's amplitude.
+// Output 2: a first-order high-pass at 100 Hz by the bilinear transform,
+// |H|^2 = t^2 / (1 + t^2) with t = tan(pi f / rate) / tan(pi 100 / rate).
+class OffsetAndHighPass : public Device {
+public:
+    static constexpr double kRate = 44100.0;
+    static double tanOfCorner() { return std::tan(std::numbers::pi * 100.0 / kRate); }
+
+    int outputs() const override { return 2; }
+    std::string description() const override { return "offset and high-pass"; }
+    std::vector<Signal> render(const Signal& input) const override {
+        const double k = tanOfCorner();
+        const double b = 1.0 / (1.0 + k);
+        const double a = (1.0 - k) / (1.0 + k);
+        Signal offset(input.size()), highPass(input.size());
+        double previousIn = 0.0, previousOut = 0.0;
+        for (std::size_t n = 0; n < input.size(); ++n) {
+            offset[n] = input[n] + 0.005f;
+            previousOut = b * (input[n] - previousIn) + a * previousOut;
+            previousIn = input[n];
+            highPass[n] = static_cast<float>(previousOut);
+        }
+        return {offset, highPass};
+    }
 };
 
 class Broken : public Device {
@@ -80,6 +107,26 @@ TEST(Measurements, GainsClippingAndProgressOfAModelDevice) {
     EXPECT_GT(*onset, clip);
     EXPECT_LT(*onset, clip + 2.0);
     EXPECT_FALSE(levelWhereThdReaches(*a.levels, 0, 0.01));
+}
+
+TEST(Measurements, AnOffsetIsNoDistortionAndTheLowCornerIsTheOneNearestTheBand) {
+    OffsetAndHighPass device;
+    AnalysisPlan plan;
+    plan.what = {Measurement::Response, Measurement::Harmonics};
+    const Analysis a = analyse(device, plan);
+    // The window spreads DC over bins 0 to 3, none of which is noise.
+    EXPECT_LT(a.harmonics->channels[0].thdN, 1e-5);
+    // 3 dB under the gain at 1 kHz: t^2 / (1 + t^2) = g, t^2 = g / (1 - g).
+    const auto tOf = [](double f) {
+        return std::tan(std::numbers::pi * f / OffsetAndHighPass::kRate) /
+               OffsetAndHighPass::tanOfCorner();
+    };
+    const double g = std::pow(10.0, -0.3) * tOf(1000.0) * tOf(1000.0) /
+                     (1.0 + tOf(1000.0) * tOf(1000.0));
+    const double corner = OffsetAndHighPass::kRate / std::numbers::pi *
+                          std::atan(std::sqrt(g / (1.0 - g)) * OffsetAndHighPass::tanOfCorner());
+    ASSERT_TRUE(a.response->channels[1].lowCornerHz);
+    EXPECT_NEAR(*a.response->channels[1].lowCornerHz, corner, 0.005 * corner);
 }
 
 TEST(Measurements, NonFiniteOutputIsAnError) {
