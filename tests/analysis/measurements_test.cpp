@@ -2,6 +2,8 @@
 // broken output whose effect is known by hand.
 #include "analysis/measurements.h"
 
+#include "analysis/level_dependence.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -127,6 +129,35 @@ TEST(Measurements, AnOffsetIsNoDistortionAndTheLowCornerIsTheOneNearestTheBand) 
                           std::atan(std::sqrt(g / (1.0 - g)) * OffsetAndHighPass::tanOfCorner());
     ASSERT_TRUE(a.response->channels[1].lowCornerHz);
     EXPECT_NEAR(*a.response->channels[1].lowCornerHz, corner, 0.005 * corner);
+}
+
+TEST(Measurements, ResponseSaysWhereTheGainChangesWithLevel) {
+    // A sine of amplitude A clipped at c = r A keeps a fundamental of
+    // (2 / pi) (asin r + r sqrt(1 - r^2)) A.
+    const double r = 0.25 / std::pow(10.0, -6.0 / 20.0);
+    const double clipped =
+        20.0 * std::log10(2.0 / std::numbers::pi * (std::asin(r) + r * std::sqrt(1.0 - r * r)));
+    struct Row {
+        double levelDbfs;
+        double halfChangeDb, clipChangeDb;  // 10 dB lower, the clip is not reached
+    };
+    for (const Row& row : {Row{-30.0, 0.0, 0.0}, Row{-6.0, 0.0, clipped}}) {
+        SCOPED_TRACE(row.levelDbfs);
+        HalfAndClip device;
+        AnalysisPlan plan;
+        plan.what = {Measurement::Response};
+        plan.responseLevelDbfs = row.levelDbfs;
+        const ResponseResult response = *analyse(device, plan).response;
+        for (double change : response.channels[0].gainChangeDb)
+            EXPECT_NEAR(change, row.halfChangeDb, 1e-4);
+        for (double change : response.channels[1].gainChangeDb)
+            EXPECT_NEAR(change, row.clipChangeDb, 0.02);
+        const auto dependence = levelDependence(response);
+        EXPECT_EQ(dependence.has_value(), row.clipChangeDb != 0.0);
+        if (dependence) {
+            EXPECT_EQ(dependence->channel, 1);
+        }
+    }
 }
 
 TEST(Measurements, NonFiniteOutputIsAnError) {

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "analysis/analysis_json.h"
+#include "analysis/level_dependence.h"
 #include "analysis/plots.h"
 #include "tools/varkel-host/interrupt.h"
 #include "tools/varkel-host/plugin_device.h"
@@ -52,17 +53,27 @@ public:
 
     const fs::path& path() const { return staging; }
 
-    // Moves every file into target, creating it if needed.
-    void moveInto(const fs::path& target) {
+    // Moves every file into target, creating it if needed, then removes
+    // those of ownNames there that this run did not write: an earlier run's
+    // plots must not pass for this one's. Other files in target stay.
+    void moveInto(const fs::path& target, const std::vector<std::string>& ownNames) {
         std::error_code error;
         fs::create_directory(target, error);
         if (error) throw ToolError("--out " + target.string() + ": " + error.message());
+        std::vector<std::string> stale;
+        for (const std::string& name : ownNames)
+            if (!fs::exists(staging / name)) stale.push_back(name);
         for (const auto& entry : fs::directory_iterator(staging)) {
             fs::rename(entry.path(), target / entry.path().filename(), error);
             if (error)
                 throw ToolError("cannot move " + entry.path().filename().string() + " into " +
                                 target.string() + ": " + error.message());
         }
+        for (const std::string& name : stale)
+            if (fs::is_regular_file(fs::symlink_status(target / name)) &&
+                !fs::remove(target / name, error) && error)
+                throw ToolError("cannot remove the earlier " + name + " from " + target.string() +
+                                ": " + error.message());
     }
 
 private:
@@ -142,13 +153,24 @@ void printSummary(const std::vector<analysis::Analysis>& analyses,
         });
 }
 
+// On stderr, after the summary it qualifies.
+void warnOfLevelDependence(const std::vector<analysis::Analysis>& analyses) {
+    std::fflush(stdout);
+    for (const analysis::Analysis& a : analyses)
+        if (a.response)
+            if (const auto dependence = analysis::levelDependence(*a.response))
+                fmt::print(stderr, "warning: {}: the response is not linear: {}\n", a.device,
+                           analysis::describeLevelDependence(*dependence, *a.response));
+}
+
 }  // namespace
 
 int runAnalyze(const AnalyzeOptions& options) {
     const analysis::AnalysisPlan& plan = options.plan;
     if (plan.toneHz >= 0.45 * plan.rate)
         throw UsageError(fmt::format("--tone-frequency {:g} Hz: must lie below {:g} Hz at {:g} Hz",
-                                     plan.toneHz, 0.45 * plan.rate, plan.rate));
+                                     plan.toneHz, 0.45 * plan.rate, plan.rate),
+                         "varkel-host analyze --help");
     std::vector<std::unique_ptr<PluginDevice>> devices;
     devices.push_back(std::make_unique<PluginDevice>(options.plugin, options.settings, plan.rate));
     if (options.compares())
@@ -179,10 +201,13 @@ int runAnalyze(const AnalyzeOptions& options) {
     analysis::writePlots(analyses, plan, staging.path().string());
     writeJson(staging.path() / kJsonName, analysis::analysisJson(analyses, plan));
     throwIfInterrupted();
-    staging.moveInto(target);
+    std::vector<std::string> ownNames = analysis::plotFileNames();
+    ownNames.push_back(kJsonName);
+    staging.moveInto(target, ownNames);
     if (!options.quiet) {
         printSummary(analyses, plan);
         fmt::print("wrote plots and {} into {}\n", kJsonName, target.string());
+        warnOfLevelDependence(analyses);
     }
     return kExitSuccess;
 }
