@@ -21,12 +21,12 @@ std::string describeLevelDependence(const LevelDependence& dependence,
                                     const ResponseResult& response) {
     char text[160];
     const bool kilohertz = dependence.frequency >= 1000.0;
-    std::snprintf(text, sizeof(text),
-                  "at %.*f %s the gain at %g dBFS is %.2f dB %s that at %g dBFS (out %d)",
-                  kilohertz ? 2 : 1, kilohertz ? dependence.frequency / 1000.0 : dependence.frequency,
-                  kilohertz ? "kHz" : "Hz", response.levelDbfs, std::fabs(dependence.changeDb),
-                  dependence.changeDb < 0.0 ? "below" : "above", response.levelDbfs - kQuieterByDb,
-                  dependence.channel + 1);
+    std::snprintf(
+        text, sizeof(text), "at %.*f %s the gain at %g dBFS is %.2f dB %s that at %g dBFS (out %d)",
+        kilohertz ? 2 : 1, kilohertz ? dependence.frequency / 1000.0 : dependence.frequency,
+        kilohertz ? "kHz" : "Hz", response.levelDbfs, std::fabs(dependence.changeDb),
+        dependence.changeDb < 0.0 ? "below" : "above", response.levelDbfs - kQuieterByDb,
+        dependence.channel + 1);
     return text;
 }
 

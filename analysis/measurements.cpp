@@ -108,12 +108,14 @@ ResponseResult measureResponse(const Device& device, const AnalysisPlan& plan, R
     for (double f : result.frequencies) {
         const double cycles = std::ceil(std::max(kResponseWindowSeconds * f, 2.0));
         const auto window = static_cast<std::size_t>(std::ceil(cycles * plan.rate / f));
-        const auto measure = [&](double dbfs, std::vector<std::vector<std::complex<double>>>& into) {
+        const auto measure = [&](double dbfs,
+                                 std::vector<std::vector<std::complex<double>>>& into) {
             const Signal input = sine(f, amplitudeOf(dbfs), plan.rate, settle + window);
             const auto outputs = render(input, describeTone(f, dbfs));
             const std::complex<double> in = fitSinusoid(input.data(), settle, window, f, plan.rate);
             for (std::size_t c = 0; c < channels; ++c)
-                into[c].push_back(fitSinusoid(outputs[c].data(), settle, window, f, plan.rate) / in);
+                into[c].push_back(fitSinusoid(outputs[c].data(), settle, window, f, plan.rate) /
+                                  in);
         };
         measure(plan.responseLevelDbfs, gains);
         measure(plan.responseLevelDbfs - kQuieterByDb, quieterGains);
@@ -274,9 +276,9 @@ Analysis analyse(const Device& device, const AnalysisPlan& plan,
                                                 : std::vector<double>{};
     std::size_t renders = levels.size() + frequencies.size();
     if (plan.includes(Measurement::Response))
-        renders +=
-            2 * frequencyGrid(plan.responseLowestHz, 0.495 * plan.rate, plan.responsePointsPerOctave)
-                    .size();
+        renders += 2 * frequencyGrid(plan.responseLowestHz, 0.495 * plan.rate,
+                                     plan.responsePointsPerOctave)
+                           .size();
     if (plan.includes(Measurement::Harmonics)) ++renders;
     Renderer render(device, static_cast<int>(renders), progress);
 

@@ -52,7 +52,7 @@ inline constexpr double kQuieterByDb = 10.0;
 struct ChannelResponse {
     std::vector<double> magnitudeDb;
     std::vector<double> gainChangeDb;  // the gain minus the gain kQuieterByDb lower
-    std::vector<double> phaseDeg;  // unwrapped outwards from the reference frequency
+    std::vector<double> phaseDeg;      // unwrapped outwards from the reference frequency
     double referenceGainDb = 0.0;
     std::optional<double> lowCornerHz;   // below the reference, 3 dB under it
     std::optional<double> highCornerHz;  // above the reference

@@ -279,16 +279,15 @@ Figure distortionByFrequencyFigure(const std::vector<Analysis>& analyses) {
             return tones;
         });
     figure.title = "Distortion against frequency";
-    figure.subtitle = "THD (harmonics 2-10 below Nyquist) and THD+N, sine at " +
-                      level(first.levelDbfs);
-    const auto lastWithThd = std::find_if(first.points.rbegin(), first.points.rend(),
-                                          [](const FrequencyPoint& p) {
-                                              return thdCountsTheThirdHarmonic(p.tones.front());
-                                          });
+    figure.subtitle =
+        "THD (harmonics 2-10 below Nyquist) and THD+N, sine at " + level(first.levelDbfs);
+    const auto lastWithThd = std::find_if(
+        first.points.rbegin(), first.points.rend(),
+        [](const FrequencyPoint& p) { return thdCountsTheThirdHarmonic(p.tones.front()); });
     // The sweep starts far below a sixth of the rate, so some point has THD.
     if (lastWithThd != first.points.rbegin() && lastWithThd != first.points.rend())
-        figure.subtitle += "; no THD above " + shortHz(lastWithThd->frequency) +
-                           ", where H3 lies beyond Nyquist";
+        figure.subtitle +=
+            "; no THD above " + shortHz(lastWithThd->frequency) + ", where H3 lies beyond Nyquist";
     else
         figure.subtitle += ", bin-exact frequencies";
     return figure;
@@ -367,7 +366,8 @@ std::vector<std::string> writePlots(const std::vector<Analysis>& analyses, const
 std::vector<std::string> plotFileNames() {
     std::vector<std::string> names;
     for (const PlotKind& plot : kPlots)
-        for (const char* extension : {".png", ".svg"}) names.push_back(plot.name + std::string(extension));
+        for (const char* extension : {".png", ".svg"})
+            names.push_back(plot.name + std::string(extension));
     return names;
 }
 

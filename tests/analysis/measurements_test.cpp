@@ -2,13 +2,13 @@
 // broken output whose effect is known by hand.
 #include "analysis/measurements.h"
 
-#include "analysis/level_dependence.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+
+#include "analysis/level_dependence.h"
 
 namespace {
 
@@ -123,8 +123,8 @@ TEST(Measurements, AnOffsetIsNoDistortionAndTheLowCornerIsTheOneNearestTheBand) 
         return std::tan(std::numbers::pi * f / OffsetAndHighPass::kRate) /
                OffsetAndHighPass::tanOfCorner();
     };
-    const double g = std::pow(10.0, -0.3) * tOf(1000.0) * tOf(1000.0) /
-                     (1.0 + tOf(1000.0) * tOf(1000.0));
+    const double g =
+        std::pow(10.0, -0.3) * tOf(1000.0) * tOf(1000.0) / (1.0 + tOf(1000.0) * tOf(1000.0));
     const double corner = OffsetAndHighPass::kRate / std::numbers::pi *
                           std::atan(std::sqrt(g / (1.0 - g)) * OffsetAndHighPass::tanOfCorner());
     ASSERT_TRUE(a.response->channels[1].lowCornerHz);

@@ -326,7 +326,10 @@ void declareAnalyze(CLI::App& command, AnalyzeOptions& options) {
     command.add_flag("--quiet", options.quiet, "No progress bar and no summary");
     command.footer(
         "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"
-        "on the terminal. Every render starts a fresh instance on a fresh thread.");
+        "on the terminal; removes from DIR the plots of an earlier run that this one does\n"
+        "not make, and leaves other files there alone. Warns when the response's gain\n"
+        "changes by more than 0.1 dB 10 dB below --level. Every render starts a fresh\n"
+        "instance on a fresh thread.");
 }
 
 // The command's record becomes the result when the command is given.
