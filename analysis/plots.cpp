@@ -327,10 +327,6 @@ Figure transferFigure(const std::vector<Analysis>& analyses) {
     return figure;
 }
 
-}  // namespace
-
-namespace {
-
 struct PlotKind {
     const char* name;
     Measurement measurement;
