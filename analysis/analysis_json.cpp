@@ -1,5 +1,7 @@
 #include "analysis/analysis_json.h"
 
+#include "analysis/level_dependence.h"
+
 namespace varkel::analysis {
 
 namespace {
@@ -25,9 +27,19 @@ Json responseJson(const ResponseResult& r) {
                                 {"low_minus_3db_hz", optionalNumber(c.lowCornerHz)},
                                 {"high_minus_3db_hz", optionalNumber(c.highCornerHz)},
                                 {"magnitude_db", c.magnitudeDb},
-                                {"phase_deg", c.phaseDeg}});
-    return Json{
-        {"level_dbfs", r.levelDbfs}, {"frequencies_hz", r.frequencies}, {"outputs", channels}};
+                                {"phase_deg", c.phaseDeg},
+                                {"gain_change_db", c.gainChangeDb}});
+    Json dependence = nullptr;
+    if (const auto d = levelDependence(r))
+        dependence = Json{{"output", d->channel + 1},
+                          {"frequency_hz", d->frequency},
+                          {"gain_change_db", d->changeDb},
+                          {"text", describeLevelDependence(*d, r)}};
+    return Json{{"level_dbfs", r.levelDbfs},
+                {"quieter_level_dbfs", r.levelDbfs - kQuieterByDb},
+                {"level_dependence", dependence},
+                {"frequencies_hz", r.frequencies},
+                {"outputs", channels}};
 }
 
 Json harmonicsJson(const HarmonicsResult& h) {
@@ -64,12 +76,19 @@ Json levelsJson(const LevelSweep& sweep) {
 
 Json frequenciesJson(const FrequencySweep& sweep) {
     Json points = Json::array();
+    Json thdUpTo = nullptr;
     for (const FrequencyPoint& p : sweep.points) {
         Json outputs = Json::array();
-        for (const ToneAnalysis& tone : p.tones) outputs.push_back(toneJson(tone));
+        for (const ToneAnalysis& tone : p.tones) {
+            Json json = toneJson(tone);
+            if (!thdCountsTheThirdHarmonic(tone)) json["thd_percent"] = json["thd_db"] = nullptr;
+            outputs.push_back(std::move(json));
+        }
+        if (thdCountsTheThirdHarmonic(p.tones.front())) thdUpTo = p.frequency;
         points.push_back(Json{{"frequency_hz", p.frequency}, {"outputs", outputs}});
     }
-    return Json{{"level_dbfs", sweep.levelDbfs}, {"points", points}};
+    // Above it the third harmonic lies beyond Nyquist and THD is null.
+    return Json{{"level_dbfs", sweep.levelDbfs}, {"thd_up_to_hz", thdUpTo}, {"points", points}};
 }
 
 }  // namespace

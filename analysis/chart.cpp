@@ -20,6 +20,7 @@ constexpr double kRight = 22.0;
 constexpr double kTop = 58.0;
 constexpr double kBottom = 46.0;
 constexpr double kPanelGap = 34.0;
+constexpr double kWarningHeight = 16.0;
 constexpr const char* kFont = "DejaVu Sans";
 
 struct Rect {
@@ -255,14 +256,19 @@ void draw(cairo_t* cr, const Figure& figure) {
     cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
     setFont(cr, 11.5);
     drawText(cr, figure.subtitle, kLeft, 42.0, 0.0);
+    const double top = figure.warning.empty() ? kTop : kTop + kWarningHeight;
+    if (!figure.warning.empty()) {
+        cairo_set_source_rgb(cr, 0.75, 0.1, 0.1);
+        drawText(cr, figure.warning, kLeft, 42.0 + kWarningHeight, 0.0);
+    }
 
     const auto panels = static_cast<double>(figure.panels.size());
     const double plotWidth = figure.width - kLeft - kRight;
     const double panelHeight =
-        (figure.height - kTop - kBottom - kPanelGap * (panels - 1.0)) / std::max(panels, 1.0);
+        (figure.height - top - kBottom - kPanelGap * (panels - 1.0)) / std::max(panels, 1.0);
     for (std::size_t p = 0; p < figure.panels.size(); ++p) {
         const Panel& panel = figure.panels[p];
-        const Rect r{kLeft, kTop + static_cast<double>(p) * (panelHeight + kPanelGap), plotWidth,
+        const Rect r{kLeft, top + static_cast<double>(p) * (panelHeight + kPanelGap), plotWidth,
                      panelHeight};
         drawXGrid(cr, panel.x, r);
         drawYGrid(cr, panel.y, r);

@@ -42,6 +42,7 @@ struct Panel {
 struct Figure {
     std::string title;
     std::string subtitle;
+    std::string warning;  // a line of its own under the subtitle, in red, when set
     std::vector<Panel> panels;
     int width = 900;
     int height = 500;

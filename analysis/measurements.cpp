@@ -102,17 +102,23 @@ ResponseResult measureResponse(const Device& device, const AnalysisPlan& plan, R
     result.frequencies =
         frequencyGrid(plan.responseLowestHz, 0.495 * plan.rate, plan.responsePointsPerOctave);
     const auto settle = static_cast<std::size_t>(kSettleSeconds * plan.rate);
-    const double amplitude = amplitudeOf(plan.responseLevelDbfs);
     const auto channels = static_cast<std::size_t>(device.outputs());
-    std::vector<std::vector<std::complex<double>>> gains(channels);
+    // At the level, then kQuieterByDb lower.
+    std::vector<std::vector<std::complex<double>>> gains(channels), quieterGains(channels);
     for (double f : result.frequencies) {
         const double cycles = std::ceil(std::max(kResponseWindowSeconds * f, 2.0));
         const auto window = static_cast<std::size_t>(std::ceil(cycles * plan.rate / f));
-        const Signal input = sine(f, amplitude, plan.rate, settle + window);
-        const auto outputs = render(input, describeTone(f, plan.responseLevelDbfs));
-        const std::complex<double> in = fitSinusoid(input.data(), settle, window, f, plan.rate);
-        for (std::size_t c = 0; c < channels; ++c)
-            gains[c].push_back(fitSinusoid(outputs[c].data(), settle, window, f, plan.rate) / in);
+        const auto measure = [&](double dbfs,
+                                 std::vector<std::vector<std::complex<double>>>& into) {
+            const Signal input = sine(f, amplitudeOf(dbfs), plan.rate, settle + window);
+            const auto outputs = render(input, describeTone(f, dbfs));
+            const std::complex<double> in = fitSinusoid(input.data(), settle, window, f, plan.rate);
+            for (std::size_t c = 0; c < channels; ++c)
+                into[c].push_back(fitSinusoid(outputs[c].data(), settle, window, f, plan.rate) /
+                                  in);
+        };
+        measure(plan.responseLevelDbfs, gains);
+        measure(plan.responseLevelDbfs - kQuieterByDb, quieterGains);
     }
 
     const auto& f = result.frequencies;
@@ -120,8 +126,11 @@ ResponseResult measureResponse(const Device& device, const AnalysisPlan& plan, R
         static_cast<std::size_t>(std::find(f.begin(), f.end(), kReferenceHz) - f.begin());
     for (std::size_t c = 0; c < channels; ++c) {
         ChannelResponse response;
-        for (const auto& g : gains[c]) {
+        for (std::size_t i = 0; i < f.size(); ++i) {
+            const std::complex<double> g = gains[c][i];
             response.magnitudeDb.push_back(ratioDb(std::abs(g)));
+            response.gainChangeDb.push_back(response.magnitudeDb.back() -
+                                            ratioDb(std::abs(quieterGains[c][i])));
             response.phaseDeg.push_back(std::arg(g) * 180.0 / std::numbers::pi);
         }
         if (reference < f.size()) {
@@ -267,9 +276,9 @@ Analysis analyse(const Device& device, const AnalysisPlan& plan,
                                                 : std::vector<double>{};
     std::size_t renders = levels.size() + frequencies.size();
     if (plan.includes(Measurement::Response))
-        renders +=
-            frequencyGrid(plan.responseLowestHz, 0.495 * plan.rate, plan.responsePointsPerOctave)
-                .size();
+        renders += 2 * frequencyGrid(plan.responseLowestHz, 0.495 * plan.rate,
+                                     plan.responsePointsPerOctave)
+                           .size();
     if (plan.includes(Measurement::Harmonics)) ++renders;
     Renderer render(device, static_cast<int>(renders), progress);
 

@@ -45,9 +45,14 @@ struct AnalysisPlan {
 // The frequency the gain is reported at and the -3 dB points are relative to.
 inline constexpr double kReferenceHz = 1000.0;
 
+// The response is measured a second time this much below its level: where
+// the two gains differ, the curve is not a linear response.
+inline constexpr double kQuieterByDb = 10.0;
+
 struct ChannelResponse {
     std::vector<double> magnitudeDb;
-    std::vector<double> phaseDeg;  // unwrapped outwards from the reference frequency
+    std::vector<double> gainChangeDb;  // the gain minus the gain kQuieterByDb lower
+    std::vector<double> phaseDeg;      // unwrapped outwards from the reference frequency
     double referenceGainDb = 0.0;
     std::optional<double> lowCornerHz;   // below the reference, 3 dB under it
     std::optional<double> highCornerHz;  // above the reference

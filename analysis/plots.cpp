@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "analysis/chart.h"
+#include "analysis/level_dependence.h"
 
 namespace varkel::analysis {
 
@@ -44,7 +45,8 @@ std::vector<std::vector<int>> channelGroups(int channels,
             bool same = mine.size() == theirs.size();
             for (std::size_t i = 0; same && i < mine.size(); ++i)
                 same = std::fabs(mine[i] - theirs[i]) <= tolerance ||
-                       (mine[i] < -200.0 && theirs[i] < -200.0);
+                       (mine[i] < -200.0 && theirs[i] < -200.0) ||
+                       (std::isnan(mine[i]) && std::isnan(theirs[i]));
             if (same) {
                 group.push_back(c);
                 placed = true;
@@ -99,6 +101,14 @@ std::string hz(double f) {
     return text;
 }
 
+// Three digits, for notes.
+std::string shortHz(double f) {
+    char text[32];
+    std::snprintf(text, sizeof(text), f >= 1000.0 ? "%.3g kHz" : "%.3g Hz",
+                  f >= 1000.0 ? f / 1000.0 : f);
+    return text;
+}
+
 Figure responseFigure(const std::vector<Analysis>& analyses, double rate) {
     const ResponseResult& first = *analyses.front().response;
     const auto& f = first.frequencies;
@@ -108,6 +118,19 @@ Figure responseFigure(const std::vector<Analysis>& analyses, double rate) {
                       std::to_string(f.size()) + " frequencies, " + hz(rate) +
                       " sample rate; phase unwrapped from 1 kHz";
     figure.height = 620;
+    for (std::size_t d = 0; d < analyses.size(); ++d) {
+        const auto dependence = levelDependence(*analyses[d].response);
+        if (!dependence) continue;
+        char text[64];
+        std::snprintf(text, sizeof(text), "%+.2f dB (%sout %d, %s)", dependence->changeDb,
+                      analyses.size() > 1 ? (d == 0 ? "A: " : "B: ") : "", dependence->channel + 1,
+                      shortHz(dependence->frequency).c_str());
+        figure.warning += figure.warning.empty()
+                              ? "Not linear at " + level(first.levelDbfs) +
+                                    ": the gain differs from that at " +
+                                    level(first.levelDbfs - kQuieterByDb) + " by up to " + text
+                              : ", " + std::string(text);
+    }
     Panel magnitude;
     magnitude.x = frequencyAxis(f.front(), f.back());
     addCurves(
@@ -121,7 +144,8 @@ Figure responseFigure(const std::vector<Analysis>& analyses, double rate) {
     addCurves(
         phase, analyses, f,
         [](const Analysis& a, int c) { return a.response->channels[c].phaseDeg; }, kSameResponseDb);
-    phase.y = fittedAxis("phase (degrees)", allValues(phase), 45.0, 180.0);
+    // No floor: an unwrapped phase runs to thousands of degrees below zero.
+    phase.y = fittedAxis("phase (degrees)", allValues(phase), 45.0, 180.0, -INFINITY);
     for (Series& s : phase.series) s.label.clear();
     figure.panels = {magnitude, phase};
     return figure;
@@ -208,7 +232,11 @@ Figure distortionFigure(
             panel, analyses, x,
             [&](const Analysis& a, int c) {
                 std::vector<double> y;
-                for (const auto* point : tones(a)) y.push_back(ratioDb((*point)[c].*member));
+                for (const auto* point : tones(a))
+                    y.push_back(member == &ToneAnalysis::thd &&
+                                        !thdCountsTheThirdHarmonic((*point)[c])
+                                    ? NAN
+                                    : ratioDb((*point)[c].*member));
                 return y;
             },
             kSameDistortionDb);
@@ -251,8 +279,17 @@ Figure distortionByFrequencyFigure(const std::vector<Analysis>& analyses) {
             return tones;
         });
     figure.title = "Distortion against frequency";
-    figure.subtitle = "THD (harmonics 2-10 below Nyquist) and THD+N, sine at " +
-                      level(first.levelDbfs) + ", bin-exact frequencies";
+    figure.subtitle =
+        "THD (harmonics 2-10 below Nyquist) and THD+N, sine at " + level(first.levelDbfs);
+    const auto lastWithThd = std::find_if(
+        first.points.rbegin(), first.points.rend(),
+        [](const FrequencyPoint& p) { return thdCountsTheThirdHarmonic(p.tones.front()); });
+    // The sweep starts far below a sixth of the rate, so some point has THD.
+    if (lastWithThd != first.points.rbegin() && lastWithThd != first.points.rend())
+        figure.subtitle +=
+            "; no THD above " + shortHz(lastWithThd->frequency) + ", where H3 lies beyond Nyquist";
+    else
+        figure.subtitle += ", bin-exact frequencies";
     return figure;
 }
 
@@ -290,27 +327,43 @@ Figure transferFigure(const std::vector<Analysis>& analyses) {
     return figure;
 }
 
+struct PlotKind {
+    const char* name;
+    Measurement measurement;
+    Figure (*figure)(const std::vector<Analysis>& analyses, double rate);
+};
+
+const PlotKind kPlots[] = {
+    {"response", Measurement::Response, responseFigure},
+    {"spectrum", Measurement::Harmonics, spectrumFigure},
+    {"distortion-vs-level", Measurement::Distortion,
+     [](const std::vector<Analysis>& a, double) { return distortionByLevelFigure(a); }},
+    {"distortion-vs-frequency", Measurement::Distortion,
+     [](const std::vector<Analysis>& a, double) { return distortionByFrequencyFigure(a); }},
+    {"transfer", Measurement::Transfer,
+     [](const std::vector<Analysis>& a, double) { return transferFigure(a); }},
+};
+
 }  // namespace
 
 std::vector<std::string> writePlots(const std::vector<Analysis>& analyses, const AnalysisPlan& plan,
                                     const std::string& folder) {
-    std::vector<std::pair<std::string, Figure>> figures;
-    if (plan.includes(Measurement::Response))
-        figures.emplace_back("response", responseFigure(analyses, plan.rate));
-    if (plan.includes(Measurement::Harmonics))
-        figures.emplace_back("spectrum", spectrumFigure(analyses, plan.rate));
-    if (plan.includes(Measurement::Distortion)) {
-        figures.emplace_back("distortion-vs-level", distortionByLevelFigure(analyses));
-        figures.emplace_back("distortion-vs-frequency", distortionByFrequencyFigure(analyses));
-    }
-    if (plan.includes(Measurement::Transfer))
-        figures.emplace_back("transfer", transferFigure(analyses));
     std::vector<std::string> names;
-    for (const auto& [name, figure] : figures) {
-        writeFigure(figure, folder + "/" + name + ".png", folder + "/" + name + ".svg");
-        names.push_back(name);
+    for (const PlotKind& plot : kPlots) {
+        if (!plan.includes(plot.measurement)) continue;
+        const std::string path = folder + "/" + plot.name;
+        writeFigure(plot.figure(analyses, plan.rate), path + ".png", path + ".svg");
+        names.push_back(plot.name);
     }
     releaseFontCaches();
+    return names;
+}
+
+std::vector<std::string> plotFileNames() {
+    std::vector<std::string> names;
+    for (const PlotKind& plot : kPlots)
+        for (const char* extension : {".png", ".svg"})
+            names.push_back(plot.name + std::string(extension));
     return names;
 }
 

@@ -14,4 +14,7 @@ namespace varkel::analysis {
 std::vector<std::string> writePlots(const std::vector<Analysis>& analyses, const AnalysisPlan& plan,
                                     const std::string& folder);
 
+// Every file writePlots writes for one plan or another.
+std::vector<std::string> plotFileNames();
+
 }  // namespace varkel::analysis

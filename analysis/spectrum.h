@@ -31,6 +31,13 @@ struct ToneAnalysis {
     double thdN = 0.0;  // everything but DC and the fundamental, to fundamental
 };
 
+// Whether thd says how much a device distorts: an odd-symmetric device (a
+// clipper) makes no second harmonic, so with the third above Nyquist its
+// THD would read as none at all.
+inline bool thdCountsTheThirdHarmonic(const ToneAnalysis& tone) {
+    return tone.harmonicsDb[1].has_value();
+}
+
 struct Spectrum {
     double binHz = 0.0;
     std::vector<double> levelDbfs;  // bins 0..N/2, a full-scale bin-centred sine reads 0

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
+
+#include "analysis/level_dependence.h"
 
 namespace {
 
@@ -27,6 +30,32 @@ public:
         return {half, clipped};
     }
     mutable bool reusedThread = false;
+};
+
+// Output 1: input plus a constant, 1 % of a -6 dBFS tone's amplitude.
+// Output 2: a first-order high-pass at 100 Hz by the bilinear transform,
+// |H|^2 = t^2 / (1 + t^2) with t = tan(pi f / rate) / tan(pi 100 / rate).
+class OffsetAndHighPass : public Device {
+public:
+    static constexpr double kRate = 44100.0;
+    static double tanOfCorner() { return std::tan(std::numbers::pi * 100.0 / kRate); }
+
+    int outputs() const override { return 2; }
+    std::string description() const override { return "offset and high-pass"; }
+    std::vector<Signal> render(const Signal& input) const override {
+        const double k = tanOfCorner();
+        const double b = 1.0 / (1.0 + k);
+        const double a = (1.0 - k) / (1.0 + k);
+        Signal offset(input.size()), highPass(input.size());
+        double previousIn = 0.0, previousOut = 0.0;
+        for (std::size_t n = 0; n < input.size(); ++n) {
+            offset[n] = input[n] + 0.005f;
+            previousOut = b * (input[n] - previousIn) + a * previousOut;
+            previousIn = input[n];
+            highPass[n] = static_cast<float>(previousOut);
+        }
+        return {offset, highPass};
+    }
 };
 
 class Broken : public Device {
@@ -80,6 +109,55 @@ TEST(Measurements, GainsClippingAndProgressOfAModelDevice) {
     EXPECT_GT(*onset, clip);
     EXPECT_LT(*onset, clip + 2.0);
     EXPECT_FALSE(levelWhereThdReaches(*a.levels, 0, 0.01));
+}
+
+TEST(Measurements, AnOffsetIsNoDistortionAndTheLowCornerIsTheOneNearestTheBand) {
+    OffsetAndHighPass device;
+    AnalysisPlan plan;
+    plan.what = {Measurement::Response, Measurement::Harmonics};
+    const Analysis a = analyse(device, plan);
+    // The window spreads DC over bins 0 to 3, none of which is noise.
+    EXPECT_LT(a.harmonics->channels[0].thdN, 1e-5);
+    // 3 dB under the gain at 1 kHz: t^2 / (1 + t^2) = g, t^2 = g / (1 - g).
+    const auto tOf = [](double f) {
+        return std::tan(std::numbers::pi * f / OffsetAndHighPass::kRate) /
+               OffsetAndHighPass::tanOfCorner();
+    };
+    const double g =
+        std::pow(10.0, -0.3) * tOf(1000.0) * tOf(1000.0) / (1.0 + tOf(1000.0) * tOf(1000.0));
+    const double corner = OffsetAndHighPass::kRate / std::numbers::pi *
+                          std::atan(std::sqrt(g / (1.0 - g)) * OffsetAndHighPass::tanOfCorner());
+    ASSERT_TRUE(a.response->channels[1].lowCornerHz);
+    EXPECT_NEAR(*a.response->channels[1].lowCornerHz, corner, 0.005 * corner);
+}
+
+TEST(Measurements, ResponseSaysWhereTheGainChangesWithLevel) {
+    // A sine of amplitude A clipped at c = r A keeps a fundamental of
+    // (2 / pi) (asin r + r sqrt(1 - r^2)) A.
+    const double r = 0.25 / std::pow(10.0, -6.0 / 20.0);
+    const double clipped =
+        20.0 * std::log10(2.0 / std::numbers::pi * (std::asin(r) + r * std::sqrt(1.0 - r * r)));
+    struct Row {
+        double levelDbfs;
+        double halfChangeDb, clipChangeDb;  // 10 dB lower, the clip is not reached
+    };
+    for (const Row& row : {Row{-30.0, 0.0, 0.0}, Row{-6.0, 0.0, clipped}}) {
+        SCOPED_TRACE(row.levelDbfs);
+        HalfAndClip device;
+        AnalysisPlan plan;
+        plan.what = {Measurement::Response};
+        plan.responseLevelDbfs = row.levelDbfs;
+        const ResponseResult response = *analyse(device, plan).response;
+        for (double change : response.channels[0].gainChangeDb)
+            EXPECT_NEAR(change, row.halfChangeDb, 1e-4);
+        for (double change : response.channels[1].gainChangeDb)
+            EXPECT_NEAR(change, row.clipChangeDb, 0.02);
+        const auto dependence = levelDependence(response);
+        EXPECT_EQ(dependence.has_value(), row.clipChangeDb != 0.0);
+        if (dependence) {
+            EXPECT_EQ(dependence->channel, 1);
+        }
+    }
 }
 
 TEST(Measurements, NonFiniteOutputIsAnError) {

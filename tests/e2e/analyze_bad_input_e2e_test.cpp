@@ -35,7 +35,11 @@ const BadAnalysis kBadAnalyses[] = {
      2},
     {"rate too high", {"--rate", "1000000"}, "--rate: must be between 8000 and 768000 Hz", 2},
     {"rate not a number", {"--rate", "fast"}, "'fast' is not a number", 2},
-    {"tone above the band", {"--tone-frequency", "30000"}, "--tone-frequency 30000 Hz", 2},
+    {"tone above the band",
+     {"--tone-frequency", "30000"},
+     "--tone-frequency 30000 Hz: must lie below 19845 Hz at 44100 Hz (see varkel-host analyze "
+     "--help)",
+     2},
     {"unknown parameter", {"--set", "Drive=1"}, "has no parameter Drive", 2},
     {"unknown parameter to compare", {"--vs-set", "Drive=1"}, "has no parameter Drive", 2},
     {"setting out of range", {"--set", "PreGain=2"}, "between 0 and 1", 2},

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "analysis/analysis_json.h"
+#include "analysis/level_dependence.h"
 #include "analysis/plots.h"
 #include "engine/plugin_device.h"
 #include "tools/varkel-host/cli/interrupt.h"
@@ -53,17 +54,27 @@ public:
 
     const fs::path& path() const { return staging; }
 
-    // Moves every file into target, creating it if needed.
-    void moveInto(const fs::path& target) {
+    // Moves every file into target, creating it if needed, then removes
+    // those of ownNames there that this run did not write: an earlier run's
+    // plots must not pass for this one's. Other files in target stay.
+    void moveInto(const fs::path& target, const std::vector<std::string>& ownNames) {
         std::error_code error;
         fs::create_directory(target, error);
         if (error) throw EngineError("--out " + target.string() + ": " + error.message());
+        std::vector<std::string> stale;
+        for (const std::string& name : ownNames)
+            if (!fs::exists(staging / name)) stale.push_back(name);
         for (const auto& entry : fs::directory_iterator(staging)) {
             fs::rename(entry.path(), target / entry.path().filename(), error);
             if (error)
                 throw EngineError("cannot move " + entry.path().filename().string() + " into " +
-                                target.string() + ": " + error.message());
+                                  target.string() + ": " + error.message());
         }
+        for (const std::string& name : stale)
+            if (fs::is_regular_file(fs::symlink_status(target / name)) &&
+                !fs::remove(target / name, error) && error)
+                throw EngineError("cannot remove the earlier " + name + " from " +
+                                  target.string() + ": " + error.message());
     }
 
 private:
@@ -141,6 +152,16 @@ void printSummary(const std::vector<analysis::Analysis>& analyses,
                 return level ? fmt::format("{:.1f} dBFS", *level) : std::string("never");
             });
         });
+}
+
+// On stderr, after the summary it qualifies.
+void warnOfLevelDependence(const std::vector<analysis::Analysis>& analyses) {
+    std::fflush(stdout);
+    for (const analysis::Analysis& a : analyses)
+        if (a.response)
+            if (const auto dependence = analysis::levelDependence(*a.response))
+                fmt::print(stderr, "warning: {}: the response is not linear: {}\n", a.device,
+                           analysis::describeLevelDependence(*dependence, *a.response));
 }
 
 // Rates analyze accepts; plug-ins commonly ignore others.
@@ -231,7 +252,10 @@ void AnalyzeCommand::declare(CLI::App& command) {
     command.add_flag("--quiet", quiet, "No progress bar and no summary");
     command.footer(
         "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"
-        "on the terminal. Every render starts a fresh instance on a fresh thread.");
+        "on the terminal; removes from DIR the plots of an earlier run that this one does\n"
+        "not make, and leaves other files there alone. Warns when the response's gain\n"
+        "changes by more than 0.1 dB 10 dB below --level. Every render starts a fresh\n"
+        "instance on a fresh thread.");
 }
 
 }  // namespace
@@ -274,10 +298,13 @@ int AnalyzeCommand::run() {
     analysis::writePlots(analyses, plan, staging.path().string());
     writeJson(staging.path() / kJsonName, analysis::analysisJson(analyses, plan));
     throwIfInterrupted();
-    staging.moveInto(target);
+    std::vector<std::string> ownNames = analysis::plotFileNames();
+    ownNames.push_back(kJsonName);
+    staging.moveInto(target, ownNames);
     if (!quiet) {
         printSummary(analyses, plan);
         fmt::print("wrote plots and {} into {}\n", kJsonName, target.string());
+        warnOfLevelDependence(analyses);
     }
     return kExitSuccess;
 }
