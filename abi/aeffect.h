@@ -324,7 +324,28 @@ struct VstOfflineTask;
 struct VstFileSelect;
 struct VstPatchChunkInfo;
 struct VstParameterProperties;
-struct VstPinProperties;
+
+// What a plug-in says of one of its inputs or outputs (effGetInputProperties,
+// effGetOutputProperties, index = the pin).
+struct VstPinProperties {
+    char label[64];
+    VstInt32 flags;  // kVstPin*
+    VstInt32 arrangementType;
+    char shortLabel[8];
+    char future[48];
+};
+static_assert(sizeof(VstPinProperties) == 128);
+static_assert(offsetof(VstPinProperties, flags) == 64);
+static_assert(offsetof(VstPinProperties, arrangementType) == 68);
+static_assert(offsetof(VstPinProperties, shortLabel) == 72);
+static_assert(offsetof(VstPinProperties, future) == 80);
+
+enum VstPinPropertiesFlags : VstInt32 {
+    kVstPinIsActive = 1,
+    kVstPinIsStereo = 2,  // the first of a stereo pair
+    kVstPinUseSpeaker = 4,
+};
+
 struct VstVariableIo;
 struct MidiProgramName;
 struct MidiProgramCategory;

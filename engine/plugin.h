@@ -1,9 +1,12 @@
 // A plug-in instance as the engine drives it, whatever its format: its
-// channels, its parameters (normalised 0..1, with the plug-in's own names and
-// texts), switching it on and off, and processing one block.
+// channels, its parameters (each in its own units: normalised 0..1 for
+// VST 2.4, the port's range for LV2), switching it on and off, and
+// processing one block.
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace varkel::engine {
 
@@ -13,24 +16,62 @@ enum class Precision { Single, Double };
 // host runs it (bench measures it so).
 enum class ProcessMode { Offline, Realtime };
 
+struct ParameterInfo {
+    std::string name;
+    std::string symbol;  // LV2's port symbol; empty for VST 2.4
+    std::string unit;    // "dB", "Hz", ... or empty
+    float minimum = 0.0f;
+    float maximum = 1.0f;
+    float defaultValue = 0.0f;
+    bool toggled = false;
+    bool integer = false;
+    bool enumeration = false;
+    bool logarithmic = false;
+    std::vector<std::pair<float, std::string>> scalePoints;
+};
+
+// Why an input counts as a side-chain, for info to say.
+enum class SideChainReason { None, Label, Property, Count };
+
+struct InputInfo {
+    std::string label;
+    bool sideChain = false;
+    SideChainReason reason = SideChainReason::None;
+};
+
 class Plugin {
 public:
     virtual ~Plugin() = default;
 
+    // "VST 2.4" or "LV2".
+    virtual std::string format() const = 0;
     // The plug-in's name, or its file's when it reports none.
     virtual std::string name() const = 0;
-    // Where it was loaded from: a module path.
+    // Where it was loaded from: a module path or an LV2 URI.
     virtual std::string location() const = 0;
 
     virtual int inputs() const = 0;
     virtual int outputs() const = 0;
+    // What each input is; side-chains follow the main inputs' rule of the
+    // format (see mainInputs).
+    virtual std::vector<InputInfo> inputInfo() const = 0;
 
     virtual int parameterCount() const = 0;
-    virtual std::string parameterName(int index) const = 0;
-    virtual std::string parameterLabel(int index) const = 0;   // the unit, e.g. "dB"
-    virtual std::string parameterDisplay(int index) const = 0;  // the value as the plug-in shows it
+    virtual ParameterInfo parameterInfo(int index) const = 0;
+    std::string parameterName(int index) const { return parameterInfo(index).name; }
+    std::string parameterLabel(int index) const { return parameterInfo(index).unit; }
+    // The value as the plug-in shows it.
+    virtual std::string parameterDisplay(int index) const = 0;
     virtual float parameter(int index) const = 0;
     virtual void setParameter(int index, float value) = 0;
+
+    // The plug-in's presets (VST 2.4: its programs) by name.
+    virtual std::vector<std::string> presets() const = 0;
+    // By name, URI or number; throws UsageError listing the presets.
+    virtual void loadPreset(const std::string& preset) = 0;
+
+    // Frames the output lags the input, with the current settings.
+    virtual int latency() = 0;
 
     // Ready to process at the precision; throws EngineError when the plug-in
     // cannot process at it.

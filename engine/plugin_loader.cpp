@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "engine/engine_error.h"
+#include "engine/lv2_plugin.h"
+#include "engine/lv2_world.h"
 #include "engine/vst_plugin.h"
 
 #if !defined(VARKEL_BUILD_TREE_PLUGIN)
@@ -31,6 +33,8 @@ std::string defaultPluginPath() {
 
 std::unique_ptr<Plugin> openPlugin(const std::string& name, double sampleRate, int blockFrames,
                                    ProcessMode mode) {
+    if (!name.empty() && namesLv2Plugin(name))
+        return std::make_unique<Lv2Plugin>(name, sampleRate, blockFrames);
     return std::make_unique<VstPlugin>(name.empty() ? defaultPluginPath() : name, sampleRate,
                                        blockFrames, mode);
 }

@@ -1,5 +1,6 @@
-// Opening a plug-in by what a user names: a module path, or nothing for the
-// Varkel module that came with the host.
+// Opening a plug-in by what a user names: a VST 2.4 module path, an LV2
+// plug-in URI or LV2 bundle folder, or nothing for the Varkel module that
+// came with the host.
 #pragma once
 
 #include <memory>

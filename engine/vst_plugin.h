@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/plugin.h"
 #include "host/host_callback.h"
@@ -24,21 +25,26 @@ public:
     VstPlugin(const VstPlugin&) = delete;
     VstPlugin& operator=(const VstPlugin&) = delete;
 
+    std::string format() const override { return "VST 2.4"; }
     std::string name() const override;
     std::string location() const override { return modulePath; }
     int inputs() const override { return instance->effect()->numInputs; }
     int outputs() const override { return instance->effect()->numOutputs; }
+    std::vector<InputInfo> inputInfo() const override;
 
     int parameterCount() const override { return instance->effect()->numParams; }
-    std::string parameterName(int index) const override { return instance->parameterName(index); }
-    std::string parameterLabel(int index) const override {
-        return instance->parameterLabel(index);
-    }
+    // Normalised 0..1; the default is the value the effect had when opened.
+    ParameterInfo parameterInfo(int index) const override;
     std::string parameterDisplay(int index) const override {
         return instance->parameterDisplay(index);
     }
     float parameter(int index) const override { return instance->getParameter(index); }
     void setParameter(int index, float value) override { instance->setParameter(index, value); }
+
+    // The effect's programs.
+    std::vector<std::string> presets() const override;
+    void loadPreset(const std::string& preset) override;
+    int latency() override { return instance->effect()->initialDelay; }
 
     void start(Precision precision) override;
     void stop() override;
@@ -58,6 +64,7 @@ private:
     std::unique_ptr<host::HostContext> context;  // its address is in the record
     std::unique_ptr<host::PluginModule> module;
     std::unique_ptr<host::PluginInstance> instance;  // destroyed before module
+    std::vector<float> defaults;  // each parameter's value when opened
     bool running = false;
 };
 

@@ -16,14 +16,22 @@ namespace {
 class CountingPlugin : public Plugin {
 public:
     CountingPlugin(int inputs, int outputs) : in(inputs), out(outputs) {}
+    std::string format() const override { return "test"; }
     std::string name() const override { return "counting"; }
     std::string location() const override { return {}; }
     int inputs() const override { return in; }
     int outputs() const override { return out; }
+    std::vector<InputInfo> inputInfo() const override { return std::vector<InputInfo>(in); }
     int parameterCount() const override { return 1; }
-    std::string parameterName(int) const override { return "Gain"; }
-    std::string parameterLabel(int) const override { return {}; }
+    ParameterInfo parameterInfo(int) const override {
+        ParameterInfo info;
+        info.name = "Gain";
+        return info;
+    }
     std::string parameterDisplay(int) const override { return {}; }
+    std::vector<std::string> presets() const override { return {}; }
+    void loadPreset(const std::string&) override {}
+    int latency() override { return 0; }
     float parameter(int) const override { return gain; }
     void setParameter(int, float value) override { gain = value; }
     void start(Precision) override {}

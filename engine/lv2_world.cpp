@@ -1,0 +1,107 @@
+#include "engine/lv2_world.h"
+
+#include <filesystem>
+#include <regex>
+#include <system_error>
+
+#include "engine/engine_error.h"
+
+namespace varkel::engine {
+
+namespace fs = std::filesystem;
+
+Lv2World& Lv2World::instance() {
+    static Lv2World world;
+    return world;
+}
+
+Lv2World::Lv2World() : lilvWorld(lilv_world_new()) {
+    lilv_world_load_all(lilvWorld);
+    mapData.handle = this;
+    mapData.map = [](LV2_URID_Map_Handle handle, const char* uri) {
+        return static_cast<Lv2World*>(handle)->map(uri);
+    };
+    unmapData.handle = this;
+    unmapData.unmap = [](LV2_URID_Unmap_Handle handle, LV2_URID urid) {
+        return static_cast<Lv2World*>(handle)->unmap(urid);
+    };
+}
+
+Lv2World::~Lv2World() {
+    for (auto& [uri, node] : nodes) lilv_node_free(node);
+    lilv_world_free(lilvWorld);
+}
+
+const LilvNode* Lv2World::node(const std::string& uri) {
+    auto found = nodes.find(uri);
+    if (found == nodes.end()) found = nodes.emplace(uri, lilv_new_uri(lilvWorld, uri.c_str())).first;
+    return found->second;
+}
+
+LV2_URID Lv2World::map(const char* uri) {
+    if (uri == nullptr) return 0;
+    const std::lock_guard guard(mapMutex);
+    const auto found = ids.find(uri);
+    if (found != ids.end()) return found->second;
+    uris.emplace_back(uri);
+    const auto id = static_cast<LV2_URID>(uris.size());
+    ids.emplace(uri, id);
+    return id;
+}
+
+const char* Lv2World::unmap(LV2_URID urid) {
+    const std::lock_guard guard(mapMutex);
+    return urid == 0 || urid > uris.size() ? nullptr : uris[urid - 1].c_str();
+}
+
+const LilvPlugin* Lv2World::find(const std::string& uriOrBundle) {
+    std::error_code error;
+    if (fs::is_directory(uriOrBundle, error)) {
+        std::string folder = fs::absolute(uriOrBundle).lexically_normal().string();
+        if (!folder.ends_with("/")) folder += "/";
+        LilvNode* bundle = lilv_new_file_uri(lilvWorld, nullptr, folder.c_str());
+        std::vector<const LilvPlugin*> inBundle;
+        const auto collect = [&] {
+            const LilvPlugins* all = plugins();
+            LILV_FOREACH (plugins, i, all) {
+                const LilvPlugin* plugin = lilv_plugins_get(all, i);
+                if (lilv_node_equals(lilv_plugin_get_bundle_uri(plugin), bundle))
+                    inBundle.push_back(plugin);
+            }
+        };
+        // A bundle on LV2_PATH is loaded already; loading it again only warns.
+        collect();
+        if (inBundle.empty()) {
+            lilv_world_load_bundle(lilvWorld, bundle);
+            collect();
+        }
+        lilv_node_free(bundle);
+        if (inBundle.size() == 1) return inBundle.front();
+        if (inBundle.empty())
+            throw EngineError(uriOrBundle + " is a folder holding no LV2 plug-in");
+        std::string listed;
+        for (const LilvPlugin* plugin : inBundle)
+            listed += (listed.empty() ? "" : ", ") +
+                      std::string(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+        throw EngineError(uriOrBundle + " holds " + std::to_string(inBundle.size()) +
+                          " plug-ins (" + listed +
+                          "); name one by its URI, with the folder holding the bundle on LV2_PATH");
+    }
+    const LilvPlugin* plugin = lilv_plugins_get_by_uri(plugins(), node(uriOrBundle));
+    if (plugin == nullptr)
+        throw FileNotFound(uriOrBundle + ": no such LV2 plug-in on " +
+                           (std::getenv("LV2_PATH") != nullptr ? "LV2_PATH"
+                                                               : "lilv's default path") +
+                           " (varkel-host list shows those found)");
+    return plugin;
+}
+
+bool namesLv2Plugin(const std::string& name) {
+    std::error_code error;
+    if (fs::is_directory(name, error)) return fs::exists(fs::path(name) / "manifest.ttl", error);
+    if (fs::exists(name, error)) return false;
+    static const std::regex scheme("^[A-Za-z][A-Za-z0-9+.-]*:[^/]|^[A-Za-z][A-Za-z0-9+.-]*://");
+    return std::regex_search(name, scheme);
+}
+
+}  // namespace varkel::engine
