@@ -120,8 +120,10 @@ std::string joined(const std::vector<std::string>& words) {
     return text;
 }
 
-int bytesPerSample(int subtype) {
-    switch (subtype) {
+}  // namespace
+
+int bytesPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8:
         case SF_FORMAT_PCM_U8:
         case SF_FORMAT_ULAW:
@@ -131,14 +133,15 @@ int bytesPerSample(int subtype) {
             return 2;
         case SF_FORMAT_PCM_24:
             return 3;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+            return 4;
         case SF_FORMAT_DOUBLE:
             return 8;
         default:
-            return 4;
+            return 0;
     }
 }
-
-}  // namespace
 
 std::vector<std::string> writableExtensions() {
     std::vector<std::string> extensions;
@@ -170,8 +173,13 @@ int chooseOutputFormat(const std::string& outputPath, int inputFormat, SampleFor
     if (container.codec != 0) {
         candidates = {container.codec};
     } else {
-        candidates = {inputFormat & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT, SF_FORMAT_PCM_24,
-                      SF_FORMAT_PCM_16};
+        candidates = {SF_FORMAT_FLOAT, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16};
+        // A lossy codec may pass libsndfile's check for a container that
+        // cannot be written with it (MPEG in WAV): lossy input gets float
+        // unless it keeps its own container.
+        const bool ownContainer = container.major == (inputFormat & SF_FORMAT_TYPEMASK);
+        if (lossyCodec(inputFormat).empty() || ownContainer)
+            candidates.insert(candidates.begin(), inputFormat & SF_FORMAT_SUBMASK);
         // Reading an Ogg or MPEG file and keeping its container keeps its codec.
         if (container.major == SF_FORMAT_OGG) candidates.push_back(SF_FORMAT_VORBIS);
         if (container.major == SF_FORMAT_MPEG) candidates.push_back(SF_FORMAT_MPEG_LAYER_III);
@@ -189,7 +197,9 @@ int withRoomForLength(int format, std::int64_t frames, int channels) {
     // Room for the header and any chunks libsndfile adds.
     constexpr std::int64_t kWavDataLimit = 0xFFFFFFFFLL - (1 << 20);
     const int subtype = format & SF_FORMAT_SUBMASK;
-    const bool small = frames >= 0 && frames <= kWavDataLimit / channels / bytesPerSample(subtype);
+    // A compressed sample is taken at its widest.
+    const int bytes = bytesPerSample(subtype) > 0 ? bytesPerSample(subtype) : 4;
+    const bool small = frames >= 0 && frames <= kWavDataLimit / channels / bytes;
     return small ? format : SF_FORMAT_RF64 | subtype;
 }
 
@@ -225,6 +235,57 @@ std::string lossyCodec(int format) {
         default:
             return {};
     }
+}
+
+double integerStep(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            return 1.0 / 128.0;
+        case SF_FORMAT_PCM_16:
+            return 1.0 / 32768.0;
+        case SF_FORMAT_PCM_24:
+            return 1.0 / 8388608.0;
+        default:
+            return 0.0;
+    }
+}
+
+std::string formatDescription(int format) {
+    const std::string codec = lossyCodec(format);
+    if (!codec.empty()) return "lossy (" + codec + ")";
+    std::string samples;
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            samples = "8-bit PCM";
+            break;
+        case SF_FORMAT_PCM_16:
+            samples = "16-bit PCM";
+            break;
+        case SF_FORMAT_PCM_24:
+            samples = "24-bit PCM";
+            break;
+        case SF_FORMAT_PCM_32:
+            samples = "32-bit PCM";
+            break;
+        case SF_FORMAT_FLOAT:
+            samples = "32-bit float";
+            break;
+        case SF_FORMAT_DOUBLE:
+            samples = "64-bit float";
+            break;
+        default: {
+            SF_FORMAT_INFO info{};
+            info.format = format & SF_FORMAT_SUBMASK;
+            const bool known = sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof(info)) == 0 &&
+                               info.name != nullptr;
+            samples = known ? info.name : "encoded";
+        }
+    }
+    // "WAV (Microsoft)": the container's first word is its usual name.
+    const std::string container = containerName(format);
+    return samples + " " + container.substr(0, container.find(' '));
 }
 
 std::string containerName(int format) {

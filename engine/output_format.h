@@ -40,5 +40,13 @@ bool isIntegerFormat(int format);
 // Empty for lossless formats, else the codec, e.g. "Vorbis", "MPEG Layer III".
 std::string lossyCodec(int format);
 std::string containerName(int format);
+// Bytes a sample takes in a file of this format; 0 for compressed ones.
+int bytesPerSample(int format);
+// One step of an integer PCM output as a float sample (1/32768 for 16-bit);
+// 0 for other formats, whose samples dither would not help.
+double integerStep(int format);
+// What the summary names: "16-bit PCM WAV", "32-bit float AIFF",
+// "lossy (Vorbis)".
+std::string formatDescription(int format);
 
 }  // namespace varkel::engine

@@ -7,9 +7,11 @@
 
 #include "engine/block_driver.h"
 #include "engine/channel_mapping.h"
+#include "engine/declared_length.h"
 #include "engine/engine_error.h"
 #include "engine/plugin_loader.h"
 #include "engine/sound_file.h"
+#include "engine/tpdf_dither.h"
 
 namespace varkel::engine {
 
@@ -22,7 +24,7 @@ constexpr int kMinFileChunk = 4096;
 template <typename Sample>
 void stream(SoundFileReader& input, SoundFileWriter& output, BlockDriver<Sample>& driver,
             const ChannelMapping& mapping, int blockFrames, const RenderProgress& progress,
-            const RenderCancelled& cancelled, RenderSummary& summary) {
+            const RenderCancelled& cancelled, TpdfDither* dither, RenderSummary& summary) {
     const int outputChannels = mapping.outputChannels();
     const auto block = static_cast<std::size_t>(blockFrames);
     // A whole number of plug-in blocks.
@@ -43,6 +45,7 @@ void stream(SoundFileReader& input, SoundFileWriter& output, BlockDriver<Sample>
             summary.levels.add(sample);
             // Integer conversion of NaN or infinity is undefined.
             if (summary.integerOutput && !std::isfinite(sample)) sample = Sample(0);
+            if (dither != nullptr) sample += static_cast<Sample>(dither->next());
         }
         output.write(outputFrames.data(), frames);
         summary.frames += frames;
@@ -85,11 +88,17 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
     const int format = withRoomForLength(chosen, knownFrames, channels);
 
     RenderSummary summary;
+    summary.input = job.input;
     summary.output = job.output;
     summary.sampleRate = input.sampleRate();
     summary.integerOutput = isIntegerFormat(format);
     summary.channelMapping = mapping.description();
-    summary.lossyCodec = lossyCodec(format);
+    summary.format = formatDescription(chosen);
+    const double step = job.dither ? integerStep(format) : 0.0;
+    summary.dithered = step > 0.0;
+    TpdfDither dither(ditherSeed(job.output), step);
+    TpdfDither* ditherOrNone = summary.dithered ? &dither : nullptr;
+    const std::int64_t declared = knownFrames >= 0 ? declaredFrames(job.input, input.info()) : -1;
 
     SoundFileWriter output(job.output, format, channels, input.sampleRate(), format != chosen);
     std::vector<Plugin*> running;
@@ -100,11 +109,14 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
     const auto started = std::chrono::steady_clock::now();
     if (job.precision == Precision::Double) {
         BlockDriver<double> driver(running, mapping, job.blockFrames, automation);
-        stream(input, output, driver, mapping, job.blockFrames, progress, cancelled, summary);
+        stream(input, output, driver, mapping, job.blockFrames, progress, cancelled, ditherOrNone,
+               summary);
     } else {
         BlockDriver<float> driver(running, mapping, job.blockFrames, automation);
-        stream(input, output, driver, mapping, job.blockFrames, progress, cancelled, summary);
+        stream(input, output, driver, mapping, job.blockFrames, progress, cancelled, ditherOrNone,
+               summary);
     }
+    if (declared > summary.frames) summary.missingFrames = declared - summary.frames;
     for (const auto& instance : instances) instance->stop();
     output.commit(job.replaceExisting);
     summary.elapsedSeconds =

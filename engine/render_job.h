@@ -32,17 +32,23 @@ struct RenderJob {
     Precision precision = Precision::Single;
     int blockFrames = kDefaultBlockFrames;
     SampleFormat format = SampleFormat::SameAsInput;
+    // Triangular dither before an 8-, 16- or 24-bit PCM output's rounding.
+    bool dither = false;
     bool replaceExisting = true;
 };
 
 struct RenderSummary {
+    std::string input;
     std::string output;
     std::int64_t frames = 0;
     int sampleRate = 0;
     double elapsedSeconds = 0.0;
     bool integerOutput = false;
+    std::string format;  // e.g. "16-bit PCM WAV", "lossy (Vorbis)"
+    bool dithered = false;
     std::string channelMapping;  // empty for one instance taking the file as it is
-    std::string lossyCodec;      // empty for a lossless output
+    // Frames the input's header declares beyond those it holds: a cut-off file.
+    std::int64_t missingFrames = 0;
     LevelMeter levels;
 };
 

@@ -320,29 +320,44 @@ TEST_F(Batch, AutomationOfAnUnknownParameterIsAUsageError) {
 TEST_F(Batch, TheOutputsExtensionChoosesItsContainer) {
     const std::string wav = sound("in.wav", kWav16, 2, 4410);
     const std::string flac = sound("in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 4410);
+    constexpr int kMp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    const std::string mp3 = libraryWrites(kMp3) ? sound("in.mp3", kMp3, 2, 4410) : "";
+    // Cut off 1000 frames (4 bytes each) before the end its header declares.
+    const std::string cut = sound("cut.wav", kWav16, 2, 4410);
+    fs::resize_file(cut, fs::file_size(cut) - 4000);
     struct Case {
         std::string input, output;
         int format;
-        bool lossy;
+        const char* summary;  // how the summary line ends
+        std::int64_t frames;  // 0: not checked, a lossy input's length is its decoder's
+        const char* warning = "";  // starts with the input's name, given by its path
     };
     const Case cases[] = {
-        {flac, "out.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, false},
-        {wav, "out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, false},
-        {wav, "out.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, false},
-        {wav, "out", SF_FORMAT_WAV | SF_FORMAT_PCM_16, false},  // no extension: the input's
-        {wav, "out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, true},
-        {wav, "out.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, true},
+        {flac, "out.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, "; 16-bit PCM WAV", 4410},
+        {wav, "out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "; 16-bit PCM FLAC", 4410},
+        {wav, "out.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, "; 16-bit PCM CAF", 4410},
+        // No extension: the input's.
+        {wav, "out", SF_FORMAT_WAV | SF_FORMAT_PCM_16, "; 16-bit PCM WAV", 4410},
+        {wav, "out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, "; lossy (Vorbis)", 0},
+        {wav, "out.mp3", kMp3, "; lossy (MPEG Layer III)", 0},
+        {mp3, "mp3.wav", kWavFloat, "; 32-bit float WAV", 0},
+        {cut, "cut-out.wav", kWav16, "; 16-bit PCM WAV", 3410,
+         "cut.wav ends 1000 frames short of the length its header declares; rendered the 3410 "
+         "present"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
-        if (!libraryWrites(c.format)) continue;
+        if (c.input.empty() || !libraryWrites(c.format)) continue;
         const auto run = runHost({"render", c.input, dir / c.output});
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out.find("lossy (") != std::string::npos, c.lossy) << run.out;
+        EXPECT_TRUE(run.out.ends_with(std::string(c.summary) + "\n")) << run.out;
+        const std::string warning =
+            *c.warning == '\0' ? "" : "warning: " + dir / c.output + ": " + dir / c.warning + "\n";
+        EXPECT_EQ(run.err, warning);
         const e2e::Sound out = readSound(dir / c.output);
         EXPECT_EQ(out.info.format, c.format);
-        if (!c.lossy) {
-            EXPECT_EQ(out.info.frames, 4410);
+        if (c.frames != 0) {
+            EXPECT_EQ(out.info.frames, c.frames);
         }
     }
     const auto before = dir.snapshot();

@@ -72,6 +72,14 @@ TEST(Info, JsonParsesBackWithTheSameFacts) {
          16,
          {"canReplacing"},
          {{"index", 0}, {"name", "Level"}, {"label", "x"}, {"value", 0.5}, {"display", ""}}},
+        // Each byte of a sequence that is not UTF-8 becomes '?'; the e acute stays.
+        {BAD_TEXT_PLUGIN,
+         "Bad?? Text ??? ???? \u00e9",
+         "BdTx",
+         1,
+         16,
+         {"canReplacing"},
+         {{"index", 0}, {"name", "Gain"}}},
     };
     for (const JsonCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,6 +88,8 @@ TEST(Info, JsonParsesBackWithTheSameFacts) {
         const auto info = nlohmann::json::parse(run.out);  // throws on anything but JSON
         EXPECT_EQ(info["module"], c.module);
         EXPECT_EQ(info["name"], c.name);
+        const auto text = runHost({"info", "--plugin", c.module});
+        EXPECT_TRUE(contains(text.out, "Name        " + std::string(c.name) + "\n")) << text.out;
         EXPECT_EQ(info["uniqueId"]["text"], c.uniqueId);
         EXPECT_EQ(info["inputs"], c.inputs);
         EXPECT_EQ(info["outputs"], c.inputs);

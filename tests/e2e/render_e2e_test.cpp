@@ -157,7 +157,8 @@ TEST_F(Render, SummaryLineReportsTheOutput) {
     }
     const double rms = std::sqrt(squares / static_cast<double>(result.samples.size()));
     char levels[128];
-    std::snprintf(levels, sizeof(levels), "x realtime, peak %.2f dBFS, RMS %.2f dBFS\n",
+    std::snprintf(levels, sizeof(levels),
+                  "x realtime, peak %.2f dBFS, RMS %.2f dBFS; 32-bit float WAV\n",
                   20.0 * std::log10(peak), 20.0 * std::log10(rms));
     const std::string head = dir / "out.wav" + ": 10007 frames, 0.227 s, ";
     ASSERT_EQ(run.out.rfind(head, 0), 0u) << run.out;
@@ -219,6 +220,47 @@ TEST_F(Render, IntegerOutputClipsAtFullScaleAndSaysSo) {
     for (std::size_t i = 0; i < wide.samples.size(); ++i)
         ASSERT_NEAR(clipped.samples[i], std::clamp(wide.samples[i], -1.0f, 1.0f), 1.0 / 16384)
             << "sample " << i;
+}
+
+TEST_F(Render, DitherAddsUpToOneStepEitherWayAndRepeatsToTheBit) {
+    // A sine of 1.5 steps through the Level fixture (x 0.5, exact in float).
+    const std::string in = dir / "quiet.wav";
+    const auto sine = [](std::int64_t f, int) {
+        return static_cast<float>(3.0 / 32768 * std::sin(0.01 * static_cast<double>(f)));
+    };
+    e2e::writeSound(in, kWavFloat, 1, 44100, kFrames, sine);
+    const auto render = [&](const std::string& name, bool dither) {
+        std::vector<std::string> args = {"render", in, dir / name, "--plugin", LEVEL_PLUGIN,
+                                         "--format", "pcm16"};
+        if (dither) args.push_back("--dither");
+        const auto run = runHost(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    };
+    EXPECT_TRUE(render("plain.wav", false).ends_with("; 16-bit PCM WAV\n"));
+    EXPECT_TRUE(render("dithered.wav", true).ends_with("; 16-bit PCM WAV, dithered\n"));
+    const std::string first = e2e::fileBytes(dir / "dithered.wav");
+    render("dithered.wav", true);
+    EXPECT_TRUE(e2e::fileBytes(dir / "dithered.wav") == first);
+
+    // Errors in steps against the exact value. libsndfile rounds (to nearest
+    // or, when clipping, down in some versions): within a step undithered;
+    // with triangular dither of one step either way, within two, and of
+    // variance 1/6 + 1/12 whichever way it rounds.
+    const e2e::Sound plain = readSound(dir / "plain.wav");
+    const e2e::Sound dithered = readSound(dir / "dithered.wav");
+    double sum = 0.0;
+    double squares = 0.0;
+    for (std::int64_t f = 0; f < kFrames; ++f) {
+        const double exact = sine(f, 0) * 0.5f * 32768.0;
+        ASSERT_LT(std::fabs(plain.at(f, 0) * 32768.0 - exact), 1.0) << "frame " << f;
+        const double error = dithered.at(f, 0) * 32768.0 - exact;
+        ASSERT_LT(std::fabs(error), 2.0) << "frame " << f;
+        sum += error;
+        squares += error * error;
+    }
+    const double mean = sum / kFrames;
+    EXPECT_NEAR(squares / kFrames - mean * mean, 0.25, 0.02);
 }
 
 TEST_F(Render, AnotherPluginRendersThroughTheSameHost) {

@@ -51,6 +51,11 @@ TEST(OutputFormat, TheExtensionChoosesTheContainer) {
         {"out.aiff", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, SampleFormat::SameAsInput,
          SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
         {"out.wav", SF_FORMAT_OGG | SF_FORMAT_VORBIS, SampleFormat::SameAsInput, kWavFloat},
+        {"out.wav", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, SampleFormat::SameAsInput, kWavFloat},
+        {"out", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, SampleFormat::SameAsInput,
+         SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+        {"out", SF_FORMAT_OGG | SF_FORMAT_OPUS, SampleFormat::SameAsInput,
+         SF_FORMAT_OGG | SF_FORMAT_OPUS},
         {"out.aiff", SF_FORMAT_OGG | SF_FORMAT_OPUS, SampleFormat::SameAsInput,
          SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
     };

@@ -116,9 +116,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         "Exit status: 0 on success, 1 when a file, the plug-in or the render fails,\n"
         "2 for a wrong command line, 130 when interrupted.");
 
+    app.set_version_flag("--version", "varkel-host " VARKEL_VERSION, "Prints the version");
+
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         app.parse(reversed);
+    } catch (const CLI::CallForVersion& version) {
+        result.chosen = nullptr;
+        result.help = std::string(version.what()) + "\n";
+        return result;
     } catch (const CLI::CallForHelp&) {
         result.chosen = nullptr;
         result.help = app.help();

@@ -13,8 +13,9 @@ namespace varkel::tool {
 
 struct CommandLine {
     std::vector<std::unique_ptr<Command>> commands;
-    Command* chosen = nullptr;  // null when help was asked for
-    std::string help;           // --help anywhere before "--": that command's help
+    Command* chosen = nullptr;  // null when help or the version was asked for
+    // --help anywhere before "--": that command's help; --version: the version line
+    std::string help;
 };
 
 // args excludes the program name.

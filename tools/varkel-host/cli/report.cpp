@@ -77,28 +77,33 @@ std::string summaryLine(const RenderSummary& summary) {
     std::string line = fmt::format("{}: {} frames, {:.3f} s, {:.1f}x realtime, peak {}, RMS {}",
                                    summary.output, summary.frames, duration, speed,
                                    dbfs(summary.levels.peakLevel()), dbfs(summary.levels.rmsLevel()));
+    line += "; " + summary.format + (summary.dithered ? ", dithered" : "");
     if (!summary.channelMapping.empty()) line += "; " + summary.channelMapping;
-    if (!summary.lossyCodec.empty()) line += "; lossy (" + summary.lossyCodec + ")";
     return line;
 }
 
-std::string levelWarning(const RenderSummary& summary) {
+std::string summaryWarning(const RenderSummary& summary) {
     std::string warning;
+    const auto add = [&warning](const std::string& part) {
+        warning += (warning.empty() ? "" : "; ") + part;
+    };
+    if (summary.missingFrames > 0)
+        add(fmt::format("{} ends {} frames short of the length its header declares; rendered "
+                        "the {} present",
+                        summary.input, summary.missingFrames, summary.frames));
     const auto over = summary.levels.samplesOverFullScale();
     if (summary.integerOutput && over > 0)
-        warning = std::to_string(over) + " samples exceed full scale and were clipped";
+        add(std::to_string(over) + " samples exceed full scale and were clipped");
     const auto invalid = summary.levels.nonFiniteSamples();
-    if (invalid > 0) {
-        if (!warning.empty()) warning += "; ";
-        warning += std::to_string(invalid) + " samples were not finite numbers" +
-                   (summary.integerOutput ? " and were written as 0" : "");
-    }
+    if (invalid > 0)
+        add(std::to_string(invalid) + " samples were not finite numbers" +
+            (summary.integerOutput ? " and were written as 0" : ""));
     return warning.empty() ? warning : "warning: " + summary.output + ": " + warning;
 }
 
 void printSummary(const RenderSummary& summary) {
     fmt::print("{}\n", summaryLine(summary));
-    const std::string warning = levelWarning(summary);
+    const std::string warning = summaryWarning(summary);
     if (warning.empty()) return;
     std::fflush(stdout);  // the warning follows its summary, also in a shared pipe
     std::fputs((warning + "\n").c_str(), stderr);

@@ -40,11 +40,11 @@ private:
     std::chrono::steady_clock::time_point lastDrawn;
 };
 
-// "<file>: <frames> frames, <s> s, <x>x realtime, peak <dB> dBFS, RMS <dB> dBFS",
-// then "; <mapping>" and "; lossy (<codec>)" where they apply.
+// "<file>: <frames> frames, <s> s, <x>x realtime, peak <dB> dBFS, RMS <dB> dBFS;
+// <format>", then ", dithered" and "; <mapping>" where they apply.
 std::string summaryLine(const RenderSummary& summary);
-// Empty when every sample fitted the output format.
-std::string levelWarning(const RenderSummary& summary);
+// Empty when the input was whole and every sample fitted the output format.
+std::string summaryWarning(const RenderSummary& summary);
 
 // The summary line on stdout, then any warning on stderr.
 void printSummary(const RenderSummary& summary);

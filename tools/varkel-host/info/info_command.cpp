@@ -16,23 +16,36 @@ namespace varkel::tool {
 
 namespace {
 
-// Plug-in texts are raw bytes: keep valid UTF-8, turn control characters
-// and broken sequences into '?', so that neither a terminal nor a JSON
-// reader is upset.
+// The length of the UTF-8 sequence at text[at] when it is one character a
+// terminal shows as such, else 0: broken, overlong and surrogate sequences,
+// code points past U+10FFFF, and C0 and C1 control characters.
+std::size_t printableLength(const std::string& text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) return lead < 0x20 || lead == 0x7F ? 0 : 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    const bool valid = code >= kSmallest[length] && code <= 0x10FFFF &&
+                       (code < 0xD800 || code > 0xDFFF) && (code < 0x80 || code > 0x9F);
+    return valid ? length : 0;
+}
+
+// Plug-in texts are raw bytes: keep what prints as UTF-8 and turn every
+// other byte into '?', so that neither a terminal nor a JSON reader is upset.
 std::string cleanText(const std::string& text) {
     std::string result;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80           ? 1
-                             : (lead >> 5) == 0x6  ? 2
-                             : (lead >> 4) == 0xE  ? 3
-                             : (lead >> 3) == 0x1E ? 4
-                                                   : 0;
-        bool valid = length > 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        if (!valid || (length == 1 && (lead < 0x20 || lead == 0x7F))) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = printableLength(text, i);
+        if (length == 0) {
             result += '?';
             i += 1;
         } else {

@@ -56,6 +56,9 @@ public:
                    {"pcm24", engine::SampleFormat::Pcm24},
                    {"pcm16", engine::SampleFormat::Pcm16}},
                   "The output's sample format (default: the input's, if the container holds it)");
+        command.add_flag("--dither", job.dither,
+                         "Triangular dither of one step either way before rounding to 8-, 16- "
+                         "or 24-bit PCM, the same on every run (default: none)");
         command.add_flag("--quiet", quiet, "No progress display and no summary");
         declareBatch(command);
 
