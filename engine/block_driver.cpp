@@ -26,18 +26,35 @@ struct BlockDriver<Sample>::Lane {
             outputs[c] = outputSamples.data() + c * block + offset;
     }
 
+    // n frames of one channel from a buffer in layout into an input block.
+    void fill(int input, const Sample* source, SampleLayout layout, std::size_t n) {
+        Sample* target = inputSamples.data() + static_cast<std::size_t>(input) * block;
+        if (source == nullptr) {
+            std::fill(target, target + n, Sample(0));
+            return;
+        }
+        for (std::size_t f = 0; f < n; ++f) target[f] = source[f * layout.frameStride];
+    }
+
     void process(const ChannelMapping& mapping, const Sample* input, SampleLayout inputLayout,
                  Sample* output, SampleLayout outputLayout, std::size_t frames,
-                 std::int64_t start) {
+                 std::int64_t start, const Sample* sideChain, SampleLayout sideChainLayout) {
         for (std::size_t first = 0; first < frames; first += block) {
             const std::size_t n = std::min(block, frames - first);
-            for (int c = 0; c < mapping.pluginInputs; ++c) {
-                const Sample* source = input + first * inputLayout.frameStride +
-                                       static_cast<std::size_t>(mapping.sourceChannel(index, c)) *
-                                           inputLayout.channelStride;
-                Sample* target = inputSamples.data() + static_cast<std::size_t>(c) * block;
-                for (std::size_t f = 0; f < n; ++f) target[f] = source[f * inputLayout.frameStride];
-            }
+            for (int k = 0; k < mapping.mainInputCount(); ++k)
+                fill(mapping.mainInputs[static_cast<std::size_t>(k)],
+                     input + first * inputLayout.frameStride +
+                         static_cast<std::size_t>(mapping.sourceChannel(index, k)) *
+                             inputLayout.channelStride,
+                     inputLayout, n);
+            for (std::size_t k = 0; k < mapping.sideChainInputs.size(); ++k)
+                fill(mapping.sideChainInputs[k],
+                     sideChain == nullptr
+                         ? nullptr
+                         : sideChain + first * sideChainLayout.frameStride +
+                               static_cast<std::size_t>(mapping.sideChainSource(static_cast<int>(k))) *
+                                   sideChainLayout.channelStride,
+                     sideChainLayout, n);
             // A plug-in that skips a channel leaves silence, not the last block.
             std::fill(outputSamples.begin(), outputSamples.end(), Sample(0));
             const std::int64_t blockStart = start + static_cast<std::int64_t>(first);
@@ -93,12 +110,15 @@ BlockDriver<Sample>::~BlockDriver() = default;
 
 template <typename Sample>
 void BlockDriver<Sample>::process(const Sample* input, SampleLayout inputLayout, Sample* output,
-                                  SampleLayout outputLayout, std::size_t frames) {
+                                  SampleLayout outputLayout, std::size_t frames,
+                                  const Sample* sideChain, SampleLayout sideChainLayout) {
     for (std::size_t i = 1; i < lanes.size(); ++i)
         threads[i - 1]->post([&, i] {
-            lanes[i]->process(mapping, input, inputLayout, output, outputLayout, frames, done);
+            lanes[i]->process(mapping, input, inputLayout, output, outputLayout, frames, done,
+                              sideChain, sideChainLayout);
         });
-    lanes.front()->process(mapping, input, inputLayout, output, outputLayout, frames, done);
+    lanes.front()->process(mapping, input, inputLayout, output, outputLayout, frames, done,
+                           sideChain, sideChainLayout);
     for (const auto& thread : threads) thread->wait();
     done += static_cast<std::int64_t>(frames);
 }

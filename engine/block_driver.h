@@ -46,9 +46,12 @@ public:
 
     // Processes the next frames: input in the mapping's file layout
     // (mapping.fileChannels channels), output in its output layout
-    // (mapping.outputChannels()). Automation time runs on from the last call.
+    // (mapping.outputChannels()), and the side-chain inputs from sideChain
+    // (mapping.sideChainChannels channels), or silence when it is null.
+    // Automation time runs on from the last call.
     void process(const Sample* input, SampleLayout inputLayout, Sample* output,
-                 SampleLayout outputLayout, std::size_t frames);
+                 SampleLayout outputLayout, std::size_t frames, const Sample* sideChain = nullptr,
+                 SampleLayout sideChainLayout = {});
 
     std::int64_t framesDone() const { return done; }
 

@@ -15,38 +15,85 @@ std::string count(int n, const char* singular, const char* plural) {
 }  // namespace
 
 std::string ChannelMapping::description() const {
-    if (monoFeed && pluginInputs > 1)
-        return "mono fed to " + count(pluginInputs, "input", "inputs");
-    if (instances == 1) return {};
-    return count(instances, "instance", "instances") + ", " +
-           count(pluginInputs, "channel", "channels") + " each";
+    std::vector<std::string> parts;
+    if (monoFeed && mainInputCount() > 1)
+        parts.push_back("mono fed to " + count(mainInputCount(), "input", "inputs"));
+    if (instances > 1)
+        parts.push_back(count(instances, "instance", "instances") + ", " +
+                        count(mainInputCount(), "channel", "channels") + " each");
+    if (!sideChainInputs.empty())
+        parts.push_back(sideChainChannels == 0 ? "side-chain silent" : "side-chain from file");
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+    return text;
 }
 
 ChannelMapping mapChannels(int fileChannels, int pluginInputs, int pluginOutputs) {
-    if (pluginInputs < 1 || pluginOutputs < 1)
-        throw EngineError("the plug-in has " + count(pluginInputs, "input", "inputs") + " and " +
-                        count(pluginOutputs, "output", "outputs") +
-                        "; render needs an effect with both");
+    return mapChannels(fileChannels, std::vector<InputInfo>(std::max(pluginInputs, 0)),
+                       pluginOutputs);
+}
+
+namespace {
+
+ChannelMapping splitInputs(int fileChannels, const std::vector<InputInfo>& inputs,
+                           int pluginOutputs, int sideChainChannels) {
     ChannelMapping mapping;
     mapping.fileChannels = fileChannels;
-    mapping.pluginInputs = pluginInputs;
+    mapping.pluginInputs = static_cast<int>(inputs.size());
     mapping.pluginOutputs = pluginOutputs;
-    if (fileChannels == pluginInputs || fileChannels == 1) {
+    mapping.sideChainChannels = sideChainChannels;
+    for (int i = 0; i < mapping.pluginInputs; ++i)
+        (inputs[static_cast<std::size_t>(i)].sideChain ? mapping.sideChainInputs
+                                                       : mapping.mainInputs)
+            .push_back(i);
+    return mapping;
+}
+
+}  // namespace
+
+ChannelMapping singleInstanceMapping(const std::vector<InputInfo>& inputs, int pluginOutputs,
+                                     bool mono) {
+    ChannelMapping mapping = splitInputs(0, inputs, pluginOutputs, 0);
+    mapping.fileChannels = mono ? 1 : mapping.mainInputCount();
+    mapping.monoFeed = mono;
+    mapping.outputsPerInstance = pluginOutputs;
+    return mapping;
+}
+
+ChannelMapping mapChannels(int fileChannels, const std::vector<InputInfo>& inputs,
+                           int pluginOutputs, int sideChainChannels) {
+    ChannelMapping mapping = splitInputs(fileChannels, inputs, pluginOutputs, sideChainChannels);
+    const int mains = mapping.mainInputCount();
+    if (mains < 1 || pluginOutputs < 1)
+        throw EngineError("the plug-in has " + count(mains, "input", "inputs") +
+                          (mapping.sideChainInputs.empty() ? "" : " besides its side-chains") +
+                          " and " + count(pluginOutputs, "output", "outputs") +
+                          "; render needs an effect with both");
+    const int sides = static_cast<int>(mapping.sideChainInputs.size());
+    if (sideChainChannels > 0 && sides == 0)
+        throw EngineError("the plug-in has no side-chain input to feed");
+    if (sideChainChannels > 1 && sideChainChannels != sides)
+        throw EngineError("a " + count(sideChainChannels, "channel", "channels") +
+                          " side-chain file does not fit " + count(sides, "side-chain input",
+                                                                   "side-chain inputs") +
+                          " (a mono file feeds them all)");
+    if (fileChannels == mains || fileChannels == 1) {
         mapping.monoFeed = fileChannels == 1;
         mapping.outputsPerInstance = pluginOutputs;
         return mapping;
     }
-    if (fileChannels < pluginInputs)
+    const std::string inputsText =
+        std::to_string(mains) + (mapping.sideChainInputs.empty() ? " inputs" : " main inputs");
+    if (fileChannels < mains)
         throw EngineError("a " + count(fileChannels, "channel", "channels") +
-                        " file cannot feed a plug-in with " + std::to_string(pluginInputs) +
-                        " inputs (only a mono file feeds more inputs than it has channels)");
-    if (fileChannels % pluginInputs != 0)
+                          " file cannot feed a plug-in with " + inputsText +
+                          " (only a mono file feeds more inputs than it has channels)");
+    if (fileChannels % mains != 0)
         throw EngineError("a " + std::to_string(fileChannels) +
-                        "-channel file does not split into groups of " +
-                        std::to_string(pluginInputs) + " for a plug-in with " +
-                        std::to_string(pluginInputs) + " inputs");
-    mapping.instances = fileChannels / pluginInputs;
-    mapping.outputsPerInstance = std::min(pluginInputs, pluginOutputs);
+                          "-channel file does not split into groups of " + std::to_string(mains) +
+                          " for a plug-in with " + inputsText);
+    mapping.instances = fileChannels / mains;
+    mapping.outputsPerInstance = std::min(mains, pluginOutputs);
     return mapping;
 }
 

@@ -34,6 +34,8 @@ int findParameter(const Plugin& plugin, const std::string& nameOrIndex,
     } else {
         for (int i = 0; i < count; ++i)
             if (plugin.parameterName(i) == nameOrIndex) return i;
+        for (int i = 0; i < count; ++i)
+            if (plugin.parameterInfo(i).symbol == nameOrIndex) return i;
         const std::string wanted = trimmedLower(nameOrIndex);
         for (int i = 0; i < count; ++i)
             if (trimmedLower(plugin.parameterName(i)) == wanted) return i;
@@ -48,10 +50,25 @@ int findParameter(const Plugin& plugin, const std::string& nameOrIndex,
                      std::to_string(count - 1) + ")");
 }
 
+void checkValue(const Plugin& plugin, int index, float value, const std::string& context) {
+    const ParameterInfo info = plugin.parameterInfo(index);
+    if (value >= info.minimum && value <= info.maximum) return;
+    char range[96];
+    std::snprintf(range, sizeof(range), "%g and %g", static_cast<double>(info.minimum),
+                  static_cast<double>(info.maximum));
+    throw UsageError(context + ": the value must lie between " + range +
+                     (info.unit.empty() ? "" : " " + info.unit) + " (" + info.name + ")");
+}
+
 void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings,
                    const std::string& context) {
-    for (const ParameterSetting& setting : settings)
-        plugin.setParameter(findParameter(plugin, setting.parameter, context), setting.value);
+    for (const ParameterSetting& setting : settings) {
+        const int index = findParameter(plugin, setting.parameter, context);
+        char value[32];
+        std::snprintf(value, sizeof(value), "%g", static_cast<double>(setting.value));
+        checkValue(plugin, index, setting.value, context + " " + setting.parameter + "=" + value);
+        plugin.setParameter(index, setting.value);
+    }
 }
 
 std::string describeSettings(const Plugin& plugin, const std::vector<ParameterSetting>& settings) {

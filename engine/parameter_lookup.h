@@ -20,7 +20,12 @@ struct ParameterSetting {
 int findParameter(const Plugin& plugin, const std::string& nameOrIndex,
                   const std::string& context = "--set");
 
-// Sets each in order; a name it cannot find is a UsageError as above.
+// Throws UsageError starting with context when value lies outside the
+// parameter's range, naming the range.
+void checkValue(const Plugin& plugin, int index, float value, const std::string& context);
+
+// Sets each in order; a name it cannot find, or a value outside its
+// parameter's range, is a UsageError as above.
 void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings,
                    const std::string& context = "--set");
 

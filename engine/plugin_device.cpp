@@ -23,13 +23,9 @@ std::vector<analysis::Signal> PluginDevice::render(const analysis::Signal& input
     const std::unique_ptr<Plugin> plugin = openPlugin(probe->location(), rate, kDefaultBlockFrames);
     applySettings(*plugin, settings);
     plugin->start(Precision::Single);
-    // The one signal feeds every input.
-    ChannelMapping mapping;
-    mapping.fileChannels = 1;
-    mapping.pluginInputs = plugin->inputs();
-    mapping.pluginOutputs = plugin->outputs();
-    mapping.outputsPerInstance = plugin->outputs();
-    mapping.monoFeed = true;
+    // The one signal feeds every main input; side-chains get silence.
+    const ChannelMapping mapping =
+        singleInstanceMapping(plugin->inputInfo(), plugin->outputs(), true);
     const std::size_t length = input.size();
     analysis::Signal rendered(length * static_cast<std::size_t>(mapping.outputChannels()));
     {

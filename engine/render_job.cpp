@@ -21,38 +21,149 @@ namespace {
 // otherwise make one system call per few samples.
 constexpr int kMinFileChunk = 4096;
 
+// What happens to each rendered sample on its way to the file.
+class OutputConditioning {
+public:
+    // step: one step of an integer output, else 0.
+    OutputConditioning(bool integer, double step, TpdfDither* dither)
+        : integer(integer), step(step), dither(dither) {}
+
+    template <typename Sample>
+    Sample operator()(Sample sample) const {
+        // Integer conversion of NaN or infinity is undefined.
+        if (integer && !std::isfinite(sample)) return Sample(0);
+        if (dither != nullptr) sample += static_cast<Sample>(dither->next());
+        // libsndfile's clipping conversion truncates towards minus infinity;
+        // a value on the output's grid converts exactly, so rounding here
+        // gives the nearest step, as requantisation should.
+        if (step > 0.0) sample = static_cast<Sample>(std::nearbyint(sample / step) * step);
+        return sample;
+    }
+
+private:
+    bool integer;
+    double step;
+    TpdfDither* dither;
+};
+
+// Reads frames, or silence once the file has ended and only the latency and
+// tail are left to render.
 template <typename Sample>
-void stream(SoundFileReader& input, SoundFileWriter& output, BlockDriver<Sample>& driver,
-            const ChannelMapping& mapping, int blockFrames, const RenderProgress& progress,
-            const RenderCancelled& cancelled, TpdfDither* dither, RenderSummary& summary) {
+class PaddedReader {
+public:
+    PaddedReader(SoundFileReader& file, std::int64_t paddingFrames)
+        : file(file), padding(paddingFrames) {}
+
+    // Fills up to count frames; returns how many, 0 at the very end.
+    std::size_t read(Sample* frames, std::size_t count) {
+        std::size_t got = 0;
+        if (!ended) {
+            const sf_count_t read = file.read(frames, static_cast<sf_count_t>(count));
+            got = read > 0 ? static_cast<std::size_t>(read) : 0;
+            fileFrames += static_cast<std::int64_t>(got);
+            if (got < count) ended = true;
+        }
+        const auto silent = static_cast<std::size_t>(
+            std::min<std::int64_t>(padding, static_cast<std::int64_t>(count - got)));
+        std::fill_n(frames + got * static_cast<std::size_t>(file.channels()),
+                    silent * static_cast<std::size_t>(file.channels()), Sample(0));
+        padding -= static_cast<std::int64_t>(silent);
+        return got + silent;
+    }
+    std::int64_t framesFromFile() const { return fileFrames; }
+
+private:
+    SoundFileReader& file;
+    std::int64_t padding;
+    std::int64_t fileFrames = 0;
+    bool ended = false;
+};
+
+// The side-chain file alongside the input: as many frames, padded with
+// silence past its end, cut at the input's.
+template <typename Sample>
+class SideChainFeed {
+public:
+    explicit SideChainFeed(SoundFileReader* file) : file(file) {}
+    const Sample* next(std::size_t frames) {
+        if (file == nullptr) return nullptr;
+        const auto channels = static_cast<std::size_t>(file->channels());
+        buffer.resize(frames * channels);
+        std::size_t got = 0;
+        if (!ended) {
+            const sf_count_t read = file->read(buffer.data(), static_cast<sf_count_t>(frames));
+            got = read > 0 ? static_cast<std::size_t>(read) : 0;
+            ended = got < frames;
+        }
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got * channels), buffer.end(),
+                  Sample(0));
+        return buffer.data();
+    }
+
+private:
+    SoundFileReader* file;
+    std::vector<Sample> buffer;
+    bool ended = false;
+};
+
+struct StreamPlan {
+    int blockFrames = kDefaultBlockFrames;
+    std::int64_t dropFrames = 0;     // the latency, dropped from the start
+    std::int64_t paddingFrames = 0;  // rendered past the end: latency and tail
+};
+
+template <typename Sample>
+void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter& output,
+            BlockDriver<Sample>& driver, const ChannelMapping& mapping, const StreamPlan& plan,
+            const OutputConditioning& condition, const RenderProgress& progress,
+            const RenderCancelled& cancelled, RenderSummary& summary) {
     const int outputChannels = mapping.outputChannels();
-    const auto block = static_cast<std::size_t>(blockFrames);
+    const auto block = static_cast<std::size_t>(plan.blockFrames);
     // A whole number of plug-in blocks.
     const std::size_t chunk = block * ((kMinFileChunk + block - 1) / block);
     std::vector<Sample> fileFrames(chunk * static_cast<std::size_t>(input.channels()));
     std::vector<Sample> outputFrames(chunk * static_cast<std::size_t>(outputChannels));
+    PaddedReader<Sample> reader(input, plan.paddingFrames);
+    SideChainFeed<Sample> side(sideChain);
+    const SampleLayout sideLayout =
+        SampleLayout::interleaved(sideChain != nullptr ? sideChain->channels() : 0);
+    std::int64_t toDrop = plan.dropFrames;
 
     const std::int64_t totalFrames = input.info().frames;
     for (;;) {
-        if (cancelled && cancelled()) throw EngineError("interrupted; nothing written", kExitInterrupted);
-        const sf_count_t frames = input.read(fileFrames.data(), static_cast<sf_count_t>(chunk));
-        if (frames <= 0) break;
-        const auto available = static_cast<std::size_t>(frames);
+        if (cancelled && cancelled())
+            throw EngineError("interrupted; nothing written", kExitInterrupted);
+        const std::size_t available = reader.read(fileFrames.data(), chunk);
+        if (available == 0) break;
         driver.process(fileFrames.data(), SampleLayout::interleaved(input.channels()),
-                       outputFrames.data(), SampleLayout::interleaved(outputChannels), available);
-        for (std::size_t i = 0; i < available * static_cast<std::size_t>(outputChannels); ++i) {
-            Sample& sample = outputFrames[i];
-            summary.levels.add(sample);
-            // Integer conversion of NaN or infinity is undefined.
-            if (summary.integerOutput && !std::isfinite(sample)) sample = Sample(0);
-            if (dither != nullptr) sample += static_cast<Sample>(dither->next());
+                       outputFrames.data(), SampleLayout::interleaved(outputChannels), available,
+                       side.next(available), sideLayout);
+        const auto dropped =
+            static_cast<std::size_t>(std::min<std::int64_t>(toDrop, static_cast<std::int64_t>(available)));
+        toDrop -= static_cast<std::int64_t>(dropped);
+        Sample* kept = outputFrames.data() + dropped * static_cast<std::size_t>(outputChannels);
+        const std::size_t keptFrames = available - dropped;
+        for (std::size_t i = 0; i < keptFrames * static_cast<std::size_t>(outputChannels); ++i) {
+            summary.levels.add(kept[i]);
+            kept[i] = condition(kept[i]);
         }
-        output.write(outputFrames.data(), frames);
-        summary.frames += frames;
-        if (progress) progress(summary.frames, totalFrames);
+        output.write(kept, static_cast<sf_count_t>(keptFrames));
+        summary.frames += static_cast<std::int64_t>(keptFrames);
+        if (progress) progress(reader.framesFromFile(), totalFrames);
     }
     // A read error ends the stream like the end of the file does.
     input.checkReadError();
+}
+
+// The side-chain file, checked against the input before anything is written.
+std::unique_ptr<SoundFileReader> openSideChain(const RenderJob& job, int inputRate) {
+    if (job.sideChain.empty()) return nullptr;
+    auto file = std::make_unique<SoundFileReader>(job.sideChain);
+    if (file->sampleRate() != inputRate)
+        throw EngineError("--sidechain " + job.sideChain + ": its rate is " +
+                          std::to_string(file->sampleRate()) + " Hz, the input's " +
+                          std::to_string(inputRate) + " Hz");
+    return file;
 }
 
 }  // namespace
@@ -61,24 +172,36 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
                          const RenderCancelled& cancelled) {
     SoundFileReader input(job.input);
     checkOutputPath(job.input, job.output);
+    const std::unique_ptr<SoundFileReader> sideChain = openSideChain(job, input.sampleRate());
     const double sampleRate = input.sampleRate();
     std::vector<std::unique_ptr<Plugin>> instances;
     instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
-    const Plugin& first = *instances.front();
+    Plugin& first = *instances.front();
     ChannelMapping mapping;
     try {
-        mapping = mapChannels(input.channels(), first.inputs(), first.outputs());
+        mapping = mapChannels(input.channels(), first.inputInfo(), first.outputs(),
+                              sideChain != nullptr ? sideChain->channels() : 0);
     } catch (const EngineError& error) {
-        throw EngineError(job.input + ": " + error.what() + " (" + first.name() + ")");
+        throw EngineError((sideChain != nullptr && std::string(error.what()).find("side-chain") !=
+                                                       std::string::npos
+                               ? "--sidechain " + job.sideChain
+                               : job.input) +
+                          ": " + error.what() + " (" + first.name() + ")");
     }
     while (static_cast<int>(instances.size()) < mapping.instances)
         instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
-    for (const auto& instance : instances) applySettings(*instance, job.settings);
+    for (const auto& instance : instances) {
+        if (!job.preset.empty()) instance->loadPreset(job.preset);
+        applySettings(*instance, job.settings);
+    }
     AutomationSchedule automation;
     automation.setRamp(job.ramp);
-    for (const AutomationLane& lane : job.automation)
-        automation.addLane(findParameter(first, lane.parameter, "--automate"), lane.points,
-                           sampleRate);
+    for (const AutomationLane& lane : job.automation) {
+        const int parameter = findParameter(first, lane.parameter, "--automate");
+        for (const AutomationPoint& point : lane.points)
+            checkValue(first, parameter, point.value, "--automate " + lane.parameter);
+        automation.addLane(parameter, lane.points, sampleRate);
+    }
 
     const int channels = mapping.outputChannels();
     const int chosen = chooseOutputFormat(job.output, input.info().format, job.format, channels,
@@ -94,11 +217,19 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
     summary.integerOutput = isIntegerFormat(format);
     summary.channelMapping = mapping.description();
     summary.format = formatDescription(chosen);
-    const double step = job.dither ? integerStep(format) : 0.0;
-    summary.dithered = step > 0.0;
+    const double step = summary.integerOutput ? integerStep(format) : 0.0;
+    summary.dithered = job.dither && step > 0.0;
     TpdfDither dither(ditherSeed(job.output), step);
-    TpdfDither* ditherOrNone = summary.dithered ? &dither : nullptr;
+    const OutputConditioning condition(summary.integerOutput, step,
+                                       summary.dithered ? &dither : nullptr);
     const std::int64_t declared = knownFrames >= 0 ? declaredFrames(job.input, input.info()) : -1;
+
+    StreamPlan plan;
+    plan.blockFrames = job.blockFrames;
+    summary.latencyFrames = job.compensateLatency ? std::max(first.latency(), 0) : 0;
+    summary.tailFrames = std::llround(std::max(job.tailSeconds, 0.0) * sampleRate);
+    plan.dropFrames = summary.latencyFrames;
+    plan.paddingFrames = summary.latencyFrames + summary.tailFrames;
 
     SoundFileWriter output(job.output, format, channels, input.sampleRate(), format != chosen);
     std::vector<Plugin*> running;
@@ -109,14 +240,15 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
     const auto started = std::chrono::steady_clock::now();
     if (job.precision == Precision::Double) {
         BlockDriver<double> driver(running, mapping, job.blockFrames, automation);
-        stream(input, output, driver, mapping, job.blockFrames, progress, cancelled, ditherOrNone,
-               summary);
+        stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
+               cancelled, summary);
     } else {
         BlockDriver<float> driver(running, mapping, job.blockFrames, automation);
-        stream(input, output, driver, mapping, job.blockFrames, progress, cancelled, ditherOrNone,
-               summary);
+        stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
+               cancelled, summary);
     }
-    if (declared > summary.frames) summary.missingFrames = declared - summary.frames;
+    const std::int64_t fromFile = summary.frames - summary.tailFrames;
+    if (declared > fromFile) summary.missingFrames = declared - fromFile;
     for (const auto& instance : instances) instance->stop();
     output.commit(job.replaceExisting);
     summary.elapsedSeconds =

@@ -26,6 +26,7 @@ struct RenderJob {
     std::string input;
     std::string output;
     std::string plugin;  // empty: the Varkel module that came with the host
+    std::string preset;  // applied before the settings; empty: none
     std::vector<ParameterSetting> settings;
     std::vector<AutomationLane> automation;
     bool ramp = false;
@@ -34,6 +35,12 @@ struct RenderJob {
     SampleFormat format = SampleFormat::SameAsInput;
     // Triangular dither before an 8-, 16- or 24-bit PCM output's rounding.
     bool dither = false;
+    // Drop the plug-in's latency from the start and render as far past the
+    // end, so that the output lines up with the input and is as long.
+    bool compensateLatency = true;
+    double tailSeconds = 0.0;  // silence rendered past the input's end
+    // Feeds the plug-in's side-chain inputs; empty: they get silence.
+    std::string sideChain;
     bool replaceExisting = true;
 };
 
@@ -49,6 +56,8 @@ struct RenderSummary {
     std::string channelMapping;  // empty for one instance taking the file as it is
     // Frames the input's header declares beyond those it holds: a cut-off file.
     std::int64_t missingFrames = 0;
+    int latencyFrames = 0;        // compensated
+    std::int64_t tailFrames = 0;  // rendered past the input's end
     LevelMeter levels;
 };
 

@@ -212,8 +212,9 @@ private:
 void AnalyzeCommand::declare(CLI::App& command) {
     addPlugin(command, plugin);
     addSettings(command, "--set", settings,
-                "A parameter by name or index, normalised from 0 to 1; repeatable");
-    addPlugin(command, vsPlugin, "--vs-plugin", "A second plug-in to measure beside it");
+                kSettingHelp);
+    addPlugin(command, vsPlugin, "--vs-plugin",
+              "A second plug-in (of either format) to measure beside it");
     addSettings(command, "--vs-set", vsSettings,
                 "A setting for a second measurement beside the first: the same plug-in (or "
                 "--vs-plugin) with these settings instead of --set's; repeatable");

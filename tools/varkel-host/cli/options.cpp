@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "engine/lv2_plugin.h"
 #include "engine/render_job.h"
 
 namespace varkel::tool {
@@ -73,15 +74,27 @@ engine::ParameterSetting parseSetting(const std::string& option, const std::stri
     const std::optional<double> value = plainNumber(number);
     if (!value)
         throw CLI::ValidationError(option, fmt::format("{}: '{}' is not a number", text, number));
-    if (*value < 0.0 || *value > 1.0)
-        throw CLI::ValidationError(option,
-                                   fmt::format("{}: the value must lie between 0 and 1", text));
     return {text.substr(0, equals), static_cast<float>(*value)};
 }
 
 void addPlugin(CLI::App& command, std::string& plugin, const std::string& name,
                const std::string& description) {
-    command.add_option(name, plugin, description)->type_name("PATH");
+    command.add_option(name, plugin, description)->type_name("PLUGIN");
+}
+
+void addPreset(CLI::App& command, std::string& preset) {
+    command
+        .add_option("--preset", preset,
+                    "An LV2 preset by name or URI, or a VST 2.4 program by name or number, "
+                    "applied before --set")
+        ->type_name("NAME")
+        ->check(notEmpty());
+}
+
+void addVerbose(CLI::App& command) {
+    command.add_flag_callback(
+        "--verbose", [] { engine::setPluginLogging(true); },
+        "Show the plug-in's own log messages (LV2) on stderr");
 }
 
 void addSettings(CLI::App& command, const std::string& name,

@@ -59,12 +59,20 @@ CLI::Option* addChoice(CLI::App& command, const std::string& name, T& target, Ch
         ->check(oneOfTheWords);
 }
 
-// NAME=VALUE with VALUE from 0 to 1.
+inline constexpr const char* kSettingHelp =
+    "A parameter by name (an LV2 port's name or symbol) or index, in its own units "
+    "(VST 2.4: normalised from 0 to 1); repeatable";
+
+// NAME=VALUE with VALUE a number; the plug-in checks its range.
 engine::ParameterSetting parseSetting(const std::string& option, const std::string& text);
 
 void addPlugin(CLI::App& command, std::string& plugin, const std::string& name = "--plugin",
                const std::string& description =
-                   "The plug-in module (default: the Varkel.so that came with the tool)");
+                   "A VST 2.4 module, an LV2 plug-in URI or an LV2 bundle folder (default: the "
+                   "Varkel.so that came with the tool)");
+// --preset, and --verbose for the plug-in's own messages.
+void addPreset(CLI::App& command, std::string& preset);
+void addVerbose(CLI::App& command);
 void addSettings(CLI::App& command, const std::string& name,
                  std::vector<engine::ParameterSetting>& settings, const std::string& description);
 void addPrecision(CLI::App& command, engine::Precision& precision);

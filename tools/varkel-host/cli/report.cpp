@@ -79,6 +79,11 @@ std::string summaryLine(const RenderSummary& summary) {
                                    dbfs(summary.levels.peakLevel()), dbfs(summary.levels.rmsLevel()));
     line += "; " + summary.format + (summary.dithered ? ", dithered" : "");
     if (!summary.channelMapping.empty()) line += "; " + summary.channelMapping;
+    if (summary.latencyFrames > 0)
+        line += fmt::format("; latency of {} frames compensated", summary.latencyFrames);
+    if (summary.tailFrames > 0)
+        line += fmt::format("; {:.3f} s tail", static_cast<double>(summary.tailFrames) /
+                                                   summary.sampleRate);
     return line;
 }
 

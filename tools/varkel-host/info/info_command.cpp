@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 
+#include "engine/lv2_plugin.h"
 #include "engine/plugin_loader.h"
 #include "engine/vst_plugin.h"
 #include "engine/render_job.h"
@@ -105,78 +106,133 @@ std::string categoryName(int category) {
     return "category " + std::to_string(category);
 }
 
-PluginDescription describe(const engine::VstPlugin& plugin) {
-    const host::PluginInstance& effect = plugin.effect();
-    const AEffect& record = *effect.effect();
+PluginDescription describe(engine::Plugin& plugin) {
     PluginDescription d;
+    d.format = plugin.format();
     d.path = plugin.location();
-    d.name = effect.effectName();
-    d.vendor = effect.vendorString();
-    d.product = effect.productString();
-    d.vendorVersion = effect.vendorVersion();
-    d.vstVersion = effect.vstVersion();
-    d.effectVersion = record.version;
-    d.uniqueId = record.uniqueID;
-    d.inputs = record.numInputs;
-    d.outputs = record.numOutputs;
-    d.flags = record.flags;
-    d.category = effect.category();
-    d.initialDelay = record.initialDelay;
-    d.programCount = record.numPrograms;
-    d.currentProgram = effect.currentProgram();
-    const int listed =
-        record.numPrograms < kMaxListedPrograms ? record.numPrograms : kMaxListedPrograms;
-    for (int i = 0; i < listed; ++i) {
-        std::string name;
-        // Without indexed names only the current program's name is known;
-        // switching programs to read the others would change the effect.
-        if (!effect.programNameIndexed(i, name) && i == d.currentProgram)
-            name = effect.programName();
-        d.programNames.push_back(name);
+    d.name = plugin.name();
+    d.inputs = plugin.inputs();
+    d.outputs = plugin.outputs();
+    d.inputRoles = plugin.inputInfo();
+    d.latency = plugin.latency();
+    d.presets = plugin.presets();
+    if (const auto* lv2 = dynamic_cast<const engine::Lv2Plugin*>(&plugin)) d.bundle = lv2->bundle();
+    if (const auto* vst = dynamic_cast<const engine::VstPlugin*>(&plugin)) {
+        const host::PluginInstance& effect = vst->effect();
+        const AEffect& record = *effect.effect();
+        VstIdentity& id = d.vst.emplace();
+        d.name = effect.effectName();
+        id.vendor = effect.vendorString();
+        id.product = effect.productString();
+        id.vendorVersion = effect.vendorVersion();
+        id.vstVersion = effect.vstVersion();
+        id.effectVersion = record.version;
+        id.uniqueId = record.uniqueID;
+        id.flags = record.flags;
+        id.category = effect.category();
+        id.programCount = record.numPrograms;
+        id.currentProgram = effect.currentProgram();
     }
-    for (int i = 0; i < record.numParams; ++i) {
+    for (int i = 0; i < plugin.parameterCount(); ++i) {
         ParameterDescription p;
         p.index = i;
-        p.name = effect.parameterName(i);
-        p.label = effect.parameterLabel(i);
-        p.display = effect.parameterDisplay(i);
-        p.value = effect.getParameter(i);
+        p.info = plugin.parameterInfo(i);
+        p.display = plugin.parameterDisplay(i);
+        p.value = plugin.parameter(i);
         d.parameters.push_back(p);
     }
     return d;
 }
+
+namespace {
+
+std::string reasonText(engine::SideChainReason reason) {
+    switch (reason) {
+        case engine::SideChainReason::Label:
+            return "its label";
+        case engine::SideChainReason::Property:
+            return "lv2:isSideChain";
+        case engine::SideChainReason::Count:
+            return "more inputs than outputs";
+        case engine::SideChainReason::None:
+            break;
+    }
+    return {};
+}
+
+std::string kindText(const engine::ParameterInfo& info) {
+    std::vector<std::string> kinds;
+    if (info.toggled) kinds.emplace_back("toggled");
+    if (info.integer) kinds.emplace_back("integer");
+    if (info.enumeration) kinds.emplace_back("enumeration");
+    if (info.logarithmic) kinds.emplace_back("logarithmic");
+    return fmt::format("{}", fmt::join(kinds, ","));
+}
+
+}  // namespace
 
 std::string descriptionText(const PluginDescription& d) {
     std::string out;
     auto line = [&out](const char* key, const std::string& value) {
         out += fmt::format("{:<12}{}\n", key, value);
     };
-    const std::vector<std::string> flags = flagNames(d.flags);
-    line("Module", cleanText(d.path));
+    const bool lv2 = !d.vst;
+    line(lv2 ? "URI" : "Module", cleanText(d.path));
+    if (lv2) line("Bundle", cleanText(d.bundle));
     line("Name", cleanText(d.name));
-    line("Vendor", cleanText(d.vendor));
-    line("Product", cleanText(d.product));
-    line("Versions", fmt::format("vendor {}, VST {}, effect {}", d.vendorVersion, d.vstVersion,
-                                 d.effectVersion));
-    line("Unique ID", fmt::format("'{}' ({})", fourCharacters(d.uniqueId), d.uniqueId));
-    line("Channels", fmt::format("{} in, {} out", d.inputs, d.outputs));
-    line("Flags", fmt::format("0x{:X} ({})", static_cast<unsigned>(d.flags),
-                              flags.empty() ? "none" : fmt::format("{}", fmt::join(flags, ", "))));
-    line("Category", fmt::format("{} ({})", categoryName(d.category), d.category));
-    line("Latency", fmt::format("{} samples", d.initialDelay));
-    line("Programs", fmt::format("{}, current {}", d.programCount, d.currentProgram));
-    for (std::size_t i = 0; i < d.programNames.size(); ++i)
-        out += fmt::format("  {}  {}\n", i, cleanText(d.programNames[i]));
-    if (d.programCount > static_cast<int>(d.programNames.size()))
-        out +=
-            fmt::format("  ({} more)\n", d.programCount - static_cast<int>(d.programNames.size()));
+    line("Format", d.format);
+    if (d.vst) {
+        const VstIdentity& id = *d.vst;
+        const std::vector<std::string> flags = flagNames(id.flags);
+        line("Vendor", cleanText(id.vendor));
+        line("Product", cleanText(id.product));
+        line("Versions", fmt::format("vendor {}, VST {}, effect {}", id.vendorVersion,
+                                     id.vstVersion, id.effectVersion));
+        line("Unique ID", fmt::format("'{}' ({})", fourCharacters(id.uniqueId), id.uniqueId));
+        line("Channels", fmt::format("{} in, {} out", d.inputs, d.outputs));
+        line("Flags",
+             fmt::format("0x{:X} ({})", static_cast<unsigned>(id.flags),
+                         flags.empty() ? "none" : fmt::format("{}", fmt::join(flags, ", "))));
+        line("Category", fmt::format("{} ({})", categoryName(id.category), id.category));
+    } else {
+        line("Channels", fmt::format("{} in, {} out", d.inputs, d.outputs));
+    }
+    for (std::size_t i = 0; i < d.inputRoles.size(); ++i)
+        if (d.inputRoles[i].sideChain)
+            line("Side-chain", fmt::format("input {} ({}): {}", i + 1,
+                                           cleanText(d.inputRoles[i].label),
+                                           reasonText(d.inputRoles[i].reason)));
+    line("Latency", fmt::format("{} samples", d.latency));
+    if (d.vst)
+        line("Programs", fmt::format("{}, current {}", d.vst->programCount, d.vst->currentProgram));
+    else
+        line("Presets", std::to_string(d.presets.size()));
+    for (std::size_t i = 0; i < d.presets.size(); ++i)
+        out += fmt::format("  {}  {}\n", i, cleanText(d.presets[i]));
+    if (d.vst && d.vst->programCount > static_cast<int>(d.presets.size()))
+        out += fmt::format("  ({} more)\n",
+                           d.vst->programCount - static_cast<int>(d.presets.size()));
     line("Parameters", std::to_string(d.parameters.size()));
-    if (!d.parameters.empty()) {
+    if (d.parameters.empty()) return out;
+    if (d.vst) {
         out += fmt::format("  {:<4} {:<24} {:<10} {:<16} {}\n", "#", "name", "value", "display",
                            "label");
         for (const ParameterDescription& p : d.parameters)
-            out += fmt::format("  {:<4} {:<24} {:<10.6f} {:<16} {}\n", p.index, cleanText(p.name),
-                               p.value, cleanText(p.display), cleanText(p.label));
+            out += fmt::format("  {:<4} {:<24} {:<10.6f} {:<16} {}\n", p.index,
+                               cleanText(p.info.name), p.value, cleanText(p.display),
+                               cleanText(p.info.unit));
+        return out;
+    }
+    out += fmt::format("  {:<4} {:<16} {:<24} {:<10} {:<8} {:<22} {:<10} {}\n", "#", "symbol",
+                       "name", "value", "unit", "range", "default", "kind");
+    for (const ParameterDescription& p : d.parameters) {
+        out += fmt::format("  {:<4} {:<16} {:<24} {:<10g} {:<8} {:<22} {:<10g} {}\n", p.index,
+                           cleanText(p.info.symbol), cleanText(p.info.name), p.value,
+                           cleanText(p.info.unit),
+                           fmt::format("{:g} .. {:g}", p.info.minimum, p.info.maximum),
+                           p.info.defaultValue, kindText(p.info));
+        for (const auto& [value, label] : p.info.scalePoints)
+            out += fmt::format("  {:<4} {:<16} {:g} = {}\n", "", "", value, cleanText(label));
     }
     return out;
 }
@@ -186,33 +242,69 @@ std::string descriptionJson(const PluginDescription& d) {
     // plug-in's own single precision, so that 0.6f shows as 0.6.
     using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
                                       std::int64_t, std::uint64_t, float>;
-    Json programNames = Json::array();
-    for (const std::string& name : d.programNames) programNames.push_back(cleanText(name));
+    Json presets = Json::array();
+    for (const std::string& name : d.presets) presets.push_back(cleanText(name));
     Json parameters = Json::array();
-    for (const ParameterDescription& p : d.parameters)
-        parameters.push_back({{"index", p.index},
-                              {"name", cleanText(p.name)},
-                              {"label", cleanText(p.label)},
-                              {"value", p.value},  // NaN and infinities become null
-                              {"display", cleanText(p.display)}});
-    const Json description = {
-        {"module", cleanText(d.path)},
-        {"name", cleanText(d.name)},
-        {"vendor", cleanText(d.vendor)},
-        {"product", cleanText(d.product)},
-        {"vendorVersion", d.vendorVersion},
-        {"vstVersion", d.vstVersion},
-        {"effectVersion", d.effectVersion},
-        {"uniqueId", {{"text", fourCharacters(d.uniqueId)}, {"number", d.uniqueId}}},
-        {"inputs", d.inputs},
-        {"outputs", d.outputs},
-        {"flags", {{"value", d.flags}, {"names", flagNames(d.flags)}}},
-        {"category", {{"number", d.category}, {"name", categoryName(d.category)}}},
-        {"initialDelay", d.initialDelay},
-        {"programs",
-         {{"count", d.programCount}, {"current", d.currentProgram}, {"names", programNames}}},
-        {"parameters", parameters},
-    };
+    for (const ParameterDescription& p : d.parameters) {
+        Json entry = {{"index", p.index},
+                      {"name", cleanText(p.info.name)},
+                      {"label", cleanText(p.info.unit)},
+                      {"value", p.value},  // NaN and infinities become null
+                      {"display", cleanText(p.display)}};
+        if (!d.vst) {
+            Json points = Json::array();
+            for (const auto& [value, label] : p.info.scalePoints)
+                points.push_back({{"value", value}, {"label", cleanText(label)}});
+            entry["symbol"] = cleanText(p.info.symbol);
+            entry["minimum"] = p.info.minimum;
+            entry["maximum"] = p.info.maximum;
+            entry["default"] = p.info.defaultValue;
+            entry["toggled"] = p.info.toggled;
+            entry["integer"] = p.info.integer;
+            entry["enumeration"] = p.info.enumeration;
+            entry["logarithmic"] = p.info.logarithmic;
+            entry["scalePoints"] = points;
+        }
+        parameters.push_back(entry);
+    }
+    Json sideChains = Json::array();
+    for (std::size_t i = 0; i < d.inputRoles.size(); ++i)
+        if (d.inputRoles[i].sideChain)
+            sideChains.push_back({{"input", i},
+                                  {"label", cleanText(d.inputRoles[i].label)},
+                                  {"why", reasonText(d.inputRoles[i].reason)}});
+    Json description;
+    if (d.vst) {
+        const VstIdentity& id = *d.vst;
+        description = {
+            {"module", cleanText(d.path)},
+            {"format", d.format},
+            {"name", cleanText(d.name)},
+            {"vendor", cleanText(id.vendor)},
+            {"product", cleanText(id.product)},
+            {"vendorVersion", id.vendorVersion},
+            {"vstVersion", id.vstVersion},
+            {"effectVersion", id.effectVersion},
+            {"uniqueId", {{"text", fourCharacters(id.uniqueId)}, {"number", id.uniqueId}}},
+            {"inputs", d.inputs},
+            {"outputs", d.outputs},
+            {"sideChains", sideChains},
+            {"flags", {{"value", id.flags}, {"names", flagNames(id.flags)}}},
+            {"category", {{"number", id.category}, {"name", categoryName(id.category)}}},
+            {"initialDelay", d.latency},
+            {"programs",
+             {{"count", id.programCount}, {"current", id.currentProgram}, {"names", presets}}},
+            {"parameters", parameters},
+        };
+    } else {
+        description = {
+            {"uri", cleanText(d.path)},   {"bundle", cleanText(d.bundle)},
+            {"format", d.format},         {"name", cleanText(d.name)},
+            {"inputs", d.inputs},         {"outputs", d.outputs},
+            {"sideChains", sideChains},   {"latency", d.latency},
+            {"presets", presets},         {"parameters", parameters},
+        };
+    }
     return description.dump(2) + "\n";
 }
 
@@ -226,6 +318,7 @@ public:
     }
     void declare(CLI::App& command) override {
         addPlugin(command, plugin);
+        addVerbose(command);
         command.add_flag("--json", json, "As JSON");
     }
     int run() override {
@@ -233,8 +326,7 @@ public:
             return engine::openPlugin(plugin, 44100.0, engine::kDefaultBlockFrames,
                                       engine::ProcessMode::Realtime);
         });
-        const auto& vst = dynamic_cast<const engine::VstPlugin&>(*opened);
-        const PluginDescription description = describe(vst);
+        const PluginDescription description = describe(*opened);
         fmt::print("{}", json ? descriptionJson(description) : descriptionText(description));
         return kExitSuccess;
     }

@@ -2,14 +2,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/plugin.h"
 #include "tools/varkel-host/cli/command.h"
 
-namespace varkel::engine {
-class VstPlugin;
-}
 
 namespace varkel::tool {
 
@@ -17,35 +16,42 @@ namespace varkel::tool {
 
 struct ParameterDescription {
     int index = 0;
-    std::string name;
-    std::string label;
+    engine::ParameterInfo info;  // name, unit, range, default, kind, scale points
     std::string display;
     float value = 0.0f;
 };
 
-struct PluginDescription {
-    std::string path;
-    std::string name;
+// What only a VST 2.4 module tells.
+struct VstIdentity {
     std::string vendor;
     std::string product;
     int vendorVersion = 0;
     int vstVersion = 0;
     int effectVersion = 0;
     int uniqueId = 0;
-    int inputs = 0;
-    int outputs = 0;
     int flags = 0;
     int category = 0;
-    int initialDelay = 0;
     int programCount = 0;
     int currentProgram = 0;
-    std::vector<std::string> programNames;  // at most the first kMaxListedPrograms
+};
+
+struct PluginDescription {
+    std::string format;  // "VST 2.4" or "LV2"
+    std::string path;    // the module, or the LV2 plug-in's URI
+    std::string bundle;  // LV2 only
+    std::string name;
+    int inputs = 0;
+    int outputs = 0;
+    std::vector<engine::InputInfo> inputRoles;
+    int latency = 0;
+    std::vector<std::string> presets;  // VST 2.4: the program names
+    std::optional<VstIdentity> vst;
     std::vector<ParameterDescription> parameters;
 };
 
 inline constexpr int kMaxListedPrograms = 1000;
 
-PluginDescription describe(const engine::VstPlugin& plugin);
+PluginDescription describe(engine::Plugin& plugin);
 std::string descriptionText(const PluginDescription& description);
 std::string descriptionJson(const PluginDescription& description);
 

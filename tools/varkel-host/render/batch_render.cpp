@@ -45,8 +45,8 @@ void checkExtension(const std::string& extension) {
 
 std::string probePlugin(const engine::RenderJob& render) {
     const auto probe = engine::openPlugin(render.plugin, 44100.0, render.blockFrames);
-    for (const engine::ParameterSetting& setting : render.settings)
-        engine::findParameter(*probe, setting.parameter);
+    if (!render.preset.empty()) probe->loadPreset(render.preset);
+    engine::applySettings(*probe, render.settings);
     for (const engine::AutomationLane& lane : render.automation)
         engine::findParameter(*probe, lane.parameter, "--automate");
     return engine::fileNameWord(probe->name());

@@ -28,8 +28,9 @@ public:
             ->type_name("")
             ->required();
         addPlugin(command, job.plugin);
+        addPreset(command, job.preset);
         addSettings(command, "--set", job.settings,
-                    "A parameter by name or index, normalised from 0 to 1; repeatable");
+                    kSettingHelp);
         command
             .add_option_function<std::vector<std::string>>(
                 "--automate",
@@ -59,6 +60,18 @@ public:
         command.add_flag("--dither", job.dither,
                          "Triangular dither of one step either way before rounding to 8-, 16- "
                          "or 24-bit PCM, the same on every run (default: none)");
+        command
+            .add_option("--sidechain", job.sideChain,
+                        "Feeds the plug-in's side-chain inputs from FILE (default: silence); a "
+                        "mono FILE feeds them all")
+            ->type_name("FILE")
+            ->check(notEmpty());
+        command.add_flag("!--no-latency-compensation", job.compensateLatency,
+                         "Keep the plug-in's latency: no frames dropped at the start");
+        command.add_option("--tail", job.tailSeconds, "Seconds of silence rendered past the end")
+            ->type_name("S")
+            ->check(numberBetween(0.0, 3600.0, "s"));
+        addVerbose(command);
         command.add_flag("--quiet", quiet, "No progress display and no summary");
         declareBatch(command);
 
