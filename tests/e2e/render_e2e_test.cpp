@@ -211,15 +211,17 @@ TEST_F(Render, IntegerOutputClipsAtFullScaleAndSaysSo) {
     EXPECT_NE(asPcm.err.find("samples exceed full scale and were clipped"), std::string::npos)
         << asPcm.err;
 
-    // Clipped, not wrapped around: each integer sample is the float one
-    // limited to full scale, to 16-bit resolution.
+    // Clipped, not wrapped around, and rounded to the nearest step: each
+    // integer sample is the float one to 16-bit resolution, limited to full
+    // scale.
     const e2e::Sound wide = readSound(dir / "float.wav");
     const e2e::Sound clipped = readSound(dir / "pcm16.wav");
     ASSERT_EQ(wide.samples.size(), clipped.samples.size());
     ASSERT_GT(*std::max_element(wide.samples.begin(), wide.samples.end()), 1.5f);
-    for (std::size_t i = 0; i < wide.samples.size(); ++i)
-        ASSERT_NEAR(clipped.samples[i], std::clamp(wide.samples[i], -1.0f, 1.0f), 1.0 / 16384)
-            << "sample " << i;
+    for (std::size_t i = 0; i < wide.samples.size(); ++i) {
+        const double step = std::clamp(std::nearbyint(wide.samples[i] * 32768.0), -32768.0, 32767.0);
+        ASSERT_EQ(clipped.samples[i], static_cast<float>(step / 32768.0)) << "sample " << i;
+    }
 }
 
 TEST_F(Render, DitherAddsUpToOneStepEitherWayAndRepeatsToTheBit) {
