@@ -62,7 +62,13 @@ ChannelMapping singleInstanceMapping(const std::vector<InputInfo>& inputs, int p
 
 ChannelMapping mapChannels(int fileChannels, const std::vector<InputInfo>& inputs,
                            int pluginOutputs, int sideChainChannels) {
-    ChannelMapping mapping = splitInputs(fileChannels, inputs, pluginOutputs, sideChainChannels);
+    // A file with a channel for every input, side-chains included, feeds
+    // them one to one, as a workstation's routing of them all would.
+    const bool everyInput = sideChainChannels == 0 && fileChannels > 1 &&
+                            fileChannels == static_cast<int>(inputs.size());
+    ChannelMapping mapping =
+        everyInput ? splitInputs(fileChannels, std::vector<InputInfo>(inputs.size()), pluginOutputs, 0)
+                   : splitInputs(fileChannels, inputs, pluginOutputs, sideChainChannels);
     const int mains = mapping.mainInputCount();
     if (mains < 1 || pluginOutputs < 1)
         throw EngineError("the plug-in has " + count(mains, "input", "inputs") +

@@ -384,6 +384,7 @@ std::vector<std::string> Lv2Plugin::presets() const {
         names.push_back(label.empty() ? lilv_node_as_uri(preset) : label);
     }
     lilv_nodes_free(related);
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -406,6 +407,7 @@ void Lv2Plugin::loadPreset(const std::string& preset) {
         lilv_nodes_free(related);
     }
     if (state == nullptr) {
+        std::sort(labels.begin(), labels.end());
         std::string known;
         for (const std::string& label : labels) known += (known.empty() ? "" : ", ") + label;
         throw UsageError("--preset " + preset + ": " + pluginName + " has no such preset" +

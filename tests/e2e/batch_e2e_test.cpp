@@ -6,6 +6,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <iostream>
 #include <csignal>
 #include <filesystem>
 
@@ -243,6 +244,67 @@ TEST_F(Batch, ZamAutoSatOnAStereoFileEqualsMonoRendersOfEachChannel) {
         const auto alone = runHost({"render", mono, dir / "alone.wav", "--plugin", zam});
         ASSERT_EQ(alone.status, 0) << alone.err;
         EXPECT_EQ(channelOf(out, c), channelOf(readSound(dir / "alone.wav"), 0)) << "channel " << c;
+    }
+}
+
+// A side-chain compressor with its external side-chain switched on, in
+// both formats: a stereo file renders with the side-chain silent, as the
+// 3-channel file whose third channel is silent does; --sidechain feeds it, as
+// the 3-channel file with that channel third does, and changes the output.
+TEST_F(Batch, SideChainIsSilentUnlessFedFromAFile) {
+    struct Case {
+        std::string plugin;
+        std::vector<std::string> settings;  // side-chain on, threshold at -40 dB
+    };
+    const Case cases[] = {
+        {"/usr/lib/vst/ZamCompX2-vst.so", {"--set", "Sidechain=1", "--set", "Threshold=0.5"}},
+        {"urn:zamaudio:ZamCompX2", {"--set", "sidechain=1", "--set", "thr=-40"}},
+    };
+    const std::string mix = sound("mix.wav", kWavFloat, 2, 20000);
+    const std::string key = sound("key.wav", kWavFloat, 1, 15000, 44100,
+                                  [](std::int64_t f, int) { return f % 40 < 20 ? 0.9f : -0.9f; });
+    const e2e::Sound m = readSound(mix), k = readSound(key);
+    const auto third = [&](const std::string& name, bool keyed) {
+        return sound(name, kWavFloat, 3, 20000, 44100, [&, keyed](std::int64_t f, int c) {
+            return c < 2 ? m.at(f, c) : keyed && f < 15000 ? k.at(f, 0) : 0.0f;
+        });
+    };
+    const std::string silentThird = third("silent-third.wav", false);
+    const std::string keyThird = third("key-third.wav", true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        if (runHost({"info", "--plugin", c.plugin}).status != 0) {
+            std::cout << c.plugin << " is not installed: skipped\n";
+            continue;
+        }
+        const auto render = [&](const std::string& in, const std::string& out,
+                                std::vector<std::string> more = {}) {
+            std::vector<std::string> args = {"render", in, dir / out, "--plugin", c.plugin};
+            args.insert(args.end(), c.settings.begin(), c.settings.end());
+            args.insert(args.end(), more.begin(), more.end());
+            return runHost(args);
+        };
+        const auto silent = render(mix, "silent.wav");
+        ASSERT_EQ(silent.status, 0) << silent.err;
+        EXPECT_NE(silent.out.find("side-chain silent"), std::string::npos) << silent.out;
+        ASSERT_EQ(render(silentThird, "silent-third-out.wav").status, 0);
+        EXPECT_TRUE(e2e::fileBytes(dir / "silent.wav") == e2e::fileBytes(dir / "silent-third-out.wav"));
+        ASSERT_EQ(render(mix, "keyed.wav", {"--sidechain", key}).status, 0);
+        ASSERT_EQ(render(keyThird, "key-third-out.wav").status, 0);
+        EXPECT_TRUE(e2e::fileBytes(dir / "keyed.wav") == e2e::fileBytes(dir / "key-third-out.wav"));
+        EXPECT_FALSE(e2e::fileBytes(dir / "keyed.wav") == e2e::fileBytes(dir / "silent.wav"));
+
+        // A side-chain file that cannot feed it: one line, status 1, nothing written.
+        const std::string bad[] = {sound("rate.wav", kWavFloat, 1, 1000, 48000),
+                                   sound("wide.wav", kWavFloat, 3, 1000), dir / "missing.wav",
+                                   mix.substr(0, mix.size() - 4) + ".txt"};
+        e2e::writeBytes(bad[3], "not sound");
+        for (const std::string& file : bad) {
+            const auto run = render(mix, "bad.wav", {"--sidechain", file});
+            EXPECT_EQ(run.status, 1) << file;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            EXPECT_FALSE(fs::exists(dir / "bad.wav")) << file;
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine_error.h"
+#include "engine/side_chain.h"
 
 namespace varkel::engine {
 namespace {
@@ -71,6 +72,50 @@ TEST(ChannelMapping, GroupsTakeConsecutiveChannelsAndKeepTheirPlaces) {
                           targets[static_cast<std::size_t>(output)]);
         }
     }
+}
+
+// A stereo compressor with a side-chain third: the file feeds the main
+// inputs only, unless it has a channel for every input.
+TEST(ChannelMapping, SideChainsAreFedApart) {
+    std::vector<InputInfo> inputs(3);
+    inputs[2].sideChain = true;
+    struct Case {
+        int fileChannels, sideChainChannels;
+        int instances;
+        std::vector<int> mainInputs;
+        const char* description;
+    };
+    const Case cases[] = {
+        {1, 0, 1, {0, 1}, "mono fed to 2 inputs; side-chain silent"},
+        {2, 0, 1, {0, 1}, "side-chain silent"},
+        {3, 0, 1, {0, 1, 2}, ""},  // every input from the file
+        {4, 1, 2, {0, 1}, "2 instances, 2 channels each; side-chain from file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileChannels);
+        const ChannelMapping m = mapChannels(c.fileChannels, inputs, 2, c.sideChainChannels);
+        EXPECT_EQ(m.instances, c.instances);
+        EXPECT_EQ(m.mainInputs, c.mainInputs);
+        EXPECT_EQ(m.description(), c.description);
+        EXPECT_EQ(m.sourceChannel(m.instances - 1, 1), c.fileChannels == 1 ? 0 : 2 * m.instances - 1);
+    }
+    EXPECT_EQ(mapChannels(2, inputs, 2, 1).sideChainSource(0), 0);
+    EXPECT_THROW(mapChannels(2, inputs, 2, 2), EngineError);  // two channels, one side-chain
+    EXPECT_THROW(mapChannels(2, std::vector<InputInfo>(2), 2, 1), EngineError);  // none to feed
+
+    // Which inputs are side-chains: a label saying so wins over the count.
+    const auto marks = [](std::vector<std::string> labels, int outputs) {
+        std::vector<InputInfo> pins;
+        for (const std::string& label : labels) pins.push_back({label, false, SideChainReason::None});
+        std::vector<SideChainReason> reasons;
+        for (const InputInfo& pin : markSideChains(pins, outputs)) reasons.push_back(pin.reason);
+        return reasons;
+    };
+    using R = SideChainReason;
+    EXPECT_EQ(marks({"", "", ""}, 2), (std::vector{R::None, R::None, R::Count}));
+    EXPECT_EQ(marks({"Left", "Right", "Key"}, 2), (std::vector{R::None, R::None, R::Count}));
+    EXPECT_EQ(marks({"SideChain L", "In", "In"}, 2), (std::vector{R::Label, R::None, R::None}));
+    EXPECT_EQ(marks({"", ""}, 2), (std::vector{R::None, R::None}));
 }
 
 TEST(ChannelMapping, ImpossibleLayoutsAreErrorsThatSayWhy) {
