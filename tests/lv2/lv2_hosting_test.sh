@@ -54,7 +54,7 @@ if command -v lv2apply >/dev/null; then
     ran=$((ran + 1))
     controls=() sets=()
     for s in $settings; do controls+=(-c "${s%%=*}" "${s#*=}"); sets+=(--set "$s"); done
-    lv2apply -i "$input" -o "$work/a.wav" "${controls[@]}" "$uri" 2>"$work/err" ||
+    LD_PRELOAD=${VARKEL_TOOL_PRELOAD:-} lv2apply -i "$input" -o "$work/a.wav" "${controls[@]}" "$uri" 2>"$work/err" ||
       { fail "lv2apply $uri $settings: $(head -1 "$work/err")"; continue; }
     "$host" render "$input" "$work/b.wav" --plugin "$uri" --block 1 --quiet "${sets[@]}" ||
       { fail "varkel-host render $uri $settings"; continue; }
