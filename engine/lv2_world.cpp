@@ -1,7 +1,8 @@
 #include "engine/lv2_world.h"
 
 #include <filesystem>
-#include <regex>
+#include <cctype>
+#include <cstdlib>
 #include <system_error>
 
 #include "engine/engine_error.h"
@@ -100,8 +101,14 @@ bool namesLv2Plugin(const std::string& name) {
     std::error_code error;
     if (fs::is_directory(name, error)) return fs::exists(fs::path(name) / "manifest.ttl", error);
     if (fs::exists(name, error)) return false;
-    static const std::regex scheme("^[A-Za-z][A-Za-z0-9+.-]*:[^/]|^[A-Za-z][A-Za-z0-9+.-]*://");
-    return std::regex_search(name, scheme);
+    // A URI's scheme: a letter, then letters, digits, '+', '.' or '-', then ':'.
+    if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+    for (std::size_t i = 1; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c == ':') return i + 1 < name.size();
+        if (!std::isalnum(c) && c != '+' && c != '.' && c != '-') return false;
+    }
+    return false;
 }
 
 }  // namespace varkel::engine
