@@ -38,22 +38,24 @@ void writeAll(int fd, const std::string& bytes) {
     }
 }
 
-// The host library's messages name the module; the entry has the path already.
-std::string withoutPath(const std::string& message, const std::string& path) {
-    std::string result;
-    std::size_t from = 0;
-    for (std::size_t at; (at = message.find(path, from)) != std::string::npos;) {
+// The host library's messages name the module, which the entry shows
+// already: "PATH: why" and "PATH why" become "why", "cannot load PATH: why"
+// becomes "cannot load: why".
+std::string withoutPath(std::string message, const std::string& path) {
+    for (std::size_t at; !path.empty() && (at = message.find(path)) != std::string::npos;) {
         const std::size_t after = at + path.size();
-        std::size_t skip = 0;
-        if (message.compare(after, 2, ": ") == 0)
-            skip = 2;
-        else if (at == 0 && message.compare(after, 1, " ") == 0)
-            skip = 1;
-        result.append(message, from, skip > 0 ? at - from : after - from);
-        from = after + skip;
+        if (at == 0 || (at >= 2 && message.compare(at - 2, 2, ": ") == 0)) {
+            const std::size_t separator = message.compare(after, 2, ": ") == 0  ? 2
+                                          : message.compare(after, 1, " ") == 0 ? 1
+                                                                                : 0;
+            message.erase(at, path.size() + separator);
+        } else if (message[at - 1] == ' ') {
+            message.erase(at - 1, path.size() + 1);
+        } else {
+            break;  // part of a longer name
+        }
     }
-    result.append(message, from, std::string::npos);
-    return result;
+    return message;
 }
 
 // The child: loads the module, creates and opens the effect, and sends

@@ -153,7 +153,7 @@ nlohmann::json entryWith(const nlohmann::json& list, const char* key, const std:
 }
 
 struct ListedModule {
-    const char* module;
+    const char* module;     // copied in; null for a text file
     const char* subfolder;  // where it lies below the folder on VST_PATH
     const char* name;
     const char* uniqueId;  // null for a module that failed
@@ -165,15 +165,23 @@ TEST(List, ModulesThatCrashOrHangAreListedAsFailedAndTheRestStill) {
         {CRASH_PLUGIN, "", "crash_plugin", nullptr, "crashed (signal 6)"},
         {HANG_PLUGIN, "", "hang_plugin", nullptr, "timed out after 5 s"},
         {NO_ENTRY_PLUGIN, "", "no_entry_plugin", nullptr, "no VST 2.4 entry point"},
+        {nullptr, "vendor/", "text", nullptr, "cannot load: "},
         {LEVEL_PLUGIN, "vendor/deeper/", "Level Fixture", "LvlF", nullptr},
+    };
+    const auto fileName = [](const ListedModule& m) {
+        return m.subfolder + (m.module != nullptr
+                                  ? std::filesystem::path(m.module).filename().string()
+                                  : std::string("text.so"));
     };
     e2e::ScratchDir vst;
     e2e::ScratchDir lv2;
     std::filesystem::create_directories(vst / "vendor/deeper");
-    for (const ListedModule& m : modules)
-        std::filesystem::copy_file(
-            m.module,
-            vst / (std::string(m.subfolder) + std::filesystem::path(m.module).filename().string()));
+    for (const ListedModule& m : modules) {
+        if (m.module != nullptr)
+            std::filesystem::copy_file(m.module, vst / fileName(m));
+        else
+            e2e::writeBytes(vst / fileName(m), std::string(4096, 'x'));
+    }
 
     const auto started = std::chrono::steady_clock::now();
     const auto list = listed(vst.path(), lv2.path());
@@ -185,10 +193,11 @@ TEST(List, ModulesThatCrashOrHangAreListedAsFailedAndTheRestStill) {
         const auto entry = entryWith(list, "name", m.name);
         ASSERT_FALSE(entry.is_null()) << list;
         EXPECT_EQ(entry["format"], "VST 2.4");
-        EXPECT_TRUE(entry["path"].get<std::string>().ends_with(
-            m.subfolder + std::filesystem::path(m.module).filename().string()));
+        EXPECT_EQ(entry["path"], vst / fileName(m));
         if (m.failure != nullptr) {
-            EXPECT_TRUE(contains(entry["failure"].get<std::string>(), m.failure)) << entry;
+            // The reason does not name the file again.
+            const std::string failure = entry["failure"].get<std::string>();
+            EXPECT_TRUE(contains(failure, m.failure) && !contains(failure, "/")) << entry;
         } else {
             EXPECT_TRUE(entry["failure"].is_null()) << entry;
             EXPECT_EQ(entry["uniqueId"]["text"], m.uniqueId);
