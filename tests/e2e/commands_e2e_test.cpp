@@ -1,6 +1,7 @@
-// varkel-host info, bench, demo and the command line around them.
+// varkel-host info, list, bench, demo and the command line around them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -142,6 +143,146 @@ TEST(Info, BrokenModulesFailWithOneLine) {
     }
 }
 
+// VST_PATH and LV2_PATH for a listing of just these folders.
+std::vector<std::string> searchPaths(const std::string& vst, const std::string& lv2) {
+    return {"VST_PATH=" + vst, "LV2_PATH=" + lv2};
+}
+
+// varkel-host list --json of just these folders.
+nlohmann::json listed(const std::string& vst, const std::string& lv2) {
+    const auto run = e2e::runProgram(VARKEL_HOST_BINARY, {"list", "--json"}, searchPaths(vst, lv2));
+    EXPECT_EQ(run.status, 0) << run.err;
+    return nlohmann::json::parse(run.out);
+}
+
+// The entry whose key has the value; null when none has.
+nlohmann::json entryWith(const nlohmann::json& list, const char* key, const std::string& value) {
+    for (const auto& entry : list)
+        if (entry[key] == value) return entry;
+    return nullptr;
+}
+
+struct ListedModule {
+    const char* module;     // copied in; null for a text file
+    const char* subfolder;  // where it lies below the folder on VST_PATH
+    const char* name;
+    const char* uniqueId;  // null for a module that failed
+    const char* failure;   // part of the reason, null when it loaded
+};
+
+TEST(List, ModulesThatCrashOrHangAreListedAsFailedAndTheRestStill) {
+    const ListedModule modules[] = {
+        {CRASH_PLUGIN, "", "crash_plugin", nullptr, "crashed (signal 6)"},
+        {HANG_PLUGIN, "", "hang_plugin", nullptr, "timed out after 5 s"},
+        {NO_ENTRY_PLUGIN, "", "no_entry_plugin", nullptr, "no VST 2.4 entry point"},
+        {nullptr, "vendor/", "text", nullptr, "cannot load: "},
+        {LEVEL_PLUGIN, "vendor/deeper/", "Level Fixture", "LvlF", nullptr},
+    };
+    const auto fileName = [](const ListedModule& m) {
+        return m.subfolder + (m.module != nullptr
+                                  ? std::filesystem::path(m.module).filename().string()
+                                  : std::string("text.so"));
+    };
+    e2e::ScratchDir vst;
+    e2e::ScratchDir lv2;
+    std::filesystem::create_directories(vst / "vendor/deeper");
+    for (const ListedModule& m : modules) {
+        if (m.module != nullptr)
+            std::filesystem::copy_file(m.module, vst / fileName(m));
+        else
+            e2e::writeBytes(vst / fileName(m), std::string(4096, 'x'));
+    }
+
+    const auto started = std::chrono::steady_clock::now();
+    const auto list = listed(vst.path(), lv2.path());
+    // The hang costs its 5 s once, while the others load beside it.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    ASSERT_EQ(list.size(), std::size(modules)) << list;
+    for (const ListedModule& m : modules) {
+        SCOPED_TRACE(m.name);
+        const auto entry = entryWith(list, "name", m.name);
+        ASSERT_FALSE(entry.is_null()) << list;
+        EXPECT_EQ(entry["format"], "VST 2.4");
+        EXPECT_EQ(entry["path"], vst / fileName(m));
+        if (m.failure != nullptr) {
+            // The reason does not name the file again.
+            const std::string failure = entry["failure"].get<std::string>();
+            EXPECT_TRUE(contains(failure, m.failure) && !contains(failure, "/")) << entry;
+        } else {
+            EXPECT_TRUE(entry["failure"].is_null()) << entry;
+            EXPECT_EQ(entry["uniqueId"]["text"], m.uniqueId);
+            EXPECT_EQ(entry["inputs"], 1);
+        }
+    }
+}
+
+TEST(List, TextIsAlignedAndEndsWithTheCount) {
+    e2e::ScratchDir vst;
+    for (const char* module : {LEVEL_PLUGIN, CRASH_PLUGIN, VARKEL_MODULE_PATH})
+        std::filesystem::copy_file(module, vst / std::filesystem::path(module).filename().string());
+    const auto run =
+        e2e::runProgram(VARKEL_HOST_BINARY, {"list"}, searchPaths(vst.path(), VARKEL_LV2_PATH));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::vector<std::string> lines;
+    std::istringstream stream(run.out);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 7u) << run.out;
+    EXPECT_EQ(lines[0], "VST 2.4");
+    EXPECT_EQ(lines[4], "LV2");
+    EXPECT_EQ(lines[6], "4 plug-ins: 3 VST 2.4, 1 LV2; 1 failed");
+    const std::string folder = vst.path() + "/";
+    EXPECT_EQ(wordsOfLine(run.out, "  crash_plugin"),
+              (Words{"crash_plugin", "-", "-", folder + "crash_plugin.so", "failed:", "crashed",
+                     "(signal", "6)"}))
+        << run.out;
+    EXPECT_EQ(wordsOfLine(run.out, "  Level Fixture"),
+              (Words{"Level", "Fixture", "'LvlF'", "(1282829382)", "1", "in,", "1", "out",
+                     folder + "level_plugin.so"}))
+        << run.out;
+    EXPECT_EQ(wordsOfLine(lines[5], "  Varkel"),
+              (Words{"Varkel", "urn:ostrelvane:varkel", "2", "in,", "2", "out",
+                     std::string(VARKEL_LV2_PATH) + "/Varkel.lv2/"}))
+        << run.out;
+    // Every row's path starts in one column.
+    for (int row : {1, 2, 3, 5})
+        EXPECT_EQ(lines[static_cast<std::size_t>(row)].find("  /"), lines[1].find("  /"))
+            << run.out;
+}
+
+TEST(List, Lv2PluginsComeFromTheirDescriptions) {
+    struct Lv2Case {
+        const char* uri;
+        const char* name;
+        int inputs;
+        int outputs;
+        const char* bundle;
+    };
+    const Lv2Case cases[] = {
+        {"urn:ostrelvane:varkel", "Varkel", 2, 2, "/Varkel.lv2/"},
+        {"urn:varkel:test:delay", "Varkel test delay", 2, 2, "/varkel-test.lv2/"},
+        {"urn:varkel:test:sidechain-gate", "Varkel test side-chain gate", 3, 2,
+         "/varkel-test.lv2/"},
+        {"urn:varkel:test:needs-map", "Varkel test needs map", 2, 2, "/varkel-test.lv2/"},
+        {"urn:varkel:test:needs-unknown", "Varkel test needs unknown", 2, 2, "/varkel-test.lv2/"},
+    };
+    e2e::ScratchDir noVst;
+    const auto list =
+        listed(noVst.path(), std::string(VARKEL_LV2_PATH) + ":" + VARKEL_TEST_LV2_PATH);
+    ASSERT_EQ(list.size(), std::size(cases)) << list;
+    for (const Lv2Case& c : cases) {
+        SCOPED_TRACE(c.uri);
+        const auto entry = entryWith(list, "uri", c.uri);
+        ASSERT_FALSE(entry.is_null()) << list;
+        EXPECT_EQ(entry["format"], "LV2");
+        EXPECT_EQ(entry["name"], c.name);
+        EXPECT_EQ(entry["inputs"], c.inputs);
+        EXPECT_EQ(entry["outputs"], c.outputs);
+        EXPECT_TRUE(entry["failure"].is_null()) << entry;
+        EXPECT_TRUE(entry["path"].get<std::string>().ends_with(c.bundle)) << entry;
+    }
+}
+
 TEST(Bench, ReportsCostPerChannelSampleAndRealtimeFactor) {
     for (const char* precision : {"32", "64"}) {
         SCOPED_TRACE(precision);
@@ -219,6 +360,8 @@ TEST(CommandLine, HelpGoesToStandardOutput) {
         {{"render", "in.wav", "-h"}, "--format float|pcm24|pcm16"},
         {{"bench", "-h"}, "--seconds S"},
         {{"info", "--json", "--help"}, "--json"},
+        {{"list", "--help"}, "Usage: varkel-host list [OPTIONS]\n"},
+        {{"--help"}, "  list "},
         {{"demo", "--help"}, "--out DIR"},
     };
     for (const HelpCase& c : cases) {
@@ -243,6 +386,8 @@ TEST(CommandLine, EachMistakeIsOneLineNamingTheArgument) {
         {{"--fast"}, "unknown command '--fast'", 2},
         {{"info", "--fast"}, "--fast", 2},
         {{"info", "extra"}, "extra", 2},
+        {{"list", "extra"}, "extra", 2},
+        {{"list", "--plugin", "x.so"}, "--plugin", 2},
         {{"render", "in.wav"}, "OUT", 2},
         {{"render", "in.wav", "out.wav", "--unknown"}, "--unknown", 2},
         {{"render", "in.wav", "out.wav", "--set"}, "--set", 2},

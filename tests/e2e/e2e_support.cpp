@@ -43,19 +43,31 @@ std::string temporaryFile() {
     return name;
 }
 
-}  // namespace
+// The environment with the given variables replaced or added.
+std::vector<std::string> environmentWith(const std::vector<std::string>& changes) {
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string variable = *entry;
+        const std::string name = variable.substr(0, variable.find('=') + 1);
+        if (std::none_of(changes.begin(), changes.end(),
+                         [&](const std::string& c) { return c.starts_with(name); }))
+            result.push_back(variable);
+    }
+    result.insert(result.end(), changes.begin(), changes.end());
+    return result;
+}
 
-RunResult runHost(const std::vector<std::string>& args) { return runHost(args, 0, nullptr); }
-
-RunResult runHost(const std::vector<std::string>& args, int signal,
-                  const std::function<bool()>& ready) {
+RunResult run(std::vector<std::string> argvStrings, const std::vector<std::string>& environment,
+              int signal, const std::function<bool()>& ready) {
     const std::string outPath = temporaryFile();
     const std::string errPath = temporaryFile();
-    std::vector<std::string> argvStrings{VARKEL_HOST_BINARY};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argvStrings) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    std::vector<std::string> envStrings = environmentWith(environment);
+    std::vector<char*> envp;
+    for (std::string& variable : envStrings) envp.push_back(variable.data());
+    envp.push_back(nullptr);
 
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -65,7 +77,7 @@ RunResult runHost(const std::vector<std::string>& args, int signal,
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
         ::dup2(in, STDIN_FILENO);
-        ::execv(argv[0], argv.data());
+        ::execvpe(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     if (signal != 0) {
@@ -85,6 +97,24 @@ RunResult runHost(const std::vector<std::string>& args, int signal,
     ::unlink(outPath.c_str());
     ::unlink(errPath.c_str());
     return result;
+}
+
+}  // namespace
+
+RunResult runHost(const std::vector<std::string>& args) { return runHost(args, 0, nullptr); }
+
+RunResult runHost(const std::vector<std::string>& args, int signal,
+                  const std::function<bool()>& ready) {
+    std::vector<std::string> argv{VARKEL_HOST_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, {}, signal, ready);
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& environment) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, environment, 0, nullptr);
 }
 
 ScratchDir::ScratchDir() {

@@ -22,6 +22,10 @@ struct RunResult {
 
 // Runs varkel-host with args and waits for it to end.
 RunResult runHost(const std::vector<std::string>& args);
+// Runs a program (found on PATH unless a path) with args, with the
+// environment's variables as given ("NAME=value") and the rest inherited.
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& environment);
 // The same, sending signal as soon as ready() holds (polled every
 // millisecond, for at most ten seconds).
 RunResult runHost(const std::vector<std::string>& args, int signal,

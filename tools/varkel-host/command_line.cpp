@@ -12,6 +12,7 @@
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/demo/demo_command.h"
 #include "tools/varkel-host/info/info_command.h"
+#include "tools/varkel-host/list/list_command.h"
 #include "tools/varkel-host/render/render_command.h"
 
 namespace varkel::tool {
@@ -92,12 +93,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     result.commands.push_back(makeDemoCommand());
     result.commands.push_back(makeRenderCommand());
     result.commands.push_back(makeInfoCommand());
+    result.commands.push_back(makeListCommand());
     result.commands.push_back(makeBenchCommand());
     result.commands.push_back(makeAnalyzeCommand());
 
     CLI::App app(
         "varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by default),\n"
-        "describes a plug-in, measures it, and makes a demo.",
+        "describes a plug-in, lists the plug-ins installed, measures one, and makes a demo.",
         "varkel-host");
     app.require_subcommand(1);
     app.formatter(std::make_shared<HelpFormatter>());

@@ -1,0 +1,173 @@
+// The LV2 test plug-ins as Debian's LV2 tools (lilv-utils, lv2-dev) see
+// them: described without a warning, validated without an error, and
+// processing files to exactly what they promise.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+bool installed(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// LV2_PATH holding the test bundle and the vocabularies its descriptions
+// use only, so that no installed plug-in's warnings mix in.
+class ToolSession {
+public:
+    ToolSession() {
+        namespace fs = std::filesystem;
+        fs::create_directory(dir / "lv2");
+        fs::create_directory_symlink(std::string(VARKEL_TEST_LV2_PATH) + "/varkel-test.lv2",
+                                     dir / "lv2/varkel-test.lv2");
+        for (const char* vocabulary : {"core", "atom", "urid", "options", "parameters", "buf-size",
+                                       "presets", "port-props", "units"})
+            if (const fs::path bundle =
+                    fs::path("/usr/lib/lv2") / (std::string(vocabulary) + ".lv2");
+                fs::exists(bundle))
+                fs::create_directory_symlink(bundle, dir / ("lv2/" + bundle.filename().string()));
+    }
+
+    e2e::RunResult run(const std::string& tool, const std::vector<std::string>& args) const {
+        return e2e::runProgram(tool, args,
+                               {"LV2_PATH=" + dir / "lv2", "LD_PRELOAD=" LV2_TOOL_PRELOAD,
+                                "ASAN_OPTIONS=detect_leaks=0"});
+    }
+    std::string operator/(const std::string& name) const { return dir / name; }
+
+private:
+    e2e::ScratchDir dir;
+};
+
+#if defined(LV2_TOOLS_CANNOT_LOAD_FIXTURES)
+#define SKIP_WITHOUT_TOOLS() \
+    GTEST_SKIP() << "a ThreadSanitizer build's plug-ins cannot load in them"
+#else
+#define SKIP_WITHOUT_TOOLS()                             \
+    if (!installed("lv2info") || !installed("lv2apply")) \
+    GTEST_SKIP() << "lilv-utils is not installed"
+#endif
+
+bool mentionsTrouble(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("warn") != std::string::npos || lower.find("error") != std::string::npos;
+}
+
+TEST(Lv2Fixtures, DescriptionsShowInLv2InfoAndValidate) {
+    SKIP_WITHOUT_TOOLS();
+    struct Described {
+        const char* uri;
+        int ports;
+        std::vector<std::string> shows;
+    };
+    const Described plugins[] = {
+        {"urn:varkel:test:delay",
+         6,
+         {"Has latency:       yes, reported by port 5", "Short", "Long"}},
+        {"urn:varkel:test:needs-unknown", 4, {"urn:varkel:test:no-such-feature"}},
+        {"urn:varkel:test:sidechain-gate", 7, {"lv2core#isSideChain"}},
+        {"urn:varkel:test:needs-map", 7, {"urid#map", "options#options", "atom#AtomPort"}},
+    };
+    const ToolSession session;
+    for (const Described& p : plugins) {
+        SCOPED_TRACE(p.uri);
+        const auto info = session.run("lv2info", {p.uri});
+        ASSERT_EQ(info.status, 0) << info.err;
+        EXPECT_FALSE(mentionsTrouble(info.out + info.err)) << info.out << info.err;
+        int ports = 0;
+        std::istringstream lines(info.out);
+        for (std::string line; std::getline(lines, line);)
+            ports += line.starts_with("\tPort ") && line.ends_with(":");
+        EXPECT_EQ(ports, p.ports) << info.out;
+        for (const std::string& part : p.shows)
+            EXPECT_NE(info.out.find(part), std::string::npos) << part << " in\n" << info.out;
+    }
+
+    if (!installed("lv2_validate") || !installed("sord_validate")) return;
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(VARKEL_TEST_LV2_PATH) +
+                                                                 "/varkel-test.lv2"))
+        if (entry.path().extension() == ".ttl") files.push_back(entry.path().string());
+    const auto validated = session.run("lv2_validate", files);
+    EXPECT_EQ(validated.status, 0) << validated.out << validated.err;
+    EXPECT_NE(validated.out.find("Found 0 errors"), std::string::npos) << validated.out;
+}
+
+struct Applied {
+    const char* uri;
+    std::vector<std::string> controls;
+    int channels;  // of the input file
+    e2e::SampleFunction input;
+    std::function<float(const e2e::Sound&, std::int64_t, int)> expected;
+};
+
+TEST(Lv2Fixtures, Lv2ApplyProcessesExactlyAsDescribed) {
+    SKIP_WITHOUT_TOOLS();
+    const auto stereo = [](std::int64_t frame, int channel) {
+        return e2e::testSignal(frame, channel);
+    };
+    // The side-chain is silent for the first half, then a loud or a quiet tone.
+    const auto withSide = [](float level) {
+        return [level](std::int64_t frame, int channel) {
+            if (channel < 2) return e2e::testSignal(frame, channel);
+            return frame < 2000 ? 0.0f : level * (frame % 2 == 0 ? 1.0f : -1.0f);
+        };
+    };
+    const auto delayed = [](std::int64_t frames) {
+        return [frames](const e2e::Sound& in, std::int64_t frame, int channel) {
+            return frame < frames ? 0.0f : in.at(frame - frames, channel);
+        };
+    };
+    const auto gated = [](float quiet, float loudGain) {
+        return [quiet, loudGain](const e2e::Sound& in, std::int64_t frame, int channel) {
+            return in.at(frame, channel) * (frame < 2000 ? quiet : loudGain);
+        };
+    };
+    const Applied cases[] = {
+        {"urn:varkel:test:delay", {"-c", "frames", "10"}, 2, stereo, delayed(10)},
+        {"urn:varkel:test:delay", {}, 2, stereo, delayed(64)},
+        {"urn:varkel:test:delay", {"-c", "frames", "1000"}, 2, stereo, delayed(1000)},
+        {"urn:varkel:test:delay", {"-c", "frames", "0"}, 2, stereo, delayed(0)},
+        {"urn:varkel:test:sidechain-gate", {}, 3, withSide(0.5f), gated(0.25f, 1.0f)},
+        {"urn:varkel:test:sidechain-gate", {}, 3, withSide(0.05f), gated(0.25f, 0.25f)},
+        {"urn:varkel:test:sidechain-gate",
+         {"-c", "threshold", "0.6"},
+         3,
+         withSide(0.5f),
+         gated(0.25f, 0.25f)},
+        {"urn:varkel:test:sidechain-gate",
+         {"-c", "quiet_gain", "0.5"},
+         3,
+         withSide(0.5f),
+         gated(0.5f, 1.0f)},
+    };
+    const ToolSession session;
+    for (const Applied& c : cases) {
+        std::string name = c.uri;
+        for (const std::string& control : c.controls) name += " " + control;
+        SCOPED_TRACE(name);
+        e2e::writeSound(session / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, c.channels, 44100,
+                        4000, c.input);
+        std::vector<std::string> args{"-i", session / "in.wav", "-o", session / "out.wav"};
+        args.insert(args.end(), c.controls.begin(), c.controls.end());
+        args.push_back(c.uri);
+        const auto applied = session.run("lv2apply", args);
+        ASSERT_EQ(applied.status, 0) << applied.err;
+        const e2e::Sound in = e2e::readSound(session / "in.wav");
+        const e2e::Sound out = e2e::readSound(session / "out.wav");
+        ASSERT_EQ(out.info.channels, 2);
+        ASSERT_EQ(out.info.frames, in.info.frames);
+        int wrong = 0;
+        for (std::int64_t frame = 0; frame < out.info.frames; ++frame)
+            for (int channel = 0; channel < 2; ++channel)
+                wrong += out.at(frame, channel) != c.expected(in, frame, channel);
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
+}  // namespace
