@@ -3,6 +3,7 @@
 // processing files to exactly what they promise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -168,6 +169,85 @@ TEST(Lv2Fixtures, Lv2ApplyProcessesExactlyAsDescribed) {
                 wrong += out.at(frame, channel) != c.expected(in, frame, channel);
         EXPECT_EQ(wrong, 0);
     }
+}
+
+
+// varkel-host hosting the same plug-ins: the host features they require, the
+// latency they report compensated, their presets, and the side-chain silent
+// or fed from a file.
+struct Hosted {
+    std::vector<std::string> options;
+    int channels;
+    std::function<float(const e2e::Sound&, std::int64_t, int)> expected;
+    std::int64_t extraFrames;  // past the input's length
+    const char* summary;       // a part of the summary line
+};
+
+TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
+    e2e::ScratchDir dir;
+    const auto host = [](const std::vector<std::string>& args) {
+        return e2e::runProgram(VARKEL_HOST_BINARY, args,
+                               {std::string("LV2_PATH=") + VARKEL_TEST_LV2_PATH});
+    };
+    const auto scaled = [](float gain) {
+        return [gain](const e2e::Sound& in, std::int64_t f, int c) {
+            return f < in.info.frames ? in.at(f, c) * gain : 0.0f;
+        };
+    };
+    const auto delayed = [](std::int64_t frames) {
+        return [frames](const e2e::Sound& in, std::int64_t f, int c) {
+            return f < frames ? 0.0f : in.at(f - frames, c);
+        };
+    };
+    // The key is loud from frame 2000 to its end at 3000, then padded with silence.
+    const auto keyed = [](const e2e::Sound& in, std::int64_t f, int c) {
+        return in.at(f, c) * (f >= 2000 && f < 3000 ? 1.0f : 0.25f);
+    };
+    e2e::writeSound(dir / "key.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 44100, 3000,
+                    [](std::int64_t f, int) { return f < 2000 ? 0.0f : 0.5f; });
+    const std::string delay = "urn:varkel:test:delay";
+    const Hosted cases[] = {
+        {{"--plugin", delay, "--set", "frames=10"}, 2, scaled(1.0f), 0,
+         "latency of 10 frames compensated"},
+        {{"--plugin", delay, "--preset", "Long"}, 2, scaled(1.0f), 0,
+         "latency of 500 frames compensated"},
+        {{"--plugin", delay, "--set", "frames=10", "--no-latency-compensation"}, 2, delayed(10), 0,
+         "s, "},
+        {{"--plugin", delay, "--tail", "0.01"}, 2, scaled(1.0f), 441, "0.010 s tail"},
+        {{"--plugin", "urn:varkel:test:sidechain-gate"}, 2, scaled(0.25f), 0, "side-chain silent"},
+        {{"--plugin", "urn:varkel:test:sidechain-gate", "--sidechain", dir / "key.wav"}, 2, keyed,
+         0, "side-chain from file"},
+        {{"--plugin", "urn:varkel:test:needs-map"}, 2, scaled(0.5f), 0, "s, "},
+    };
+    e2e::writeSound(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 4000,
+                    e2e::testSignal);
+    const e2e::Sound in = e2e::readSound(dir / "in.wav");
+    for (const Hosted& c : cases) {
+        std::string name;
+        for (const std::string& option : c.options) name += option + " ";
+        SCOPED_TRACE(name);
+        std::vector<std::string> args = {"render", dir / "in.wav", dir / "out.wav"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto run = host(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(c.summary), std::string::npos) << run.out;
+        const e2e::Sound out = e2e::readSound(dir / "out.wav");
+        ASSERT_EQ(out.info.frames, in.info.frames + c.extraFrames);
+        int wrong = 0;
+        for (std::int64_t f = 0; f < out.info.frames; ++f)
+            for (int ch = 0; ch < 2; ++ch) wrong += out.at(f, ch) != c.expected(in, f, ch);
+        EXPECT_EQ(wrong, 0);
+    }
+
+    // A feature it does not provide: one line naming it, nothing written.
+    const auto refused = host({"render", dir / "in.wav", dir / "refused.wav", "--plugin",
+                               "urn:varkel:test:needs-unknown"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    EXPECT_NE(refused.err.find("requires the host feature urn:varkel:test:no-such-feature"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "refused.wav"));
 }
 
 }  // namespace
