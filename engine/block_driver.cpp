@@ -92,6 +92,11 @@ template <typename Sample>
 BlockDriver<Sample>::~BlockDriver() = default;
 
 template <typename Sample>
+void BlockDriver<Sample>::setAutomation(const AutomationSchedule& automation) {
+    for (const auto& lane : lanes) lane->automation = automation;
+}
+
+template <typename Sample>
 void BlockDriver<Sample>::process(const Sample* input, SampleLayout inputLayout, Sample* output,
                                   SampleLayout outputLayout, std::size_t frames) {
     for (std::size_t i = 1; i < lanes.size(); ++i)
