@@ -9,6 +9,7 @@
 
 #include "engine/engine_error.h"
 #include "engine/render_job.h"
+#include "engine/worker_thread.h"
 #include "python/src/bindings.h"
 #include "python/src/sample_format_name.h"
 
@@ -63,7 +64,9 @@ py::dict render(const std::string& input, const std::string& output, const std::
     engine::RenderSummary summary;
     {
         const py::gil_scoped_release unlocked;
-        summary = engine::renderFile(job);
+        // A fresh thread, as varkel-host renders on: a plug-in whose noise is
+        // per thread then starts its sequence afresh, whatever ran here before.
+        engine::WorkerThread().run([&] { summary = engine::renderFile(job); });
     }
     py::dict result;
     result["output"] = summary.output;

@@ -43,7 +43,8 @@ def _plugin_and_settings(plugin: PluginLike) -> tuple[str, list[tuple[str, float
     if plugin is None:
         return default_plugin_path(), []
     if isinstance(plugin, _Processor):
-        values = [(str(p.index), p.value) for p in plugin.parameters.values()]
+        # Only what differs from opening, so that a summary reads as varkel-host's.
+        values = [(str(p.index), p.value) for p in plugin.parameters.values() if p.value != p.default]
         return plugin.location, values
     return os.fspath(plugin), []
 
