@@ -20,24 +20,45 @@ std::string describe(const py::handle& object) {
            std::string(py::str(py::tuple(object.attr("shape"))));
 }
 
-// Whether a sample is finite, from its bits: an all-ones exponent is NaN or
-// infinity. Integer tests vectorise where a floating-point sum may not.
+// Whether any of a run of samples is NaN or infinite, from their bits: an
+// all-ones exponent. An integer test vectorises where a floating-point one may
+// not, and an AVX2 build of it is chosen where the processor has it, so that
+// the check costs little beside the processing.
+template <typename Sample, typename Bits>
+[[gnu::always_inline]] inline bool anyNonFinite(const Sample* samples, std::size_t count,
+                                                Bits exponent) {
+    Bits bad = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        bad |= static_cast<Bits>((std::bit_cast<Bits>(samples[i]) & exponent) == exponent);
+    return bad != 0;
+}
+
+[[gnu::target_clones("avx2", "default")]] bool anyNonFinite(const float* samples,
+                                                            std::size_t count) {
+    return anyNonFinite(samples, count, std::uint32_t{0x7F800000});
+}
+
+[[gnu::target_clones("avx2", "default")]] bool anyNonFinite(const double* samples,
+                                                            std::size_t count) {
+    return anyNonFinite(samples, count, std::uint64_t{0x7FF0000000000000});
+}
+
+// The frame of a channel's first NaN or infinite sample, or -1.
 template <typename Sample, typename Bits>
 std::ptrdiff_t firstNonFinite(const Sample* samples, std::size_t count, std::size_t stride,
                               Bits exponent) {
-    Bits bad = 0;
+    const auto bad = [&](std::size_t i) {
+        return (std::bit_cast<Bits>(samples[i * stride]) & exponent) == exponent;
+    };
     if (stride == 1) {
-        for (std::size_t i = 0; i < count; ++i)
-            bad |= static_cast<Bits>((std::bit_cast<Bits>(samples[i]) & exponent) == exponent);
+        if (!anyNonFinite(samples, count)) return -1;
     } else {
-        for (std::size_t i = 0; i < count; ++i)
-            bad |= static_cast<Bits>((std::bit_cast<Bits>(samples[i * stride]) & exponent) ==
-                                     exponent);
+        bool any = false;
+        for (std::size_t i = 0; i < count; ++i) any |= bad(i);
+        if (!any) return -1;
     }
-    if (bad == 0) return -1;
     for (std::size_t i = 0;; ++i)
-        if ((std::bit_cast<Bits>(samples[i * stride]) & exponent) == exponent)
-            return static_cast<std::ptrdiff_t>(i);
+        if (bad(i)) return static_cast<std::ptrdiff_t>(i);
 }
 
 template <typename Sample, typename Bits>
