@@ -37,4 +37,14 @@ if(NOT status EQUAL 0 OR NOT output MATCHES "^shlibs:Depends=(.+)$")
   message(FATAL_ERROR "dpkg-shlibdeps failed (${status}):\n${errors}")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CMAKE_MATCH_1}")
+# The Python package's extension module links no libpython: it needs the
+# interpreter of the version it was built for, and numpy.
+foreach(path IN LISTS binaries)
+  if(path MATCHES "/_varkel\\.cpython-3([0-9]+)-")
+    set(minor ${CMAKE_MATCH_1})
+    math(EXPR next "${minor} + 1")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+           ", python3 (>= 3.${minor}), python3 (<< 3.${next}), python3-numpy")
+  endif()
+endforeach()
 message(STATUS "Depends: ${CPACK_DEBIAN_PACKAGE_DEPENDS}")

@@ -73,11 +73,11 @@ AutomationLane parseAutomation(const std::string& text) {
 }
 
 void AutomationSchedule::addLane(int parameter, const std::vector<AutomationPoint>& points,
-                                 double sampleRate) {
+                                 double sampleRate, std::int64_t firstFrame) {
     Lane lane;
     lane.parameter = parameter;
     for (const AutomationPoint& point : points)
-        lane.points.push_back({std::llround(point.seconds * sampleRate), point.value});
+        lane.points.push_back({firstFrame + std::llround(point.seconds * sampleRate), point.value});
     if (!lane.points.empty()) lanes.push_back(std::move(lane));
 }
 

@@ -39,8 +39,10 @@ public:
     static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 
     AutomationSchedule() = default;
-    // One lane per parameter index; points in order of time.
-    void addLane(int parameter, const std::vector<AutomationPoint>& points, double sampleRate);
+    // One lane per parameter index; points in order of time, counted from
+    // firstFrame (a stream that is already under way starts a schedule there).
+    void addLane(int parameter, const std::vector<AutomationPoint>& points, double sampleRate,
+                 std::int64_t firstFrame = 0);
     void setRamp(bool on) { ramp = on; }
 
     // The frame of the next change, or kNever.

@@ -109,6 +109,11 @@ template <typename Sample>
 BlockDriver<Sample>::~BlockDriver() = default;
 
 template <typename Sample>
+void BlockDriver<Sample>::setAutomation(const AutomationSchedule& automation) {
+    for (const auto& lane : lanes) lane->automation = automation;
+}
+
+template <typename Sample>
 void BlockDriver<Sample>::process(const Sample* input, SampleLayout inputLayout, Sample* output,
                                   SampleLayout outputLayout, std::size_t frames,
                                   const Sample* sideChain, SampleLayout sideChainLayout) {

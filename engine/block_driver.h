@@ -55,6 +55,10 @@ public:
 
     std::int64_t framesDone() const { return done; }
 
+    // Replaces the automation from the next process call on. Its frames count
+    // as framesDone() does, so a schedule for a stream under way starts there.
+    void setAutomation(const AutomationSchedule& automation);
+
 private:
     struct Lane;
 

@@ -36,11 +36,22 @@ echo "== contents"
 contents=$(dpkg-deb -c "$deb" | awk '{ print $NF }')
 for path in ./usr/bin/varkel-host ./usr/lib/vst/Varkel.so ./usr/lib/lv2/Varkel.lv2/Varkel.so \
             ./usr/lib/lv2/Varkel.lv2/manifest.ttl ./usr/lib/lv2/Varkel.lv2/Varkel.ttl \
-            ./usr/lib/lv2/Varkel.lv2/presets.ttl \
+            ./usr/lib/lv2/Varkel.lv2/presets.ttl ./usr/lib/python3/dist-packages/varkel/__init__.py \
             ./usr/share/man/man1/varkel-host.1.gz ./usr/share/doc/varkel/copyright \
             ./usr/share/doc/varkel/changelog.gz; do
   if grep -qx -- "$path" <<<"$contents"; then pass "$path"; else fail "$path missing"; fi
 done
+
+echo "== the Python module, installed into a scratch root"
+root=$(mktemp -d)
+dpkg-deb -x "$deb" "$root"
+if PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+    "import numpy, varkel; v = varkel.Varkel(44100); assert v.process(numpy.zeros((2, 64), numpy.float32)).shape == (2, 64)"; then
+  pass "python3 imports varkel from the package"
+else
+  fail "python3 cannot use varkel from the package"
+fi
+rm -rf "$root"
 
 echo "== lintian"
 if lintian --fail-on error,warning --display-info "$deb"; then

@@ -11,6 +11,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARKEL_WERROR=ON >/dev
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
+echo "== Python package (Debian's interpreter, on the release build)"
+VARKEL_BUILD_DIR=build /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKEL_ENABLE_SANITIZERS=ON \
   -DVARKEL_WERROR=ON -DVARKEL_BUILD_BENCHMARKS=OFF >/dev/null

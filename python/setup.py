@@ -1,0 +1,44 @@
+"""Builds the varkel package offline with Debian's packages: CMake builds the
+extension module _varkel from the project's sources one folder up (with the
+interpreter running this), and the package carries the Varkel module beside it.
+
+    /usr/bin/python3 -m venv --system-site-packages .venv
+    .venv/bin/pip install --no-index --no-build-isolation ./python
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+class CMakeBuild(build_ext):
+    def build_extension(self, ext):
+        build = Path(self.build_temp).resolve() / "cmake"
+        subprocess.run(
+            ["cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
+             "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
+             "-DVARKEL_BUILD_BENCHMARKS=OFF", f"-DVARKEL_PYTHON_EXECUTABLE={sys.executable}"],
+            check=True)
+        jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2")
+        subprocess.run(["cmake", "--build", str(build), "--target", "_varkel", "-j", jobs],
+                       check=True)
+        target = Path(self.get_ext_fullpath(ext.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        built = build / "python" / "varkel"
+        shutil.copy2(next(built.glob("_varkel*.so")), target)
+        shutil.copy2(built / "Varkel.so", target.parent / "Varkel.so")
+
+
+setup(
+    packages=["varkel"],
+    package_data={"varkel": ["py.typed", "*.pyi"]},
+    ext_modules=[Extension("varkel._varkel", sources=[])],
+    cmdclass={"build_ext": CMakeBuild},
+)

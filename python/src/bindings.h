@@ -1,0 +1,13 @@
+// The parts of the extension module, each adding its functions and classes.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace varkel::python {
+
+void bindInstance(pybind11::module_& module);
+void bindSoundFiles(pybind11::module_& module);
+void bindRender(pybind11::module_& module);
+void bindAnalysis(pybind11::module_& module);
+
+}  // namespace varkel::python

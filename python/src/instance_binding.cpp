@@ -1,0 +1,177 @@
+// A plug-in instance for Python: Varkel's processor or a loaded plug-in, as a
+// stream guarded against use from two threads at once. Audio runs without
+// the interpreter lock, so threads with instances of their own run in parallel.
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine_error.h"
+#include "engine/plugin_loader.h"
+#include "engine/render_job.h"
+#include "engine/vst_plugin.h"
+#include "python/src/audio_array.h"
+#include "python/src/bindings.h"
+#include "python/src/exclusive_use.h"
+#include "python/src/plugin_stream.h"
+#include "python/src/processor_plugin.h"
+
+namespace varkel::python {
+
+namespace py = pybind11;
+
+namespace {
+
+// Rates a plug-in is opened at: what hosts use, with room either side.
+constexpr double kLowestRate = 1000.0;
+constexpr double kHighestRate = 768000.0;
+
+void checkRate(double rate) {
+    if (!(rate >= kLowestRate && rate <= kHighestRate))
+        throw engine::UsageError("sample_rate " + py::str(py::float_(rate)).cast<std::string>() +
+                                 ": must be a number of hertz from 1000 to 768000");
+}
+
+struct Instance {
+    Instance(PluginStream::Opener open, double rate, int block, bool ownThread)
+        : stream(std::move(open), rate, block, ownThread) {}
+
+    PluginStream stream;
+    ExclusiveUse use;
+};
+
+std::unique_ptr<Instance> openProcessor(double rate) {
+    checkRate(rate);
+    return std::make_unique<Instance>(
+        [rate](int) { return std::make_unique<ProcessorPlugin>(rate); }, rate, 512, false);
+}
+
+std::unique_ptr<Instance> openModule(const std::string& location, double rate, int block) {
+    checkRate(rate);
+    if (block < 1 || block > engine::kMaxBlockFrames)
+        throw engine::UsageError("block_size " + std::to_string(block) + ": must be 1 to " +
+                                 std::to_string(engine::kMaxBlockFrames) + " frames");
+    const py::gil_scoped_release unlocked;
+    return std::make_unique<Instance>(
+        [location, rate](int frames) { return engine::openPlugin(location, rate, frames); }, rate,
+        block, true);
+}
+
+// The frames of delay the plug-in reports with its current settings.
+int latency(Instance& self) { return self.stream.plugin().latency(); }
+
+int checkedIndex(const Instance& self, int index) {
+    if (index < 0 || index >= self.stream.plugin().parameterCount())
+        throw engine::UsageError("no parameter " + std::to_string(index));
+    return index;
+}
+
+template <typename Sample>
+py::array processAs(Instance& self, const AudioArray& audio, int outputs, int block) {
+    py::array_t<Sample> rendered({static_cast<py::ssize_t>(outputs),
+                                  static_cast<py::ssize_t>(audio.frames)});
+    Sample* target = rendered.mutable_data();
+    {
+        const py::gil_scoped_release unlocked;
+        audio.checkFinite();
+        self.stream.process(static_cast<const Sample*>(audio.data), audio.layout, audio.channels,
+                            target, audio.frames, block);
+    }
+    return rendered;
+}
+
+py::array process(Instance& self, const py::handle& object, int block) {
+    const ExclusiveUse::Claim claim(self.use);
+    const AudioArray audio = AudioArray::from(object);
+    const int outputs = self.stream.outputChannels(audio.channels);
+    return audio.wide ? processAs<double>(self, audio, outputs, block)
+                      : processAs<float>(self, audio, outputs, block);
+}
+
+void automate(Instance& self, int index, const std::vector<double>& times,
+              const std::vector<double>& values, bool ramp) {
+    const ExclusiveUse::Claim claim(self.use);
+    checkedIndex(self, index);
+    if (times.size() != values.size())
+        throw engine::UsageError(self.stream.plugin().parameterName(index) + ": " +
+                                 std::to_string(times.size()) + " times but " +
+                                 std::to_string(values.size()) + " values");
+    std::vector<engine::AutomationPoint> points;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        self.stream.checkValue(index, values[i]);
+        points.push_back({times[i], static_cast<float>(values[i])});
+    }
+    self.stream.automate(index, points, ramp);
+}
+
+// A method that reads or writes the instance under the claim.
+template <typename Result, typename... Args>
+auto claimed(Result (*method)(Instance&, Args...)) {
+    return [method](Instance& self, Args... args) {
+        const ExclusiveUse::Claim claim(self.use);
+        return method(self, args...);
+    };
+}
+
+}  // namespace
+
+void bindInstance(py::module_& module) {
+    py::class_<Instance>(module, "Instance",
+                         "One plug-in as a stream; see varkel.Varkel and varkel.load_plugin.")
+        .def_static("processor", &openProcessor, py::arg("sample_rate"))
+        .def_static("load", &openModule, py::arg("location"), py::arg("sample_rate"),
+                    py::arg("block_size"))
+        .def("process", &process, py::arg("audio"), py::arg("block_size"))
+        .def("automate", &automate, py::arg("index"), py::arg("times"), py::arg("values"),
+             py::arg("ramp"))
+        .def("reset", claimed(+[](Instance& self) {
+                 const py::gil_scoped_release unlocked;
+                 self.stream.reset();
+             }))
+        .def("output_channels", claimed(+[](Instance& self, int channels) {
+                 return self.stream.outputChannels(channels);
+             }))
+        .def("name", claimed(+[](Instance& self) { return self.stream.plugin().name(); }))
+        .def("location",
+             claimed(+[](Instance& self) { return self.stream.plugin().location(); }))
+        .def("inputs", claimed(+[](Instance& self) { return self.stream.plugin().inputs(); }))
+        .def("outputs", claimed(+[](Instance& self) { return self.stream.plugin().outputs(); }))
+        .def("latency", claimed(+[](Instance& self) { return latency(self); }))
+        .def("sample_rate", claimed(+[](Instance& self) { return self.stream.sampleRate(); }))
+        .def("parameter_count",
+             claimed(+[](Instance& self) { return self.stream.plugin().parameterCount(); }))
+        .def("parameter_index", claimed(+[](Instance& self, const std::string& name) {
+                 return self.stream.parameterIndex(name);
+             }))
+        .def("parameter_name", claimed(+[](Instance& self, int index) {
+                 return self.stream.plugin().parameterName(checkedIndex(self, index));
+             }))
+        .def("parameter_unit", claimed(+[](Instance& self, int index) {
+                 return self.stream.plugin().parameterLabel(checkedIndex(self, index));
+             }))
+        .def("parameter_display", claimed(+[](Instance& self, int index) {
+                 return self.stream.plugin().parameterDisplay(checkedIndex(self, index));
+             }))
+        .def("parameter", claimed(+[](Instance& self, int index) {
+                 return self.stream.plugin().parameter(checkedIndex(self, index));
+             }))
+        .def("default", claimed(+[](Instance& self, int index) {
+                 return self.stream.defaultValue(checkedIndex(self, index));
+             }))
+        .def("parameter_range", claimed(+[](Instance& self, int index) {
+                 const engine::ParameterInfo info =
+                     self.stream.plugin().parameterInfo(checkedIndex(self, index));
+                 return std::pair<float, float>(info.minimum, info.maximum);
+             }))
+        .def("presets", claimed(+[](Instance& self) { return self.stream.plugin().presets(); }))
+        .def("load_preset", claimed(+[](Instance& self, const std::string& preset) {
+                 self.stream.loadPreset(preset);
+             }))
+        .def("set_parameter", claimed(+[](Instance& self, int index, double value) {
+                 self.stream.setParameter(checkedIndex(self, index), value);
+             }));
+}
+
+}  // namespace varkel::python

@@ -1,0 +1,15 @@
+// The extension module behind the varkel package. The package's Python layer
+// gives it its documented interface; this module only crosses the boundary.
+#include <pybind11/pybind11.h>
+
+#include "python/src/bindings.h"
+#include "python/src/error_translation.h"
+
+PYBIND11_MODULE(_varkel, module) {
+    module.doc() = "Varkel's engine for Python; use the varkel package, not this module.";
+    varkel::python::registerErrorTranslation();
+    varkel::python::bindInstance(module);
+    varkel::python::bindSoundFiles(module);
+    varkel::python::bindRender(module);
+    varkel::python::bindAnalysis(module);
+}

@@ -1,0 +1,207 @@
+#include "python/src/plugin_stream.h"
+
+#include <cmath>
+#include <cstdio>
+#include <type_traits>
+
+#include "engine/channel_mapping.h"
+#include "engine/engine_error.h"
+#include "engine/parameter_lookup.h"
+#include "engine/render_job.h"
+
+namespace varkel::python {
+
+// What the first call of a stream fixed, and its driver.
+struct PluginStream::Running {
+    int channels = 0;
+    int blockFrames = 0;
+    engine::Precision precision = engine::Precision::Single;
+    std::unique_ptr<engine::BlockDriver<float>> single;
+    std::unique_ptr<engine::BlockDriver<double>> wide;
+};
+
+namespace {
+
+std::string shown(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+const char* precisionName(engine::Precision precision) {
+    return precision == engine::Precision::Double ? "float64" : "float32";
+}
+
+}  // namespace
+
+PluginStream::PluginStream(Opener opener, double sampleRate, int blockFrames, bool ownThread)
+    : open(std::move(opener)), rate(sampleRate), block(blockFrames), ownThread(ownThread) {
+    if (ownThread) home = std::make_unique<engine::WorkerThread>();
+    instances.push_back(open(block));
+    for (int i = 0; i < plugin().parameterCount(); ++i)
+        defaults.push_back(plugin().parameterInfo(i).defaultValue);
+}
+
+PluginStream::~PluginStream() {
+    // Drivers before the instances they drive.
+    running.reset();
+    for (const auto& instance : instances) instance->stop();
+}
+
+void PluginStream::checkValue(int index, double value) const {
+    const engine::ParameterInfo info = plugin().parameterInfo(index);
+    if (!(value >= info.minimum && value <= info.maximum))
+        throw engine::UsageError(info.name + ": " + shown(value) + " is not a value from " +
+                                 shown(info.minimum) + " to " + shown(info.maximum));
+}
+
+void PluginStream::loadPreset(const std::string& preset) {
+    for (const auto& instance : instances) instance->loadPreset(preset);
+}
+
+float PluginStream::defaultValue(int index) const {
+    return index >= 0 && index < static_cast<int>(defaults.size()) ? defaults[index] : 0.0f;
+}
+
+int PluginStream::parameterIndex(const std::string& nameOrIndex) const {
+    return engine::findParameter(plugin(), nameOrIndex, "parameter");
+}
+
+void PluginStream::setParameter(int index, double value) {
+    checkValue(index, value);
+    for (const auto& instance : instances)
+        instance->setParameter(index, static_cast<float>(value));
+}
+
+void PluginStream::automate(int index, const std::vector<engine::AutomationPoint>& points,
+                            bool ramp) {
+    const std::string name = plugin().parameterName(index);
+    if (points.empty()) throw engine::UsageError(name + ": automation needs at least one point");
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (!(points[i].seconds >= 0.0 && std::isfinite(points[i].seconds)))
+            throw engine::UsageError(name + ": automation times must be seconds from 0 on");
+        if (i > 0 && points[i].seconds < points[i - 1].seconds)
+            throw engine::UsageError(name + ": automation times must not go back");
+        checkValue(index, points[i].value);
+    }
+    if (!pending.empty() && ramp != pendingRamp)
+        throw engine::UsageError(name + ": the automation for one call either ramps or holds, "
+                                 "for every parameter alike");
+    pendingRamp = ramp;
+    std::erase_if(pending, [&](const engine::AutomationLane& lane) {
+        return lane.parameter == std::to_string(index);
+    });
+    pending.push_back({std::to_string(index), points});
+}
+
+int PluginStream::outputChannels(int channels) const {
+    try {
+        return engine::mapChannels(channels, plugin().inputs(), plugin().outputs())
+            .outputChannels();
+    } catch (const engine::EngineError& error) {
+        throw engine::UsageError("audio of " + std::to_string(channels) + " channels: " +
+                                 error.what() + " (" + plugin().name() + ")");
+    }
+}
+
+void PluginStream::reopen(int blockFrames, std::size_t count) {
+    std::vector<float> values;
+    for (int i = 0; i < plugin().parameterCount(); ++i) values.push_back(plugin().parameter(i));
+    running.reset();
+    for (const auto& instance : instances) instance->stop();
+    std::vector<std::unique_ptr<engine::Plugin>> opened;
+    for (std::size_t n = 0; n < count; ++n) {
+        opened.push_back(open(blockFrames));
+        for (int i = 0; i < static_cast<int>(values.size()); ++i)
+            opened.back()->setParameter(i, values[i]);
+    }
+    instances = std::move(opened);
+    block = blockFrames;
+}
+
+void PluginStream::reset() {
+    reopen(block, 1);
+    if (ownThread) home = std::make_unique<engine::WorkerThread>();
+}
+
+void PluginStream::run(const std::function<void()>& work) {
+    if (home)
+        home->run(work);
+    else
+        work();
+}
+
+template <typename Sample>
+engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFrames) {
+    constexpr engine::Precision precision = std::is_same_v<Sample, double>
+                                                ? engine::Precision::Double
+                                                : engine::Precision::Single;
+    if (running) {
+        if (running->channels != channels || running->precision != precision ||
+            running->blockFrames != blockFrames)
+            throw engine::UsageError(
+                "this stream runs " + std::string(precisionName(running->precision)) +
+                " audio of " + std::to_string(running->channels) + " channels in blocks of " +
+                std::to_string(running->blockFrames) + " frames; call reset() before giving it " +
+                precisionName(precision) + " audio of " + std::to_string(channels) +
+                " channels in blocks of " + std::to_string(blockFrames));
+    } else {
+        outputChannels(channels);  // refuses what does not split
+        const engine::ChannelMapping mapping =
+            engine::mapChannels(channels, plugin().inputs(), plugin().outputs());
+        // Nothing has been processed yet, so reopening loses nothing.
+        if (blockFrames != block || instances.size() > static_cast<std::size_t>(mapping.instances))
+            reopen(blockFrames, 1);
+        while (instances.size() < static_cast<std::size_t>(mapping.instances)) {
+            instances.push_back(open(block));
+            for (int i = 0; i < plugin().parameterCount(); ++i)
+                instances.back()->setParameter(i, plugin().parameter(i));
+        }
+        std::vector<engine::Plugin*> pointers;
+        for (const auto& instance : instances) {
+            instance->start(precision);
+            pointers.push_back(instance.get());
+        }
+        auto fresh = std::make_unique<Running>();
+        fresh->channels = channels;
+        fresh->blockFrames = blockFrames;
+        fresh->precision = precision;
+        if constexpr (std::is_same_v<Sample, double>)
+            fresh->wide = std::make_unique<engine::BlockDriver<double>>(pointers, mapping, block);
+        else
+            fresh->single = std::make_unique<engine::BlockDriver<float>>(pointers, mapping, block);
+        running = std::move(fresh);
+    }
+    if constexpr (std::is_same_v<Sample, double>)
+        return *running->wide;
+    else
+        return *running->single;
+}
+
+template <typename Sample>
+void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout, int channels,
+                           Sample* output, std::size_t frames, int blockFrames) {
+    if (blockFrames < 1 || blockFrames > engine::kMaxBlockFrames)
+        throw engine::UsageError("block_size " + std::to_string(blockFrames) + ": must be 1 to " +
+                                 std::to_string(engine::kMaxBlockFrames) + " frames");
+    run([&] {
+        engine::BlockDriver<Sample>& driver = driverFor<Sample>(channels, blockFrames);
+        if (!pending.empty()) {
+            engine::AutomationSchedule schedule;
+            schedule.setRamp(pendingRamp);
+            for (const engine::AutomationLane& lane : pending)
+                schedule.addLane(std::stoi(lane.parameter), lane.points, rate,
+                                 driver.framesDone());
+            driver.setAutomation(schedule);
+            pending.clear();
+        }
+        driver.process(input, inputLayout, output, engine::SampleLayout::planar(frames), frames);
+    });
+}
+
+template void PluginStream::process<float>(const float*, engine::SampleLayout, int, float*,
+                                           std::size_t, int);
+template void PluginStream::process<double>(const double*, engine::SampleLayout, int, double*,
+                                            std::size_t, int);
+
+}  // namespace varkel::python

@@ -1,0 +1,89 @@
+// One plug-in as a stream of audio: the instances the channel mapping needs
+// (opened as needed, with the first one's settings), one block driver kept
+// from call to call so that filter state and noise run on, automation given
+// before a call, and a reset that starts afresh.
+//
+// A loaded module's noise is per thread, so its instances run on a thread of
+// the stream's own for the stream's whole life: no other stream's draws
+// disturb them, and a stream cut into calls of any size renders as one.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/automation.h"
+#include "engine/block_driver.h"
+#include "engine/plugin.h"
+#include "engine/worker_thread.h"
+
+namespace varkel::python {
+
+class PluginStream {
+public:
+    // Opens one instance for blocks of at most the frames given.
+    using Opener = std::function<std::unique_ptr<engine::Plugin>(int blockFrames)>;
+
+    // ownThread: process on a thread of the stream's own (a loaded module),
+    // else on the caller's (an instance that carries its own noise).
+    PluginStream(Opener open, double sampleRate, int blockFrames, bool ownThread);
+    ~PluginStream();
+    PluginStream(const PluginStream&) = delete;
+    PluginStream& operator=(const PluginStream&) = delete;
+
+    const engine::Plugin& plugin() const { return *instances.front(); }
+    engine::Plugin& plugin() { return *instances.front(); }
+    // Throws UsageError naming the parameter's range when value is outside it.
+    void checkValue(int index, double value) const;
+    // On every instance.
+    void loadPreset(const std::string& preset);
+    double sampleRate() const { return rate; }
+    // The value each parameter had after opening.
+    float defaultValue(int index) const;
+
+    // The index of the parameter a name (or index) names; UsageError else.
+    int parameterIndex(const std::string& nameOrIndex) const;
+    // Sets it on every instance; UsageError for a value outside 0..1.
+    void setParameter(int index, double value);
+
+    // A lane for the next process call: seconds from its first frame, values
+    // 0..1. The lanes given before a call replace the schedule running.
+    void automate(int index, const std::vector<engine::AutomationPoint>& points, bool ramp);
+
+    // The channels the output of `channels` input channels has; UsageError
+    // when they do not split among instances.
+    int outputChannels(int channels) const;
+
+    // Frames of `channels` input channels into planar output. The first call
+    // after opening or reset fixes the channels, the precision and the block
+    // size until the next reset.
+    template <typename Sample>
+    void process(const Sample* input, engine::SampleLayout inputLayout, int channels,
+                 Sample* output, std::size_t frames, int blockFrames);
+
+    // Starts afresh: new instances with the current settings, a new thread.
+    void reset();
+
+private:
+    struct Running;
+
+    template <typename Sample>
+    engine::BlockDriver<Sample>& driverFor(int channels, int blockFrames);
+    void reopen(int blockFrames, std::size_t count);
+    void run(const std::function<void()>& work);
+
+    Opener open;
+    double rate;
+    int block;
+    bool ownThread;
+    std::unique_ptr<engine::WorkerThread> home;
+    std::vector<std::unique_ptr<engine::Plugin>> instances;
+    std::vector<float> defaults;
+    std::vector<engine::AutomationLane> pending;  // parameter names are indices
+    bool pendingRamp = false;
+    std::unique_ptr<Running> running;
+};
+
+}  // namespace varkel::python

@@ -1,0 +1,121 @@
+"""Finds the built package, varkel-host and Varkel.so, and makes test material.
+
+The build folder is $VARKEL_BUILD_DIR, else <repo>/build. WAV files are written
+and read here with numpy alone, so that what the package reads and writes is
+compared with something it did not make."""
+
+import os
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("VARKEL_BUILD_DIR", REPO / "build")).resolve()
+sys.path.insert(0, str(BUILD / "python"))
+
+HOST = BUILD / "tools" / "varkel-host" / "varkel-host"
+MODULE = BUILD / "plugin" / "Varkel.so"
+RATE = 44100
+
+_FLOAT_TAG = 3
+_EXTENSIBLE_TAG = 0xFFFE
+
+
+def write_wav(path, audio, rate=RATE):
+    """A WAVE_FORMAT_IEEE_FLOAT file of the array's precision."""
+    audio = np.asarray(audio)
+    channels, _ = audio.shape
+    width = audio.dtype.itemsize
+    data = np.ascontiguousarray(audio.T).astype(audio.dtype.newbyteorder("<")).tobytes()
+    fmt = struct.pack("<HHIIHH", _FLOAT_TAG, channels, rate, rate * channels * width,
+                      channels * width, width * 8)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt
+    body += b"data" + struct.pack("<I", len(data)) + data
+    Path(path).write_bytes(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+def read_wav(path):
+    """(audio (channels, frames), rate) of a float WAV file."""
+    raw = Path(path).read_bytes()
+    assert raw[:4] == b"RIFF" and raw[8:12] == b"WAVE"
+    at, fmt, data = 12, None, None
+    while at + 8 <= len(raw):
+        tag, size = raw[at:at + 4], struct.unpack("<I", raw[at + 4:at + 8])[0]
+        chunk = raw[at + 8:at + 8 + size]
+        if tag == b"fmt ":
+            fmt = struct.unpack("<HHIIHH", chunk[:16])
+        elif tag == b"data":
+            data = chunk
+        at += 8 + size + (size & 1)
+    tag, channels, rate, _, _, bits = fmt
+    assert tag in (_FLOAT_TAG, _EXTENSIBLE_TAG)
+    samples = np.frombuffer(data, dtype="<f4" if bits == 32 else "<f8")
+    return samples.reshape(-1, channels).T.astype(samples.dtype.newbyteorder("=")), rate
+
+
+def material(channels, frames=RATE * 3 // 2, dtype=np.float32, seed=7):
+    """Varied test audio: tones, a sweep, noise, a clipping burst and a quiet tail."""
+    rng = np.random.default_rng(seed)
+    t = np.arange(frames) / RATE
+    rows = []
+    for c in range(channels):
+        tone = 0.3 * np.sin(2 * np.pi * (110 * (c + 1)) * t)
+        sweep = 0.2 * np.sin(2 * np.pi * (50 + 4000 * t) * t)
+        noise = 0.05 * rng.standard_normal(frames)
+        row = tone + sweep + noise
+        row[frames // 3: frames // 3 + 2000] *= 6.0
+        row[-frames // 5:] *= 1e-6
+        rows.append(row)
+    # As float64, samples that single precision cannot hold: the rounding on the way in shows.
+    return np.array(rows, dtype=dtype)
+
+
+def host_render(source, out, *args):
+    subprocess.run([str(HOST), "render", str(source), str(out), "--quiet",
+                    "--plugin", str(MODULE), *args], check=True)
+    return read_wav(out)[0]
+
+
+def settings_args(settings):
+    return [arg for name, value in settings.items() for arg in ("--set", f"{name}={value}")]
+
+
+@pytest.fixture(scope="session")
+def files(tmp_path_factory):
+    """Source files by (channels, dtype name)."""
+    folder = tmp_path_factory.mktemp("material")
+    made = {}
+    for channels in (1, 2, 4):
+        for dtype in (np.float32, np.float64):
+            path = folder / f"source-{channels}-{np.dtype(dtype).name}.wav"
+            write_wav(path, material(channels, dtype=dtype))
+            made[channels, np.dtype(dtype).name] = path
+    return made
+
+
+@pytest.fixture(scope="session")
+def reference(files, tmp_path_factory):
+    """varkel-host render of a source file, cached: (channels, dtype, settings items, extra args)."""
+    folder = tmp_path_factory.mktemp("renders")
+    cache = {}
+
+    def render(channels, dtype, settings=None, extra=()):
+        settings = settings or {}
+        key = (channels, np.dtype(dtype).name, tuple(sorted(settings.items())), tuple(extra))
+        if key not in cache:
+            precision = ["--precision", "64"] if np.dtype(dtype) == np.float64 else []
+            out = folder / f"render-{len(cache)}.wav"
+            cache[key] = host_render(files[channels, np.dtype(dtype).name], out,
+                                     *precision, *settings_args(settings), *extra)
+        return cache[key]
+
+    return render
+
+
+@pytest.fixture(scope="session")
+def module_path():
+    return str(MODULE)

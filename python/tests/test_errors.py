@@ -1,0 +1,80 @@
+"""Bad input raises a clear exception and leaves the interpreter running."""
+
+import numpy as np
+import pytest
+import varkel
+from conftest import MODULE, RATE
+
+STEREO = np.zeros((2, 64), np.float32)
+
+
+def nan_filled():
+    audio = STEREO.copy()
+    audio[1, 10:] = np.nan
+    return audio
+
+
+@pytest.mark.parametrize(
+    "audio, message",
+    [
+        (np.zeros(64, np.float32), "shape (channels, frames)"),
+        (np.zeros((2, 2, 64), np.float32), "shape (channels, frames)"),
+        (np.zeros((3, 64), np.float32), "audio of 3 channels"),
+        (np.zeros((44100, 2), np.float32), "pass audio.T"),
+        (np.zeros((2, 64), np.int16), "float32 or float64"),
+        (np.zeros((2, 64), ">f4"), "float32 or float64"),
+        ([[0.0] * 64] * 2, "got a list"),
+        (nan_filled(), "NaN or infinite samples (first at channel 1, frame 10)"),
+        (np.full((2, 64), np.inf), "NaN or infinite"),
+    ],
+)
+@pytest.mark.parametrize("kind", [lambda: varkel.Varkel(RATE), lambda: varkel.load_plugin(MODULE, RATE)])
+def test_bad_audio_is_a_value_error(kind, audio, message):
+    p = kind()
+    with pytest.raises(ValueError, match=None) as raised:
+        p.process(audio)
+    assert message in str(raised.value)
+    assert p.process(STEREO).shape == (2, 64)  # still usable
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: varkel.Varkel(RATE, Drive=0.5), ValueError, "valid names: PreGain, LPCutOff, PostGain"),
+        (lambda: varkel.Varkel(RATE, PreGain=1.5), ValueError, "PreGain: 1.5 is not a value from 0 to 1"),
+        (lambda: varkel.Varkel(RATE, PreGain=float("nan")), ValueError, "is not a value from 0 to 1"),
+        (lambda: varkel.Varkel(500), ValueError, "sample_rate 500"),
+        (lambda: varkel.Varkel(RATE).process(STEREO, block_size=0), ValueError, "block_size 0"),
+        (lambda: varkel.Varkel(RATE).automate("PreGain", [1, 0.5], [0.1, 0.2]), ValueError, "must not go back"),
+        (lambda: varkel.Varkel(RATE).automate("PreGain", [1], [0.1, 0.2]), ValueError, "1 times but 2 values"),
+        (lambda: varkel.load_plugin("/no/such/Plugin.so", RATE), FileNotFoundError, "/no/such/Plugin.so"),
+        (lambda: varkel.load_plugin(__file__, RATE), RuntimeError, __file__),
+        (lambda: varkel.read("/no/such/file.wav"), FileNotFoundError, "/no/such/file.wav: no such file"),
+        (lambda: varkel.read(__file__), RuntimeError, "not a sound file"),
+        (lambda: varkel.render("/no/such/file.wav", "/tmp/x.wav"), FileNotFoundError, "no such file"),
+        (lambda: varkel.write("/tmp/x.m4a", STEREO, RATE), RuntimeError, "m4a"),
+        (lambda: varkel.write("/tmp/x.wav", STEREO, RATE, format="pcm8"), ValueError, "format pcm8"),
+        (lambda: varkel.analyze(what=["loudness"]), ValueError, "no measurement loudness"),
+    ],
+)
+def test_bad_requests_raise_with_the_engines_message(call, error, message):
+    with pytest.raises(error) as raised:
+        call()
+    assert message in str(raised.value)
+
+
+def test_a_stream_keeps_its_shape_until_reset():
+    p = varkel.Varkel(RATE)
+    p.process(STEREO)
+    with pytest.raises(ValueError, match="call reset"):
+        p.process(STEREO.astype(np.float64))
+    p.reset()
+    assert p.process(STEREO.astype(np.float64)).dtype == np.float64
+
+
+def test_unknown_attribute_names_the_parameters():
+    p = varkel.Varkel(RATE)
+    with pytest.raises(AttributeError):
+        p.Drive
+    with pytest.raises(ValueError, match="valid names"):
+        p.Drive = 0.3

@@ -1,0 +1,84 @@
+"""Sound files through the engine: reading, writing and rendering."""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Mapping, Sequence
+from typing import Any, Optional, Union
+
+import numpy as np
+
+from . import _varkel
+from ._processors import PathLike, _Processor, default_plugin_path
+
+PluginLike = Union[None, PathLike, _Processor]
+
+
+def read(path: PathLike, dtype: Any = np.float32) -> tuple[np.ndarray, int]:
+    """Reads a sound file (anything libsndfile reads: WAV, AIFF, FLAC, Ogg, MP3, ...)
+    and returns ``(audio, sample_rate)``, audio of shape (channels, frames) as
+    float32 (default) or float64. Raises FileNotFoundError for a missing file and
+    RuntimeError for one that cannot be decoded."""
+    wide = np.dtype(dtype)
+    if wide not in (np.dtype(np.float32), np.dtype(np.float64)):
+        raise ValueError(f"dtype {wide}: must be float32 or float64")
+    return _varkel.read(os.fspath(path), wide == np.dtype(np.float64))
+
+
+def write(
+    path: PathLike, audio: np.ndarray, sample_rate: int, format: Optional[str] = None
+) -> None:
+    """Writes audio of shape (channels, frames), float32 or float64, to ``path``.
+
+    The extension chooses the container as in varkel-host (``.wav``, ``.flac``,
+    ``.ogg``, ``.mp3``, ...; none: WAV); ``format`` is "float", "pcm24" or "pcm16",
+    else the array's own float format where the container holds it, else the
+    first of float, 24-bit and 16-bit it holds. The file is written beside
+    ``path`` and renamed into place when complete, so a failure leaves no
+    half-written file. Integer formats clip at full scale."""
+    _varkel.write(os.fspath(path), audio, int(sample_rate), format)
+
+
+def _plugin_and_settings(plugin: PluginLike) -> tuple[str, list[tuple[str, float]]]:
+    if plugin is None:
+        return default_plugin_path(), []
+    if isinstance(plugin, _Processor):
+        # Only what differs from opening, so that a summary reads as varkel-host's.
+        values = [(str(p.index), p.value) for p in plugin.parameters.values() if p.value != p.default]
+        return plugin.location, values
+    return os.fspath(plugin), []
+
+
+def render(
+    in_path: PathLike,
+    out_path: PathLike,
+    plugin: PluginLike = None,
+    *,
+    precision: int = 32,
+    block_size: int = 512,
+    format: Optional[str] = None,
+    overwrite: bool = True,
+    automation: Optional[Mapping[str, tuple[Sequence[float], Sequence[float]]]] = None,
+    ramp: bool = False,
+    **params: float,
+) -> dict[str, Any]:
+    """Renders a file as ``varkel-host render IN OUT`` does, byte for byte.
+
+    ``plugin``: a module path, a processor (its location and current parameter
+    values are used; a ``Varkel`` renders through the Varkel module), or None for
+    the Varkel module. Keywords set parameters (``PreGain=0.8``) after the
+    processor's; ``automation`` maps a parameter to (times, values) as
+    ``--automate``, with ``ramp`` as ``--ramp``; ``precision`` 32 or 64,
+    ``block_size``, ``format`` and ``overwrite`` as varkel-host's options.
+    Returns the summary: frames, sample rate, seconds taken, peak and RMS level
+    in dBFS, samples clipped by an integer format, the channel mapping."""
+    location, settings = _plugin_and_settings(plugin)
+    settings += [(name, float(value)) for name, value in params.items()]
+    lanes = [
+        (name, [float(t) for t in times], [float(v) for v in values])
+        for name, (times, values) in (automation or {}).items()
+    ]
+    return _varkel.render(
+        os.fspath(in_path), os.fspath(out_path), location, settings, lanes, bool(ramp),
+        int(precision), int(block_size), format, bool(overwrite),
+    )

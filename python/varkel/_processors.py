@@ -1,0 +1,359 @@
+"""Processors: Varkel itself, loaded plug-ins, and chains of them."""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterator, Mapping, Sequence
+from typing import Any, Union
+
+import numpy as np
+
+from . import _varkel
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+DEFAULT_BLOCK_SIZE = 512
+
+
+def default_plugin_path() -> str:
+    """The Varkel module that came with this package, or "" for the engine's default
+    (the installed varkel-host's, else the build tree's)."""
+    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "Varkel.so")
+    return beside if os.path.isfile(beside) else ""
+
+
+class Parameter:
+    """One parameter of a processor: value (normalised 0..1 for VST 2.4, in the
+    port's own units for LV2), range, default, unit and the text the plug-in shows
+    for the value. Setting ``value`` changes the processor."""
+
+    __slots__ = ("_owner", "index", "name")
+
+    def __init__(self, owner: "_Processor", index: int) -> None:
+        self._owner = owner
+        self.index = index
+        self.name: str = owner._instance.parameter_name(index)
+
+    @property
+    def value(self) -> float:
+        """The current value, in the parameter's own units."""
+        return self._owner._instance.parameter(self.index)
+
+    @value.setter
+    def value(self, value: float) -> None:
+        self._owner._instance.set_parameter(self.index, float(value))
+
+    @property
+    def range(self) -> tuple[float, float]:
+        """The lowest and highest value: 0 to 1 for VST 2.4, the port's range for LV2."""
+        return tuple(self._owner._instance.parameter_range(self.index))
+
+    @property
+    def default(self) -> float:
+        """The parameter's default: the value it had when a VST 2.4 effect was opened,
+        the port's default for LV2."""
+        return self._owner._instance.default(self.index)
+
+    @property
+    def unit(self) -> str:
+        """The unit the plug-in reports for the shown value (e.g. "dB"), or ""."""
+        return self._owner._instance.parameter_unit(self.index)
+
+    @property
+    def display(self) -> str:
+        """The value as the plug-in shows it, in its unit (e.g. "6.02")."""
+        return self._owner._instance.parameter_display(self.index).strip()
+
+    def __repr__(self) -> str:
+        unit = f" {self.unit}" if self.unit else ""
+        return f"<Parameter {self.name}={self.value:g} ({self.display}{unit})>"
+
+
+class Parameters(Mapping[str, Parameter]):
+    """A processor's parameters by name (exact, else ignoring case) or index.
+    ``parameters["PreGain"] = 0.8`` sets a value."""
+
+    def __init__(self, owner: "_Processor") -> None:
+        self._items = [Parameter(owner, i) for i in range(owner._instance.parameter_count())]
+        self._owner = owner
+
+    def _find(self, key: Union[str, int]) -> Parameter:
+        if isinstance(key, int) and not isinstance(key, bool):
+            if not 0 <= key < len(self._items):
+                raise KeyError(key)
+            return self._items[key]
+        if not isinstance(key, str):
+            raise KeyError(key)
+        try:
+            return self._items[self._owner._instance.parameter_index(key)]
+        except ValueError as error:
+            raise KeyError(str(error)) from None
+
+    def __getitem__(self, key: Union[str, int]) -> Parameter:  # type: ignore[override]
+        return self._find(key)
+
+    def __setitem__(self, key: Union[str, int], value: float) -> None:
+        self._find(key).value = value
+
+    def __contains__(self, key: object) -> bool:
+        try:
+            self._find(key)  # type: ignore[arg-type]
+        except KeyError:
+            return False
+        return True
+
+    def __iter__(self) -> Iterator[str]:
+        return (p.name for p in self._items)
+
+    def __len__(self) -> int:
+        return len(self._items)
+
+    def values_dict(self) -> dict[str, float]:
+        """Every parameter's current value by name."""
+        return {p.name: p.value for p in self._items}
+
+    def __repr__(self) -> str:
+        return "{" + ", ".join(f"{p.name!r}: {p.value:g}" for p in self._items) + "}"
+
+
+class _Processor:
+    """What Varkel and loaded plug-ins share: parameters, streaming process,
+    automation and reset."""
+
+    _instance: Any
+
+    def __init__(self, instance: Any, params: dict[str, float]) -> None:
+        object.__setattr__(self, "_instance", instance)
+        object.__setattr__(self, "_parameters", Parameters(self))
+        for name, value in params.items():
+            self._parameter(name).value = value
+
+    def _parameter(self, name: str) -> Parameter:
+        # An unknown name raises ValueError with the valid names.
+        return self._parameters[self._instance.parameter_index(name)]
+
+    # -- identity ---------------------------------------------------------
+    @property
+    def name(self) -> str:
+        """The plug-in's name."""
+        return self._instance.name()
+
+    @property
+    def sample_rate(self) -> float:
+        """The rate in hertz the processor runs at, fixed for its life."""
+        return self._instance.sample_rate()
+
+    @property
+    def inputs(self) -> int:
+        """Audio inputs of one instance."""
+        return self._instance.inputs()
+
+    @property
+    def outputs(self) -> int:
+        """Audio outputs of one instance."""
+        return self._instance.outputs()
+
+    @property
+    def latency(self) -> int:
+        """Frames of delay the plug-in reports with its current settings (0 for Varkel)."""
+        return self._instance.latency()
+
+    @property
+    def presets(self) -> list[str]:
+        """The plug-in's presets by name: LV2 presets, or a VST 2.4 module's programs."""
+        return list(self._instance.presets())
+
+    def load_preset(self, name: str) -> None:
+        """Loads a preset by name (an LV2 preset's label or URI, a VST 2.4 program's
+        name or number); raises ValueError naming those there for one it lacks."""
+        self._instance.load_preset(name)
+
+    # -- parameters -------------------------------------------------------
+    @property
+    def parameters(self) -> Parameters:
+        """The parameters by name or index, each with value, range, default, unit
+        and display text; ``parameters["PreGain"] = 0.8`` sets one."""
+        return self._parameters
+
+    def __getattr__(self, name: str) -> float:
+        if name.startswith("_"):
+            raise AttributeError(name)
+        try:
+            return self._parameter(name).value
+        except ValueError:
+            raise AttributeError(
+                f"{type(self).__name__} has no attribute or parameter {name!r}"
+            ) from None
+
+    def __setattr__(self, name: str, value: Any) -> None:
+        if not name.startswith("_") and name in self._parameters:
+            self._parameters[name].value = value
+            return
+        if hasattr(type(self), name) or name.startswith("_"):
+            object.__setattr__(self, name, value)
+            return
+        self._parameter(name)  # raises ValueError naming the valid parameters
+
+    # -- audio ------------------------------------------------------------
+    def output_channels(self, channels: int) -> int:
+        """The channels that audio of ``channels`` channels comes out with."""
+        return self._instance.output_channels(channels)
+
+    def process(self, audio: np.ndarray, block_size: int = DEFAULT_BLOCK_SIZE) -> np.ndarray:
+        """Processes ``audio`` of shape (channels, frames), float32 or float64, and
+        returns a new array of the same dtype and frames.
+
+        Channels are mapped as varkel-host maps a file's: as many channels as the
+        plug-in has inputs go through one instance; one channel feeds every input
+        (mono in, stereo out for Varkel); more channels go through one instance per
+        group of inputs (4 channels through 2 stereo instances); others raise
+        ValueError. Calls stream: filter state and noise run on from call to call,
+        so a signal cut into calls of any size gives the same result as one call.
+        The first call after making or resetting the processor fixes the channel
+        count, the dtype and ``block_size`` (frames per plug-in call, 1 to 65536;
+        the result does not depend on it) until ``reset()``.
+
+        A C-contiguous array (or the transpose of an interleaved one) is read
+        where it is, without a copy. The interpreter lock is released while the
+        audio runs, so threads with processors of their own run in parallel; one
+        processor serves one thread at a time (a second raises RuntimeError).
+        Raises ValueError for a wrong shape or dtype, or NaN or infinite samples.
+        """
+        return self._instance.process(audio, int(block_size))
+
+    def automate(
+        self,
+        parameter: Union[str, int],
+        times: Sequence[float],
+        values: Sequence[float],
+        ramp: bool = False,
+    ) -> None:
+        """Schedules changes of a parameter for the next ``process`` call.
+
+        ``times`` are seconds from that call's first frame (not going back),
+        ``values`` normalised 0 to 1. A point lands on frame round(time × rate)
+        whatever the block size; each value holds until the next point, or with
+        ``ramp`` moves to it in steps every 32 frames, as varkel-host render
+        --automate does. Points past the end of that call land in later calls.
+        The lanes given before a call (one per parameter; all ramp or all hold)
+        replace the automation running.
+        """
+        index = parameter if isinstance(parameter, int) else self._parameter(parameter).index
+        self._instance.automate(
+            index,
+            [float(t) for t in np.asarray(times, dtype=float).ravel()],
+            [float(v) for v in np.asarray(values, dtype=float).ravel()],
+            bool(ramp),
+        )
+
+    def reset(self) -> None:
+        """Starts afresh, as a new processor with the current parameter values:
+        filters, noise and automation start over, and the next call may have
+        another channel count, dtype or block size."""
+        self._instance.reset()
+
+    @property
+    def location(self) -> str:
+        """Where the plug-in was loaded from."""
+        return self._instance.location()
+
+    def __repr__(self) -> str:
+        return f"<{type(self).__name__} {self.name} at {self.sample_rate:g} Hz {self.parameters!r}>"
+
+
+class Varkel(_Processor):
+    """Varkel's processor itself, with no plug-in module loaded.
+
+    ``Varkel(sample_rate, PreGain=0.8, LPCutOff=1.0, PostGain=0.25)`` makes one;
+    the parameters are normalised 0 to 1 as in the plug-in: a gain's dB is
+    20·log10(value) + 12 (0.25118864 is 0 dB, the default; 1 is +12 dB) and the
+    bandwidth low-pass's corner is 12000 × LPCutOff Hz (default 1). They are
+    attributes too: ``v.PreGain = 1.0``.
+
+    ``process(audio)`` takes (channels, frames) float32 or float64 arrays: two
+    channels are left and right, one channel feeds both inputs and gives stereo,
+    four channels run as two stereo pairs. The result is bit for bit what the
+    VST 2.4 module renders (``varkel-host render``; float64 as its 64-bit
+    process), at any call and block size. Each processor draws its own noise
+    sequence for its whole life, whatever thread calls it and whatever other
+    processors did before, so a new processor's first call equals a fresh render.
+
+    Example::
+
+        import numpy as np, varkel
+        drive = varkel.Varkel(44100, PreGain=0.9, PostGain=0.2)
+        stereo = np.random.default_rng(1).uniform(-0.5, 0.5, (2, 44100)).astype(np.float32)
+        out = drive.process(stereo)           # same shape and dtype
+        drive.reset()                         # start afresh for the next clip
+    """
+
+    def __init__(self, sample_rate: float, **params: float) -> None:
+        super().__init__(_varkel.Instance.processor(float(sample_rate)), params)
+
+    @property
+    def location(self) -> str:
+        """The Varkel module that renders the same bits (used by render and analyze)."""
+        return default_plugin_path()
+
+
+class Plugin(_Processor):
+    """A plug-in loaded through the engine (a VST 2.4 module); see ``load_plugin``.
+
+    Processing runs on a thread of the plug-in's own, so a plug-in whose noise is
+    per thread (Varkel's module is) draws its own sequence for its whole life."""
+
+    def __init__(self, path_or_uri: PathLike, sample_rate: float, **params: float) -> None:
+        location = os.fspath(path_or_uri)
+        super().__init__(
+            _varkel.Instance.load(location, float(sample_rate), DEFAULT_BLOCK_SIZE), params
+        )
+
+
+def load_plugin(path_or_uri: PathLike, sample_rate: float, **params: float) -> Plugin:
+    """Opens a plug-in at a sample rate (fixed for the instance), with parameters
+    given as keywords: ``load_plugin("/usr/lib/vst/Varkel.so", 48000, PreGain=0.8)``.
+
+    Takes what varkel-host's --plugin takes: a VST 2.4 module's path. Raises
+    FileNotFoundError for a missing file, RuntimeError for a file that is no
+    plug-in or a plug-in that fails, ValueError for an unknown parameter or value."""
+    return Plugin(path_or_uri, sample_rate, **params)
+
+
+class Chain:
+    """Processors in series: ``Chain([a, b]).process(x)`` is ``b.process(a.process(x))``.
+
+    All must run at one sample rate. ``reset()`` resets each."""
+
+    def __init__(self, processors: Sequence[_Processor]) -> None:
+        self.processors = list(processors)
+        if not self.processors:
+            raise ValueError("a chain needs at least one processor")
+        for p in self.processors:
+            if not isinstance(p, _Processor):
+                raise ValueError(f"a chain holds processors, not {type(p).__name__}")
+        rates = {p.sample_rate for p in self.processors}
+        if len(rates) > 1:
+            raise ValueError(f"a chain runs at one sample rate; got {sorted(rates)}")
+
+    @property
+    def sample_rate(self) -> float:
+        return self.processors[0].sample_rate
+
+    def process(self, audio: np.ndarray, block_size: int = DEFAULT_BLOCK_SIZE) -> np.ndarray:
+        """Each processor's ``process`` in turn on the previous one's output."""
+        for p in self.processors:
+            audio = p.process(audio, block_size)
+        return audio
+
+    def reset(self) -> None:
+        for p in self.processors:
+            p.reset()
+
+    def __len__(self) -> int:
+        return len(self.processors)
+
+    def __getitem__(self, index: int) -> _Processor:
+        return self.processors[index]
+
+    def __repr__(self) -> str:
+        return "<Chain " + " -> ".join(p.name for p in self.processors) + ">"
