@@ -5,6 +5,7 @@
 #include <pybind11/stl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,25 +70,38 @@ int checkedIndex(const Instance& self, int index) {
 }
 
 template <typename Sample>
-py::array processAs(Instance& self, const AudioArray& audio, int outputs, int block) {
+py::array processAs(Instance& self, const AudioArray& audio, const AudioArray* side, int outputs,
+                    int block) {
     py::array_t<Sample> rendered({static_cast<py::ssize_t>(outputs),
                                   static_cast<py::ssize_t>(audio.frames)});
     Sample* target = rendered.mutable_data();
     {
         const py::gil_scoped_release unlocked;
         audio.checkFinite();
+        if (side != nullptr) side->checkFinite("sidechain");
         self.stream.process(static_cast<const Sample*>(audio.data), audio.layout, audio.channels,
-                            target, audio.frames, block);
+                            target, audio.frames, block,
+                            side != nullptr ? static_cast<const Sample*>(side->data) : nullptr,
+                            side != nullptr ? side->layout : engine::SampleLayout{},
+                            side != nullptr ? side->channels : 0);
     }
     return rendered;
 }
 
-py::array process(Instance& self, const py::handle& object, int block) {
+py::array process(Instance& self, const py::handle& object, int block,
+                  const py::handle& sideChain) {
     const ExclusiveUse::Claim claim(self.use);
     const AudioArray audio = AudioArray::from(object);
-    const int outputs = self.stream.outputChannels(audio.channels);
-    return audio.wide ? processAs<double>(self, audio, outputs, block)
-                      : processAs<float>(self, audio, outputs, block);
+    std::optional<AudioArray> side;
+    if (!sideChain.is_none()) {
+        side = AudioArray::from(sideChain, "sidechain");
+        if (side->frames != audio.frames || side->wide != audio.wide)
+            throw engine::UsageError("sidechain: must have the audio's frames and dtype");
+    }
+    const int outputs = self.stream.outputChannels(audio.channels, side ? side->channels : 0);
+    const AudioArray* sidePointer = side ? &*side : nullptr;
+    return audio.wide ? processAs<double>(self, audio, sidePointer, outputs, block)
+                      : processAs<float>(self, audio, sidePointer, outputs, block);
 }
 
 void automate(Instance& self, int index, const std::vector<double>& times,
@@ -123,7 +137,8 @@ void bindInstance(py::module_& module) {
         .def_static("processor", &openProcessor, py::arg("sample_rate"))
         .def_static("load", &openModule, py::arg("location"), py::arg("sample_rate"),
                     py::arg("block_size"))
-        .def("process", &process, py::arg("audio"), py::arg("block_size"))
+        .def("process", &process, py::arg("audio"), py::arg("block_size"),
+             py::arg("sidechain") = py::none())
         .def("automate", &automate, py::arg("index"), py::arg("times"), py::arg("values"),
              py::arg("ramp"))
         .def("reset", claimed(+[](Instance& self) {

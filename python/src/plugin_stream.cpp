@@ -14,6 +14,7 @@ namespace varkel::python {
 // What the first call of a stream fixed, and its driver.
 struct PluginStream::Running {
     int channels = 0;
+    int sideChannels = 0;
     int blockFrames = 0;
     engine::Precision precision = engine::Precision::Single;
     std::unique_ptr<engine::BlockDriver<float>> single;
@@ -94,14 +95,21 @@ void PluginStream::automate(int index, const std::vector<engine::AutomationPoint
     pending.push_back({std::to_string(index), points});
 }
 
-int PluginStream::outputChannels(int channels) const {
+engine::ChannelMapping PluginStream::mappingFor(int channels, int sideChannels) const {
     try {
-        return engine::mapChannels(channels, plugin().inputs(), plugin().outputs())
-            .outputChannels();
+        return engine::mapChannels(channels, plugin().inputInfo(), plugin().outputs(),
+                                   sideChannels);
     } catch (const engine::EngineError& error) {
-        throw engine::UsageError("audio of " + std::to_string(channels) + " channels: " +
-                                 error.what() + " (" + plugin().name() + ")");
+        throw engine::UsageError("audio of " + std::to_string(channels) + " channels" +
+                                 (sideChannels > 0 ? " with a side-chain of " +
+                                                         std::to_string(sideChannels)
+                                                   : std::string()) +
+                                 ": " + error.what() + " (" + plugin().name() + ")");
     }
+}
+
+int PluginStream::outputChannels(int channels, int sideChannels) const {
+    return mappingFor(channels, sideChannels).outputChannels();
 }
 
 void PluginStream::reopen(int blockFrames, std::size_t count) {
@@ -132,23 +140,24 @@ void PluginStream::run(const std::function<void()>& work) {
 }
 
 template <typename Sample>
-engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFrames) {
+engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFrames,
+                                                    int sideChannels) {
     constexpr engine::Precision precision = std::is_same_v<Sample, double>
                                                 ? engine::Precision::Double
                                                 : engine::Precision::Single;
     if (running) {
         if (running->channels != channels || running->precision != precision ||
-            running->blockFrames != blockFrames)
+            running->blockFrames != blockFrames || running->sideChannels != sideChannels)
             throw engine::UsageError(
                 "this stream runs " + std::string(precisionName(running->precision)) +
                 " audio of " + std::to_string(running->channels) + " channels in blocks of " +
                 std::to_string(running->blockFrames) + " frames; call reset() before giving it " +
                 precisionName(precision) + " audio of " + std::to_string(channels) +
-                " channels in blocks of " + std::to_string(blockFrames));
+                " channels in blocks of " + std::to_string(blockFrames) +
+                (running->sideChannels != sideChannels ? ", with another side-chain" : ""));
     } else {
-        outputChannels(channels);  // refuses what does not split
-        const engine::ChannelMapping mapping =
-            engine::mapChannels(channels, plugin().inputs(), plugin().outputs());
+        // Refuses what does not split.
+        const engine::ChannelMapping mapping = mappingFor(channels, sideChannels);
         // Nothing has been processed yet, so reopening loses nothing.
         if (blockFrames != block || instances.size() > static_cast<std::size_t>(mapping.instances))
             reopen(blockFrames, 1);
@@ -164,6 +173,7 @@ engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFram
         }
         auto fresh = std::make_unique<Running>();
         fresh->channels = channels;
+        fresh->sideChannels = sideChannels;
         fresh->blockFrames = blockFrames;
         fresh->precision = precision;
         if constexpr (std::is_same_v<Sample, double>)
@@ -180,12 +190,15 @@ engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFram
 
 template <typename Sample>
 void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout, int channels,
-                           Sample* output, std::size_t frames, int blockFrames) {
+                           Sample* output, std::size_t frames, int blockFrames,
+                           const Sample* sideChain, engine::SampleLayout sideLayout,
+                           int sideChannels) {
     if (blockFrames < 1 || blockFrames > engine::kMaxBlockFrames)
         throw engine::UsageError("block_size " + std::to_string(blockFrames) + ": must be 1 to " +
                                  std::to_string(engine::kMaxBlockFrames) + " frames");
     run([&] {
-        engine::BlockDriver<Sample>& driver = driverFor<Sample>(channels, blockFrames);
+        engine::BlockDriver<Sample>& driver =
+            driverFor<Sample>(channels, blockFrames, sideChannels);
         if (!pending.empty()) {
             engine::AutomationSchedule schedule;
             schedule.setRamp(pendingRamp);
@@ -195,13 +208,16 @@ void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout
             driver.setAutomation(schedule);
             pending.clear();
         }
-        driver.process(input, inputLayout, output, engine::SampleLayout::planar(frames), frames);
+        driver.process(input, inputLayout, output, engine::SampleLayout::planar(frames), frames,
+                       sideChain, sideLayout);
     });
 }
 
 template void PluginStream::process<float>(const float*, engine::SampleLayout, int, float*,
-                                           std::size_t, int);
+                                           std::size_t, int, const float*, engine::SampleLayout,
+                                           int);
 template void PluginStream::process<double>(const double*, engine::SampleLayout, int, double*,
-                                            std::size_t, int);
+                                            std::size_t, int, const double*,
+                                            engine::SampleLayout, int);
 
 }  // namespace varkel::python

@@ -52,16 +52,21 @@ public:
     // 0..1. The lanes given before a call replace the schedule running.
     void automate(int index, const std::vector<engine::AutomationPoint>& points, bool ramp);
 
-    // The channels the output of `channels` input channels has; UsageError
-    // when they do not split among instances.
-    int outputChannels(int channels) const;
+    // The channels the output of `channels` input channels has, with a
+    // side-chain of sideChannels (0: silent); UsageError when they do not
+    // split among instances or the side-chain does not fit.
+    int outputChannels(int channels, int sideChannels = 0) const;
 
     // Frames of `channels` input channels into planar output. The first call
     // after opening or reset fixes the channels, the precision and the block
     // size until the next reset.
+    // The side-chain inputs read sideChain (sideChannels channels, as many
+    // frames), or silence when it is null.
     template <typename Sample>
     void process(const Sample* input, engine::SampleLayout inputLayout, int channels,
-                 Sample* output, std::size_t frames, int blockFrames);
+                 Sample* output, std::size_t frames, int blockFrames,
+                 const Sample* sideChain = nullptr, engine::SampleLayout sideLayout = {},
+                 int sideChannels = 0);
 
     // Starts afresh: new instances with the current settings, a new thread.
     void reset();
@@ -70,7 +75,8 @@ private:
     struct Running;
 
     template <typename Sample>
-    engine::BlockDriver<Sample>& driverFor(int channels, int blockFrames);
+    engine::BlockDriver<Sample>& driverFor(int channels, int blockFrames, int sideChannels);
+    engine::ChannelMapping mappingFor(int channels, int sideChannels) const;
     void reopen(int blockFrames, std::size_t count);
     void run(const std::function<void()>& work);
 

@@ -18,6 +18,8 @@ BUILD = Path(os.environ.get("VARKEL_BUILD_DIR", REPO / "build")).resolve()
 sys.path.insert(0, str(BUILD / "python"))
 
 HOST = BUILD / "tools" / "varkel-host" / "varkel-host"
+# The LV2 edition and the test plug-ins, for this process and varkel-host alike.
+os.environ["LV2_PATH"] = f"{BUILD / 'lv2'}:{BUILD / 'tests' / 'e2e' / 'fixtures-lv2'}"
 MODULE = BUILD / "plugin" / "Varkel.so"
 RATE = 44100
 

@@ -5,7 +5,7 @@ import threading
 import numpy as np
 import pytest
 import varkel
-from conftest import BUILD, MODULE, RATE, host_render, material, read_wav, settings_args
+from conftest import BUILD, MODULE, RATE, host_render, material, read_wav, settings_args, write_wav
 
 SETTINGS = [{}, {"PreGain": 1.0, "PostGain": 0.2}, {"LPCutOff": 0.3, "PreGain": 0.6}]
 DTYPES = [np.float32, np.float64]
@@ -125,3 +125,17 @@ def test_read_and_write_match_an_independent_codec(files, tmp_path, dtype):
     varkel.write(tmp_path / "copy.wav", audio, RATE)
     back, rate = read_wav(tmp_path / "copy.wav")
     assert rate == RATE and back.tobytes() == audio.tobytes()
+
+
+@pytest.mark.parametrize("keyed", [False, True])
+def test_sidechain_silent_or_fed_as_in_varkel_host(tmp_path, keyed):
+    gate = "urn:varkel:test:sidechain-gate"  # out = in x (|side| > 0.1 ? 1 : 0.25)
+    audio = material(2)
+    key = np.where(np.arange(audio.shape[1]) % 40 < 20, 0.5, -0.5).astype(np.float32)[None, :]
+    write_wav(tmp_path / "in.wav", audio)
+    write_wav(tmp_path / "key.wav", key)
+    args = ["--plugin", gate] + (["--sidechain", str(tmp_path / "key.wav")] if keyed else [])
+    expected = host_render(tmp_path / "in.wav", tmp_path / "out.wav", *args)
+    out = varkel.load_plugin(gate, RATE).process(audio, sidechain=key if keyed else None)
+    assert out.tobytes() == expected.tobytes()
+    assert np.array_equal(out, audio * np.float32(1.0 if keyed else 0.25))

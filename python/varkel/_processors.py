@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import os
 from collections.abc import Iterator, Mapping, Sequence
-from typing import Any, Union
+from typing import Any, Optional, Union
 
 import numpy as np
 
@@ -199,9 +199,19 @@ class _Processor:
         """The channels that audio of ``channels`` channels comes out with."""
         return self._instance.output_channels(channels)
 
-    def process(self, audio: np.ndarray, block_size: int = DEFAULT_BLOCK_SIZE) -> np.ndarray:
+    def process(
+        self,
+        audio: np.ndarray,
+        block_size: int = DEFAULT_BLOCK_SIZE,
+        sidechain: Optional[np.ndarray] = None,
+    ) -> np.ndarray:
         """Processes ``audio`` of shape (channels, frames), float32 or float64, and
         returns a new array of the same dtype and frames.
+
+        A plug-in's side-chain inputs (a compressor's key input) get silence, or
+        ``sidechain``: an array of the audio's dtype and frames whose channels feed
+        them (one channel feeds every side-chain input). The channel mapping below
+        applies to the main inputs only.
 
         Channels are mapped as varkel-host maps a file's: as many channels as the
         plug-in has inputs go through one instance; one channel feeds every input
@@ -219,7 +229,7 @@ class _Processor:
         processor serves one thread at a time (a second raises RuntimeError).
         Raises ValueError for a wrong shape or dtype, or NaN or infinite samples.
         """
-        return self._instance.process(audio, int(block_size))
+        return self._instance.process(audio, int(block_size), sidechain)
 
     def automate(
         self,
