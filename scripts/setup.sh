@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev valgrind libsndfile1-dev lv2-dev liblilv-dev lilv-utils sordi
           libcli11-dev libfmt-dev nlohmann-json3-dev libfftw3-dev libcairo2-dev fonts-dejavu-core
+          ccache
           "$@")
 missing=()
 for p in "${packages[@]}"; do
