@@ -86,6 +86,8 @@ void Processor(benchmark::State& state) {
 }
 BENCHMARK(Processor<float>)
     ->Name("Processor/float")
+    ->Arg(1)
+    ->Arg(8)
     ->Arg(32)
     ->Arg(512)
     ->Unit(benchmark::kMicrosecond);

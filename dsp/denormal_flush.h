@@ -16,10 +16,15 @@ public:
 #if VARKEL_HAVE_MXCSR
     static constexpr unsigned kFlushToZero = 0x8000u;
     static constexpr unsigned kDenormalsAreZero = 0x0040u;
+    static constexpr unsigned kBoth = kFlushToZero | kDenormalsAreZero;
+    // A host that already flushes pays no write of the control register,
+    // which costs more than a short block's work.
     ScopedDenormalFlush() : saved(_mm_getcsr()) {
-        _mm_setcsr(saved | kFlushToZero | kDenormalsAreZero);
+        if ((saved & kBoth) != kBoth) _mm_setcsr(saved | kBoth);
     }
-    ~ScopedDenormalFlush() { _mm_setcsr(saved); }
+    ~ScopedDenormalFlush() {
+        if ((saved & kBoth) != kBoth) _mm_setcsr(saved);
+    }
 #else
     ScopedDenormalFlush() = default;
 #endif

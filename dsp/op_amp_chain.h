@@ -75,14 +75,13 @@ inline float bandCoefficientLimitAt(int rateHz) {
     return (1.0f / static_cast<float>(kDesignRate)) / bandTimeConstantOf(1.0f);
 }
 
+// Kept by an instance from block to block, so that a short block costs no
+// divisions: every coefficient is derived again only when its parameter's
+// bits or the rate change.
 class ChainCoefficients {
 public:
-    explicit ChainCoefficients(const VarkelState& s)
-        : lowCoefficient(kLowCornerRadians * s.samplePeriod),
-          samplePeriod(s.samplePeriod),
-          bandCoefficientLimit(bandCoefficientLimitAt(s.rateHz)),
-          maxSlew(s.maxSlew),
-          dcPole(1.0f - kDcBlockerRadians / static_cast<float>(s.rateHz)) {}
+    ChainCoefficients() = default;  // derived at the first followRate
+    explicit ChainCoefficients(const VarkelState& s) { retune(s); }
 
     // Reads the three parameters; true when a coefficient changed.
     bool update(VarkelState& s) {
@@ -92,15 +91,22 @@ public:
         return pre || cut || post;
     }
 
+    // The rate-tied coefficients again when the record was re-tuned.
+    void followRate(const VarkelState& s) {
+        if (s.rateHz != rateHz || std::bit_cast<std::uint32_t>(s.samplePeriod) != periodBits ||
+            std::bit_cast<std::uint32_t>(s.maxSlew) != slewBits) [[unlikely]]
+            retune(s);
+    }
+
     float gIn = 0, gOut = 0;
     float bandCoefficient = 0;
     float deadZone = 0, deadZoneKnee = 0;
     float noiseLevel = 0;
-    const float lowCoefficient;
-    const float samplePeriod;
-    const float bandCoefficientLimit;
-    const float maxSlew;
-    const float dcPole;
+    float lowCoefficient = 0;
+    float samplePeriod = 0;
+    float bandCoefficientLimit = 0;
+    float maxSlew = 0;
+    float dcPole = 0;
 
 private:
     bool setPreGain(float preGain) {
@@ -133,6 +139,20 @@ private:
         return true;
     }
 
+    void retune(const VarkelState& s) {
+        rateHz = s.rateHz;
+        periodBits = std::bit_cast<std::uint32_t>(s.samplePeriod);
+        slewBits = std::bit_cast<std::uint32_t>(s.maxSlew);
+        lowCoefficient = kLowCornerRadians * s.samplePeriod;
+        samplePeriod = s.samplePeriod;
+        bandCoefficientLimit = bandCoefficientLimitAt(s.rateHz);
+        maxSlew = s.maxSlew;
+        dcPole = 1.0f - kDcBlockerRadians / static_cast<float>(s.rateHz);
+        cutOffValid = false;  // the bandwidth coefficient depends on the rate
+    }
+
+    int rateHz = 0;
+    std::uint32_t periodBits = 0, slewBits = 0;
     std::uint32_t preGainBits = 0, cutOffBits = 0, postGainBits = 0;
     bool preGainValid = false, cutOffValid = false, postGainValid = false;
 };

@@ -10,6 +10,7 @@
 #include "dsp/denormal_flush.h"
 #include "dsp/op_amp_chain.h"
 #include "dsp/stereo_pipeline_sse.h"
+#include "dsp/stereo_short_run.h"
 
 namespace varkel {
 
@@ -52,27 +53,43 @@ bool outputsSpareTheInputs(Sample* const* inputs, Sample* const* outputs, std::s
     return true;
 }
 
+// Below this many frames the pipeline's set-up costs more than its overlap
+// gains.
+inline constexpr int kShortestPipelinedRun = 8;
+
+// k is the instance's coefficient cache, kept from block to block.
 template <typename Sample>
-void processStereoBlock(VarkelState& state, Sample* const* inputs, Sample* const* outputs,
-                        int sampleFrames) {
+void processStereoBlock(VarkelState& state, ChainCoefficients& k, Sample* const* inputs,
+                        Sample* const* outputs, int sampleFrames) {
     if (sampleFrames <= 0) return;
     ScopedDenormalFlush flush;
     const NoiseTables& tables = builtNoiseTables();
-    ChainCoefficients k(state);
+    k.followRate(state);
     k.update(state);
     std::uint32_t rng = loadRandomState();
 
 #if VARKEL_HAVE_SSE2_PIPELINE
     if (outputsSpareTheInputs(inputs, outputs, static_cast<std::size_t>(sampleFrames))) {
-        sse::StereoPipeline pipeline(state, k);
-        pipeline.process(state, k, inputs, outputs, sampleFrames, rng, tables);
-        pipeline.store(state);
+        if (sampleFrames < kShortestPipelinedRun) {
+            sse::processShortRun(state, k, inputs, outputs, sampleFrames, rng, tables);
+        } else {
+            sse::StereoPipeline pipeline(state, k);
+            pipeline.process(state, k, inputs, outputs, sampleFrames, rng, tables);
+            pipeline.store(state);
+        }
         storeRandomState(rng);
         return;
     }
 #endif
     processStereoBlockScalar(state, k, inputs, outputs, sampleFrames, rng, tables);
     storeRandomState(rng);
+}
+
+template <typename Sample>
+void processStereoBlock(VarkelState& state, Sample* const* inputs, Sample* const* outputs,
+                        int sampleFrames) {
+    ChainCoefficients k(state);
+    processStereoBlock(state, k, inputs, outputs, sampleFrames);
 }
 
 }  // namespace varkel

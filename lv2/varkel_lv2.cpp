@@ -35,6 +35,7 @@ constexpr std::uint32_t kScratchFrames = 1024;
 
 struct Lv2Instance {
     VarkelState* state = nullptr;
+    varkel::ChainCoefficients coefficients;  // kept from run to run
     // Null until the host connects the port; an unconnected control leaves
     // its parameter where it is.
     const float* controls[varkel::kParameterCount] = {};
@@ -100,7 +101,8 @@ void run(LV2_Handle handle, std::uint32_t frames) {
             for (int ch = 0; ch < 2; ++ch) std::copy_n(inputs[ch], piece, instance.scratch[ch]);
             for (int ch = 0; ch < 2; ++ch) inputs[ch] = instance.scratch[ch];
         }
-        varkel::processStereoBlock(*instance.state, inputs, outputs, static_cast<int>(piece));
+        varkel::processStereoBlock(*instance.state, instance.coefficients, inputs, outputs,
+                                   static_cast<int>(piece));
         done += piece;
     }
 }

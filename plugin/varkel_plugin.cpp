@@ -60,11 +60,11 @@ void Varkel::__setBlockSizeAndSampleRateDeprecated(VstInt32 newBlockSize, float 
 void Varkel::resume() { AudioEffectX::resume(); }
 
 void Varkel::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
-    varkel::processStereoBlock(*processor, inputs, outputs, sampleFrames);
+    varkel::processStereoBlock(*processor, coefficients, inputs, outputs, sampleFrames);
 }
 
 void Varkel::processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames) {
-    varkel::processStereoBlock(*processor, inputs, outputs, sampleFrames);
+    varkel::processStereoBlock(*processor, coefficients, inputs, outputs, sampleFrames);
 }
 
 // --- parameters ---

@@ -1,6 +1,7 @@
 // Varkel: the op-amp gain stage as a stereo VST 2.4 effect.
 #pragma once
 
+#include "dsp/op_amp_chain.h"
 #include "dsp/parameter_table.h"
 #include "dsp/varkel.h"
 #include "framework/audio_effect_x.h"
@@ -57,5 +58,7 @@ private:
     void retuneProcessor(float rate);
 
     VarkelState* processor;
+    // Used only by the process calls, which the host does not overlap.
+    varkel::ChainCoefficients coefficients;
     char programName[kVstMaxProgNameLen + 1];
 };

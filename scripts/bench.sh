@@ -11,7 +11,7 @@ if ! dpkg-query -W -f='${Status}' zam-plugins 2>/dev/null | grep -q "install ok 
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq zam-plugins >/dev/null || true
 fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARKEL_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build >/dev/null
 
 seconds=${BENCH_SECONDS:-20}

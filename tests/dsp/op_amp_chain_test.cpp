@@ -14,6 +14,7 @@
 
 #include "chain_reference_data.h"
 #include "dsp/random_source.h"
+#include "dsp/state_control.h"
 #include "dsp/stereo_block.h"
 #include "dsp/varkel.h"
 #include "plain_model.h"
@@ -67,9 +68,15 @@ TEST(OpAmpChain, GeneratorMatchesItsFirstDraws) {
 
 // Block processing (both channels per frame, coefficients cached) against the
 // plain model, over varied signals, parameters written between blocks of
-// every size from one frame up, and in-place buffers.
-TEST(OpAmpChain, BlockProcessingEqualsPlainModel) {
+// every size from one frame up, and in-place buffers; with coefficients
+// derived afresh for each block, or kept from block to block as an instance
+// keeps them (then also across a new rate).
+class BlockProcessing : public testing::TestWithParam<bool> {};
+
+TEST_P(BlockProcessing, EqualsPlainModel) {
+    const bool keepCoefficients = GetParam();
     StatePtr state = newState();
+    varkel::ChainCoefficients kept;
     plain::Model model(44100);
     plain::Lcg modelRng;
     varkel::resetRandom();
@@ -105,7 +112,10 @@ TEST(OpAmpChain, BlockProcessingEqualsPlainModel) {
         const bool inPlace = block % 2 == 1;
         float* in[2] = {left.data(), right.data()};
         float* out[2] = {inPlace ? left.data() : outL.data(), inPlace ? right.data() : outR.data()};
-        varkel::processStereoBlock(*state, in, out, length);
+        if (keepCoefficients)
+            varkel::processStereoBlock(*state, kept, in, out, length);
+        else
+            varkel::processStereoBlock(*state, in, out, length);
         for (int i = 0; i < length; ++i) {
             ASSERT_EQ(bitsOf(out[0][i]), bitsOf(expectedL[i]))
                 << "block " << block << " frame " << i;
@@ -113,8 +123,18 @@ TEST(OpAmpChain, BlockProcessingEqualsPlainModel) {
                 << "block " << block << " frame " << i;
         }
         frames += length;
+        if (keepCoefficients && block == 750) {
+            varkel::retune(*state, 48000);
+            plain::Model retuned(48000);
+            retuned.preGain = model.preGain;
+            retuned.cutOff = model.cutOff;
+            retuned.postGain = model.postGain;
+            model = retuned;
+        }
     }
 }
+INSTANTIATE_TEST_SUITE_P(OpAmpChain, BlockProcessing, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "KeptCoefficients" : "Fresh"; });
 
 #if defined(__SSE__)
 // Runs work with subnormal results and operands flushed to zero (FTZ, DAZ),
