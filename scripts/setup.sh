@@ -6,6 +6,7 @@ packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev valgrind libsndfile1-dev lv2-dev liblilv-dev lilv-utils sordi
           ardour-lv2-plugins mda-lv2 zam-plugins
           libcli11-dev libfmt-dev nlohmann-json3-dev libfftw3-dev libcairo2-dev fonts-dejavu-core
+          libsoxr-dev chromium
           "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -11,6 +11,7 @@
 
 #include "analysis/analysis_json.h"
 #include "analysis/level_dependence.h"
+#include "analysis/oversampled_device.h"
 #include "analysis/plots.h"
 #include "engine/plugin_device.h"
 #include "tools/varkel-host/cli/interrupt.h"
@@ -250,6 +251,12 @@ void AnalyzeCommand::declare(CLI::App& command) {
         ->type_name("HZ")
         ->capture_default_str()
         ->check(numberBetween(20.0, kMaxAnalysisRate, "Hz"));
+    command
+        .add_option("--oversample", plan.oversample,
+                    "Measures aliasing again with the plug-in at N times the rate, resampled "
+                    "up before it and down after it")
+        ->type_name("N")
+        ->check(CLI::Range(2, 16));
     command.add_flag("--quiet", quiet, "No progress bar and no summary");
     command.footer(
         "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"
@@ -275,6 +282,24 @@ int AnalyzeCommand::run() {
             return std::make_unique<engine::PluginDevice>(vsPlugin.empty() ? plugin : vsPlugin,
                                                           vsSettings, plan.rate);
         }));
+    // The same plug-ins at the higher rate, for aliasing.
+    std::vector<std::unique_ptr<engine::PluginDevice>> fastDevices;
+    std::vector<std::unique_ptr<analysis::OversampledDevice>> oversampled;
+    if (plan.oversample > 1 && plan.includes(analysis::Measurement::Aliasing)) {
+        const double fastRate = plan.rate * plan.oversample;
+        if (fastRate > kMaxAnalysisRate)
+            throw UsageError(fmt::format("--oversample {}: {:g} Hz would run the plug-in above "
+                                         "{:g} Hz",
+                                         plan.oversample, fastRate, kMaxAnalysisRate),
+                             "varkel-host analyze --help");
+        fastDevices.push_back(std::make_unique<engine::PluginDevice>(plugin, settings, fastRate));
+        if (compares())
+            fastDevices.push_back(std::make_unique<engine::PluginDevice>(
+                vsPlugin.empty() ? plugin : vsPlugin, vsSettings, fastRate));
+        for (const auto& fast : fastDevices)
+            oversampled.push_back(
+                std::make_unique<analysis::OversampledDevice>(*fast, plan.oversample));
+    }
     for (const auto& device : devices)
         if (device->outputs() < 1)
             throw EngineError(device->description() + " has no outputs; there is nothing to measure");
@@ -290,10 +315,14 @@ int AnalyzeCommand::run() {
         ProgressBar progress(!quiet, 1000);
         for (std::size_t d = 0; d < devices.size(); ++d) {
             const double share = 1.0 / static_cast<double>(devices.size());
-            analyses.push_back(analysis::analyse(*devices[d], plan, [&](double fraction) {
-                throwIfInterrupted();
-                progress.update(std::llround(1000.0 * share * (static_cast<double>(d) + fraction)));
-            }));
+            analyses.push_back(analysis::analyse(
+                *devices[d], plan,
+                [&](double fraction) {
+                    throwIfInterrupted();
+                    progress.update(
+                        std::llround(1000.0 * share * (static_cast<double>(d) + fraction)));
+                },
+                oversampled.empty() ? nullptr : oversampled[d].get()));
         }
     }
     analysis::writePlots(analyses, plan, staging.path().string());
