@@ -91,15 +91,110 @@ Json frequenciesJson(const FrequencySweep& sweep) {
     return Json{{"level_dbfs", sweep.levelDbfs}, {"thd_up_to_hz", thdUpTo}, {"points", points}};
 }
 
+Json impulseJson(const ImpulseResult& r) {
+    Json channels = Json::array();
+    for (const ImpulseChannel& c : r.channels) {
+        std::vector<double> delayMs;
+        for (double s : c.groupDelaySeconds) delayMs.push_back(1000.0 * s);
+        channels.push_back(Json{{"latency_frames", c.latencyFrames},
+                                {"group_delay_ms", delayMs},
+                                {"impulse", c.impulse},
+                                {"step", c.step}});
+    }
+    return Json{{"level_dbfs", r.levelDbfs},
+                {"sweep_from_hz", r.fromHz},
+                {"sweep_to_hz", r.toHz},
+                {"sweep_seconds", r.sweepSeconds},
+                {"fft_length", r.fftLength},
+                {"reported_latency_frames", r.reportedLatencyFrames},
+                {"latency_agrees", r.latencyAgrees()},
+                {"frequencies_hz", r.frequencies},
+                {"outputs", channels}};
+}
+
+Json aliasingJson(const AliasingResult& r) {
+    Json points = Json::array();
+    for (const AliasingPoint& p : r.points) {
+        Json outputs = Json::array();
+        for (const AliasingChannel& c : p.channels) {
+            Json aliases = Json::array();
+            for (const Alias& a : c.aliases)
+                aliases.push_back(
+                    Json{{"order", a.order}, {"lands_hz", a.landsHz}, {"level_db", a.levelDb}});
+            outputs.push_back(Json{{"fundamental_dbfs", c.fundamentalDbfs},
+                                   {"total_alias_db", c.totalDb},
+                                   {"aliases", aliases}});
+        }
+        points.push_back(Json{{"frequency_hz", p.frequency}, {"outputs", outputs}});
+    }
+    return Json{{"level_dbfs", r.levelDbfs},
+                {"oversample", r.oversample},
+                {"fft_length", r.fftLength},
+                {"points", points}};
+}
+
+Json pairJson(const std::optional<TonePair>& pair) {
+    if (!pair) return nullptr;
+    return Json{{"f1_hz", pair->f1}, {"f2_hz", pair->f2}, {"ratio", pair->ratio}};
+}
+
+// A product's level, with whether it lies below the floor.
+void putProduct(Json& into, const char* key, const std::optional<double>& db) {
+    into[key] = optionalNumber(db);
+    if (db) into[std::string(key) + "_below_floor"] = *db < kImdFloorDb;
+}
+
+Json imdJson(const ImdResult& r) {
+    Json points = Json::array();
+    for (const ImdPoint& p : r.points) {
+        Json outputs = Json::array();
+        for (const ImdChannel& c : p.channels) {
+            Json out = Json::object();
+            putProduct(out, "smpte_db", c.smpteDb);
+            putProduct(out, "ccif_d2_db", c.d2Db);
+            putProduct(out, "ccif_d3_low_db", c.d3LowDb);
+            putProduct(out, "ccif_d3_high_db", c.d3HighDb);
+            outputs.push_back(std::move(out));
+        }
+        points.push_back(Json{{"level_dbfs", p.levelDbfs}, {"outputs", outputs}});
+    }
+    return Json{{"fft_length", r.fftLength},
+                {"floor_db", kImdFloorDb},
+                {"smpte", pairJson(r.smpte)},
+                {"ccif", pairJson(r.ccif)},
+                {"points", points}};
+}
+
+// What a reference must share for its numbers to be comparable.
+Json planJson(const AnalysisPlan& plan, std::size_t devices) {
+    Json what = Json::array();
+    for (Measurement m : plan.what) what.push_back(measurementName(m));
+    return Json{{"sample_rate_hz", plan.rate},
+                {"measurements", what},
+                {"devices", devices},
+                {"level_dbfs", plan.responseLevelDbfs},
+                {"tone_hz", plan.toneHz},
+                {"tone_level_dbfs", plan.toneLevelDbfs},
+                {"sweep_from_dbfs", plan.sweepFromDbfs},
+                {"sweep_to_dbfs", plan.sweepToDbfs},
+                {"sweep_step_db", plan.sweepStepDb},
+                {"oversample", plan.oversample}};
+}
+
 }  // namespace
 
 nlohmann::ordered_json analysisJson(const std::vector<Analysis>& analyses,
                                     const AnalysisPlan& plan) {
     Json what = Json::array();
-    for (Measurement m : plan.what) what.push_back(measurementNames()[static_cast<int>(m)]);
+    for (Measurement m : plan.what) what.push_back(measurementName(m));
     Json devices = Json::array();
     for (const Analysis& a : analyses) {
-        Json device{{"device", a.device}, {"outputs", a.outputs}};
+        Json parameters = Json::object();
+        for (const auto& [name, value] : a.parameters) parameters[name] = value;
+        Json device{{"device", a.device},
+                    {"identity", a.identity},
+                    {"parameters", parameters},
+                    {"outputs", a.outputs}};
         if (a.response) device["response"] = responseJson(*a.response);
         if (a.harmonics) device["harmonics"] = harmonicsJson(*a.harmonics);
         if (a.levels) {
@@ -110,9 +205,18 @@ nlohmann::ordered_json analysisJson(const std::vector<Analysis>& analyses,
             device["level_sweep"]["thd_reaches_1_percent_at_dbfs"] = thresholds;
         }
         if (a.frequencies) device["frequency_sweep"] = frequenciesJson(*a.frequencies);
+        if (a.impulse) device["impulse"] = impulseJson(*a.impulse);
+        if (a.aliasing) device["aliasing"] = aliasingJson(*a.aliasing);
+        if (a.oversampledAliasing)
+            device["oversampled_aliasing"] = aliasingJson(*a.oversampledAliasing);
+        if (a.imd) device["imd"] = imdJson(*a.imd);
         devices.push_back(std::move(device));
     }
-    return Json{{"sample_rate_hz", plan.rate}, {"measurements", what}, {"devices", devices}};
+    return Json{{"schema_version", kAnalysisSchemaVersion},
+                {"sample_rate_hz", plan.rate},
+                {"measurements", what},
+                {"plan", planJson(plan, analyses.size())},
+                {"devices", devices}};
 }
 
 }  // namespace varkel::analysis

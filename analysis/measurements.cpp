@@ -5,16 +5,13 @@
 #include <complex>
 #include <numbers>
 
-#include "host/fresh_thread.h"
+#include "analysis/rendering.h"
 #include "analysis/sine_fit.h"
 
 namespace varkel::analysis {
 
 namespace {
 
-// Long enough for the filters of an effect to forget the tone's onset (a
-// 30 Hz DC blocker's transient is below -140 dB after 0.1 s).
-constexpr double kSettleSeconds = 0.25;
 // Response windows: at least this long and at least two cycles.
 constexpr double kResponseWindowSeconds = 0.1;
 constexpr double kHarmonicsFftSeconds = 0.5;
@@ -22,60 +19,6 @@ constexpr double kSweepFftSeconds = 0.25;
 // Tones in a frequency sweep get at least this many bins per cycle of
 // spacing, so that a 20 Hz fundamental stays well clear of DC.
 constexpr double kMinToneBins = 32.0;
-
-double amplitudeOf(double dbfs) { return std::pow(10.0, dbfs / 20.0); }
-
-std::size_t powerOfTwoAtLeast(double samples) {
-    std::size_t n = 1024;
-    while (static_cast<double>(n) < samples) n *= 2;
-    return n;
-}
-
-std::string describeTone(double frequency, double dbfs) {
-    char text[96];
-    std::snprintf(text, sizeof(text), "a %.1f Hz sine at %.1f dBFS", frequency, dbfs);
-    return text;
-}
-
-Signal sine(double frequency, double amplitude, double rate, std::size_t length) {
-    Signal signal(length);
-    const double omega = 2.0 * std::numbers::pi * frequency / rate;
-    for (std::size_t n = 0; n < length; ++n)
-        signal[n] = static_cast<float>(amplitude * std::sin(omega * static_cast<double>(n)));
-    return signal;
-}
-
-class Renderer {
-public:
-    Renderer(const Device& device, int total, const std::function<void(double)>& progress)
-        : device(device), total(std::max(total, 1)), progress(progress) {}
-
-    // A fresh instance on a fresh thread; every output finite.
-    std::vector<Signal> operator()(const Signal& input, const std::string& what) {
-        std::vector<Signal> outputs;
-        host::onFreshThread([&] { outputs = device.render(input); });
-        if (static_cast<int>(outputs.size()) != device.outputs())
-            throw AnalysisError(device.description() + " returned the wrong number of outputs");
-        for (std::size_t c = 0; c < outputs.size(); ++c) {
-            if (outputs[c].size() != input.size())
-                throw AnalysisError(device.description() + " returned a short render");
-            if (!std::all_of(outputs[c].begin(), outputs[c].end(),
-                             [](float s) { return std::isfinite(s); }))
-                throw AnalysisError(device.description() +
-                                    " produced non-finite samples (NaN or infinity) on output " +
-                                    std::to_string(c + 1) + " for " + what);
-        }
-        ++done;
-        if (progress) progress(std::min(1.0, static_cast<double>(done) / total));
-        return outputs;
-    }
-
-private:
-    const Device& device;
-    int total;
-    int done = 0;
-    const std::function<void(double)>& progress;
-};
 
 double wrapDegrees(double degrees) {
     double wrapped = std::remainder(degrees, 360.0);
@@ -196,14 +139,6 @@ ToneRender renderTone(double wanted, double dbfs, std::size_t fftLength, double 
     return result;
 }
 
-std::vector<double> sweepLevels(const AnalysisPlan& plan) {
-    std::vector<double> levels;
-    const int steps = static_cast<int>(
-        std::floor((plan.sweepToDbfs - plan.sweepFromDbfs) / plan.sweepStepDb + 1e-9));
-    for (int i = 0; i <= steps; ++i) levels.push_back(plan.sweepFromDbfs + i * plan.sweepStepDb);
-    return levels;
-}
-
 std::vector<double> distortionFrequencies(const AnalysisPlan& plan) {
     return frequencyGrid(plan.distortionLowestHz,
                          std::min(plan.distortionHighestHz, 0.45 * plan.rate),
@@ -211,22 +146,6 @@ std::vector<double> distortionFrequencies(const AnalysisPlan& plan) {
 }
 
 }  // namespace
-
-const std::vector<std::string>& measurementNames() {
-    static const std::vector<std::string> names{"response", "harmonics", "distortion", "transfer"};
-    return names;
-}
-
-std::optional<Measurement> measurementNamed(const std::string& name) {
-    const auto& names = measurementNames();
-    const auto found = std::find(names.begin(), names.end(), name);
-    if (found == names.end()) return std::nullopt;
-    return static_cast<Measurement>(found - names.begin());
-}
-
-bool AnalysisPlan::includes(Measurement m) const {
-    return std::find(what.begin(), what.end(), m) != what.end();
-}
 
 std::vector<double> frequencyGrid(double lowest, double highest, int pointsPerOctave) {
     // The ends themselves are points; grid points within a twentieth of a
@@ -265,7 +184,7 @@ std::optional<double> levelWhereThdReaches(const LevelSweep& sweep, int channel,
 }
 
 Analysis analyse(const Device& device, const AnalysisPlan& plan,
-                 const std::function<void(double)>& progress) {
+                 const std::function<void(double)>& progress, const Device* oversampled) {
     if (device.outputs() < 1)
         throw AnalysisError(device.description() + " has no outputs; there is nothing to measure");
     const bool sweepLevel =
@@ -280,10 +199,16 @@ Analysis analyse(const Device& device, const AnalysisPlan& plan,
                                      plan.responsePointsPerOctave)
                            .size();
     if (plan.includes(Measurement::Harmonics)) ++renders;
+    if (plan.includes(Measurement::Impulse)) ++renders;
+    if (plan.includes(Measurement::Aliasing))
+        renders += (oversampled ? 2 : 1) * aliasingToneCount(plan);
+    if (plan.includes(Measurement::Imd)) renders += imdRenderCount(plan);
     Renderer render(device, static_cast<int>(renders), progress);
 
     Analysis analysis;
     analysis.device = device.description();
+    analysis.identity = device.identity();
+    analysis.parameters = device.parameters();
     analysis.outputs = device.outputs();
     if (plan.includes(Measurement::Response))
         analysis.response = measureResponse(device, plan, render);
@@ -318,6 +243,14 @@ Analysis analyse(const Device& device, const AnalysisPlan& plan,
         }
         analysis.frequencies = std::move(sweep);
     }
+    if (plan.includes(Measurement::Impulse)) analysis.impulse = measureImpulse(device, plan, render);
+    if (plan.includes(Measurement::Aliasing) && aliasingToneCount(plan) > 0) {
+        analysis.aliasing = measureAliasing(device, plan, 1, render);
+        if (oversampled != nullptr)
+            analysis.oversampledAliasing =
+                measureAliasing(*oversampled, plan, plan.oversample, render);
+    }
+    if (plan.includes(Measurement::Imd)) analysis.imd = measureImd(device, plan, render);
     return analysis;
 }
 

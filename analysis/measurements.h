@@ -12,35 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "analysis/aliasing.h"
+#include "analysis/analysis_plan.h"
 #include "analysis/device.h"
+#include "analysis/impulse.h"
+#include "analysis/intermodulation.h"
 #include "analysis/spectrum.h"
 
 namespace varkel::analysis {
-
-enum class Measurement { Response, Harmonics, Distortion, Transfer };
-
-// "response", "harmonics", "distortion", "transfer".
-const std::vector<std::string>& measurementNames();
-std::optional<Measurement> measurementNamed(const std::string& name);
-
-struct AnalysisPlan {
-    double rate = 44100.0;
-    std::vector<Measurement> what{Measurement::Response, Measurement::Harmonics,
-                                  Measurement::Distortion, Measurement::Transfer};
-    double responseLevelDbfs = -30.0;
-    int responsePointsPerOctave = 12;
-    double responseLowestHz = 10.0;
-    double toneHz = 1000.0;
-    double toneLevelDbfs = -6.0;
-    double sweepFromDbfs = -40.0;
-    double sweepToDbfs = 6.0;
-    double sweepStepDb = 2.0;
-    double distortionLowestHz = 20.0;
-    double distortionHighestHz = 10000.0;
-    int distortionPointsPerOctave = 3;
-
-    bool includes(Measurement m) const;
-};
 
 // The frequency the gain is reported at and the -3 dB points are relative to.
 inline constexpr double kReferenceHz = 1000.0;
@@ -98,11 +77,18 @@ struct FrequencySweep {
 
 struct Analysis {
     std::string device;
+    std::string identity;
+    std::vector<std::pair<std::string, double>> parameters;
     int outputs = 0;
     std::optional<ResponseResult> response;
     std::optional<HarmonicsResult> harmonics;
     std::optional<LevelSweep> levels;
     std::optional<FrequencySweep> frequencies;
+    std::optional<ImpulseResult> impulse;
+    std::optional<AliasingResult> aliasing;
+    // The same with the device at plan.oversample times the rate.
+    std::optional<AliasingResult> oversampledAliasing;
+    std::optional<ImdResult> imd;
 };
 
 class AnalysisError : public std::runtime_error {
@@ -111,9 +97,12 @@ public:
 };
 
 // Renders the device for every measurement the plan includes. progress, when
-// given, hears the fraction done after each render.
+// given, hears the fraction done after each render. oversampled, when given,
+// is the device at plan.oversample times the rate, between resamplers (see
+// OversampledDevice), measured for aliasing beside it.
 Analysis analyse(const Device& device, const AnalysisPlan& plan,
-                 const std::function<void(double)>& progress = {});
+                 const std::function<void(double)>& progress = {},
+                 const Device* oversampled = nullptr);
 
 // The input level at which THD on channel reaches ratio on its way up from
 // the level where it is lowest, interpolated in dB between sweep points; the

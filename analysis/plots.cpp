@@ -6,108 +6,16 @@
 #include <functional>
 
 #include "analysis/chart.h"
+#include "analysis/figures.h"
 #include "analysis/level_dependence.h"
+#include "analysis/plot_curves.h"
 
 namespace varkel::analysis {
 
 namespace {
 
-// Curves of channels that agree within this are drawn once: closely for a
-// response, loosely for distortion, whose noise part differs per channel.
-constexpr double kSameResponseDb = 0.05;
-constexpr double kSameDistortionDb = 1.0;
 // Spectrum columns drawn per figure: the bins in each are peak-held.
 constexpr int kSpectrumColumns = 1200;
-
-// Per device, per channel shade.
-const Colour kPalette[2][2] = {{{0.12, 0.39, 0.71}, {0.30, 0.62, 0.88}},
-                               {{0.80, 0.16, 0.14}, {0.96, 0.50, 0.20}}};
-
-std::string joinChannels(const std::vector<int>& channels) {
-    std::string text = channels.size() == 1 ? "out " : "outs ";
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-        if (i > 0) text += '+';
-        text += std::to_string(channels[i] + 1);
-    }
-    return text;
-}
-
-// Channels grouped by identical curves (to within tolerance).
-std::vector<std::vector<int>> channelGroups(int channels,
-                                            const std::function<std::vector<double>(int)>& curve,
-                                            double tolerance) {
-    std::vector<std::vector<int>> groups;
-    for (int c = 0; c < channels; ++c) {
-        const std::vector<double> mine = curve(c);
-        bool placed = false;
-        for (auto& group : groups) {
-            const std::vector<double> theirs = curve(group.front());
-            bool same = mine.size() == theirs.size();
-            for (std::size_t i = 0; same && i < mine.size(); ++i)
-                same = std::fabs(mine[i] - theirs[i]) <= tolerance ||
-                       (mine[i] < -200.0 && theirs[i] < -200.0) ||
-                       (std::isnan(mine[i]) && std::isnan(theirs[i]));
-            if (same) {
-                group.push_back(c);
-                placed = true;
-                break;
-            }
-        }
-        if (!placed) groups.push_back({c});
-    }
-    return groups;
-}
-
-// One series per device and group of alike channels; suffix tells curves
-// of one panel apart (such as "peak" and "RMS").
-void addCurves(Panel& panel, const std::vector<Analysis>& analyses, const std::vector<double>& x,
-               const std::function<std::vector<double>(const Analysis&, int)>& curve,
-               double tolerance, const std::string& suffix = "", bool dashed = false) {
-    for (std::size_t d = 0; d < analyses.size(); ++d) {
-        const Analysis& a = analyses[d];
-        const auto groups = channelGroups(
-            a.outputs, [&](int c) { return curve(a, c); }, tolerance);
-        for (std::size_t g = 0; g < groups.size(); ++g) {
-            Series s;
-            s.label = (analyses.size() > 1 ? std::string(d == 0 ? "A: " : "B: ") : "") + a.device +
-                      (a.outputs > 1 ? ", " + joinChannels(groups[g]) : "") +
-                      (suffix.empty() ? "" : ": " + suffix);
-            s.x = x;
-            s.y = curve(a, groups[g].front());
-            s.colour = kPalette[std::min<std::size_t>(d, 1)][std::min<std::size_t>(g, 1)];
-            s.dashed = dashed || g > 0;
-            panel.series.push_back(std::move(s));
-        }
-    }
-}
-
-std::vector<double> allValues(const Panel& panel) {
-    std::vector<double> values;
-    for (const Series& s : panel.series) values.insert(values.end(), s.y.begin(), s.y.end());
-    return values;
-}
-
-Axis frequencyAxis(double low, double high) { return Axis{"frequency (Hz)", low, high, true, 0.0}; }
-
-std::string level(double dbfs) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%g dBFS", dbfs);
-    return text;
-}
-
-std::string hz(double f) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.6g Hz", f);
-    return text;
-}
-
-// Three digits, for notes.
-std::string shortHz(double f) {
-    char text[32];
-    std::snprintf(text, sizeof(text), f >= 1000.0 ? "%.3g kHz" : "%.3g Hz",
-                  f >= 1000.0 ? f / 1000.0 : f);
-    return text;
-}
 
 Figure responseFigure(const std::vector<Analysis>& analyses, double rate) {
     const ResponseResult& first = *analyses.front().response;
@@ -333,6 +241,11 @@ struct PlotKind {
     Figure (*figure)(const std::vector<Analysis>& analyses, double rate);
 };
 
+template <Figure (*make)(const std::vector<Analysis>&)>
+Figure atAnyRate(const std::vector<Analysis>& analyses, double) {
+    return make(analyses);
+}
+
 const PlotKind kPlots[] = {
     {"response", Measurement::Response, responseFigure},
     {"spectrum", Measurement::Harmonics, spectrumFigure},
@@ -342,6 +255,11 @@ const PlotKind kPlots[] = {
      [](const std::vector<Analysis>& a, double) { return distortionByFrequencyFigure(a); }},
     {"transfer", Measurement::Transfer,
      [](const std::vector<Analysis>& a, double) { return transferFigure(a); }},
+    {"impulse", Measurement::Impulse, atAnyRate<impulseFigure>},
+    {"step", Measurement::Impulse, atAnyRate<stepFigure>},
+    {"group-delay", Measurement::Impulse, atAnyRate<groupDelayFigure>},
+    {"aliasing", Measurement::Aliasing, atAnyRate<aliasingFigure>},
+    {"imd", Measurement::Imd, atAnyRate<imdFigure>},
 };
 
 }  // namespace
@@ -350,7 +268,10 @@ std::vector<std::string> writePlots(const std::vector<Analysis>& analyses, const
                                     const std::string& folder) {
     std::vector<std::string> names;
     for (const PlotKind& plot : kPlots) {
-        if (!plan.includes(plot.measurement)) continue;
+        // Aliasing has no tones at a rate below twice its lowest.
+        if (!plan.includes(plot.measurement) ||
+            (plot.measurement == Measurement::Aliasing && !analyses.front().aliasing))
+            continue;
         const std::string path = folder + "/" + plot.name;
         writeFigure(plot.figure(analyses, plan.rate), path + ".png", path + ".svg");
         names.push_back(plot.name);

@@ -62,7 +62,32 @@ PowerSpectrum windowedPower(const float* signal, std::size_t length) {
     return result;
 }
 
+// Mean square of the part of the signal in bins [from, to]; one-sided bins
+// count twice, the Nyquist bin once.
+double meanSquareOfBins(const PowerSpectrum& ps, std::size_t fftLength, std::size_t from,
+                        std::size_t to) {
+    const std::size_t nyquistBin = fftLength / 2;
+    double sum = 0.0;
+    for (std::size_t k = from; k <= to && k <= nyquistBin; ++k)
+        sum += (k == nyquistBin ? 1.0 : 2.0) * ps.power[k];
+    return sum / (static_cast<double>(fftLength) * ps.windowSquares);
+}
+
 }  // namespace
+
+std::vector<double> toneAmplitudes(const float* signal, std::size_t fftLength,
+                                   const std::vector<std::size_t>& bins) {
+    const PowerSpectrum ps = windowedPower(signal, fftLength);
+    const auto halfWidth = static_cast<std::size_t>(kToneHalfWidthBins);
+    std::vector<double> amplitudes;
+    for (std::size_t bin : bins) {
+        if (bin < halfWidth || bin + halfWidth > fftLength / 2)
+            throw std::invalid_argument("tone too close to DC or Nyquist for its FFT length");
+        amplitudes.push_back(
+            std::sqrt(2.0 * meanSquareOfBins(ps, fftLength, bin - halfWidth, bin + halfWidth)));
+    }
+    return amplitudes;
+}
 
 double binExactFrequency(double wanted, double rate, std::size_t fftLength) {
     const double binHz = rate / static_cast<double>(fftLength);
@@ -81,14 +106,8 @@ ToneAnalysis analyseTone(const float* signal, std::size_t fftLength, double rate
     if (fundamentalBin <= 2 * halfWidth || fundamentalBin + halfWidth >= nyquistBin)
         throw std::invalid_argument("tone too close to DC or Nyquist for its FFT length");
 
-    // Mean square of the part of the signal in bins [from, to]; one-sided
-    // bins count twice, the Nyquist bin once.
-    const double scale = 1.0 / (static_cast<double>(fftLength) * ps.windowSquares);
     auto meanSquare = [&](std::size_t from, std::size_t to) {
-        double sum = 0.0;
-        for (std::size_t k = from; k <= to && k <= nyquistBin; ++k)
-            sum += (k == nyquistBin ? 1.0 : 2.0) * ps.power[k];
-        return sum * scale;
+        return meanSquareOfBins(ps, fftLength, from, to);
     };
 
     ToneAnalysis tone;

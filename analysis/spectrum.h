@@ -48,6 +48,13 @@ struct Spectrum {
 ToneAnalysis analyseTone(const float* signal, std::size_t fftLength, double rate,
                          std::size_t fundamentalBin, Spectrum* spectrum = nullptr);
 
+// Amplitudes (a full-scale sine reads 1) of the bin-centred tones at each of
+// bins in signal[0 .. fftLength): the energy of the bin and of
+// kToneHalfWidthBins either side. Each bin at least that far from DC and
+// Nyquist.
+std::vector<double> toneAmplitudes(const float* signal, std::size_t fftLength,
+                                   const std::vector<std::size_t>& bins);
+
 // 20 log10(ratio), with silence as -400 dB rather than -inf so that JSON
 // and plots can hold it.
 double ratioDb(double ratio);

@@ -15,6 +15,18 @@ PluginDevice::PluginDevice(const std::string& name, std::vector<ParameterSetting
       probe(openPlugin(name, rate, kDefaultBlockFrames)) {
     applySettings(*probe, this->settings);
     text = describeSettings(*probe, this->settings);
+    latency = std::max(probe->latency(), 0);
+}
+
+std::string PluginDevice::identity() const {
+    return probe->name() + " (" + probe->format() + ", " + probe->location() + ")";
+}
+
+std::vector<std::pair<std::string, double>> PluginDevice::parameters() const {
+    std::vector<std::pair<std::string, double>> values;
+    for (int i = 0; i < probe->parameterCount(); ++i)
+        values.emplace_back(probe->parameterName(i), probe->parameter(i));
+    return values;
 }
 
 PluginDevice::~PluginDevice() = default;

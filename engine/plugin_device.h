@@ -23,6 +23,9 @@ public:
     int outputs() const override { return probe->outputs(); }
     std::string description() const override { return text; }
     std::vector<analysis::Signal> render(const analysis::Signal& input) const override;
+    int reportedLatency() const override { return latency; }
+    std::string identity() const override;
+    std::vector<std::pair<std::string, double>> parameters() const override;
 
 private:
     std::vector<ParameterSetting> settings;
@@ -30,6 +33,7 @@ private:
     // Keeps the module loaded between renders and answers for the plug-in.
     std::unique_ptr<Plugin> probe;
     std::string text;
+    int latency = 0;
 };
 
 }  // namespace varkel::engine

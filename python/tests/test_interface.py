@@ -34,8 +34,14 @@ def test_analyze_equals_varkel_host_analyze(tmp_path):
     subprocess.run([str(HOST), "analyze", "--quiet", "--plugin", str(MODULE), "--set", "PreGain=0.9",
                     "--what", ",".join(what), "--out", str(tmp_path / "a")], check=True)
     expected = json.loads((tmp_path / "a" / "analysis.json").read_text())
-    assert varkel.analyze(varkel.Varkel(RATE, PreGain=0.9), what=what) == expected
-    assert varkel.analyze(MODULE, what=what, PreGain=0.9) == expected
+
+    def numbers(analysis):  # the identity names where the module was loaded from
+        for device in analysis["devices"]:
+            device.pop("identity", None)
+        return analysis
+
+    assert numbers(varkel.analyze(varkel.Varkel(RATE, PreGain=0.9), what=what)) == numbers(expected)
+    assert numbers(varkel.analyze(MODULE, what=what, PreGain=0.9)) == numbers(expected)
 
 
 @pytest.mark.parametrize("dtype", [np.float32, np.float64])

@@ -108,7 +108,7 @@ ran=$((ran + 1))
 import json, sys
 def numbers(node):
     if isinstance(node, dict):
-        return {k: numbers(v) for k, v in node.items() if k not in ('device', 'plugin', 'version')}
+        return {k: numbers(v) for k, v in node.items() if k not in ('device', 'identity', 'plugin', 'version')}
     if isinstance(node, list):
         return [numbers(v) for v in node]
     return node

@@ -9,8 +9,12 @@
 #include <memory>
 #include <system_error>
 
+#include "analysis/analysis_csv.h"
 #include "analysis/analysis_json.h"
+#include "analysis/comparison.h"
+#include "analysis/html_report.h"
 #include "analysis/level_dependence.h"
+#include "analysis/oversampled_device.h"
 #include "analysis/plots.h"
 #include "engine/plugin_device.h"
 #include "tools/varkel-host/cli/interrupt.h"
@@ -25,6 +29,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kJsonName = "analysis.json";
+constexpr const char* kHtmlName = "report.html";
+// Differences listed when a comparison fails; the rest are counted.
+constexpr std::size_t kDifferencesShown = 10;
 
 // A folder beside the output folder that everything is written into first;
 // removed with its contents unless kept.
@@ -81,11 +88,17 @@ private:
     fs::path staging;
 };
 
-void writeJson(const fs::path& path, const nlohmann::ordered_json& json) {
+void writeText(const fs::path& path, const std::string& text) {
     std::ofstream file(path);
-    file << json.dump(1) << '\n';
+    file << text;
     file.close();
     if (!file) throw EngineError("cannot write " + path.string());
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream file(path);
+    if (!file) throw EngineError("cannot read " + path.string());
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::string db(double value) { return fmt::format("{:+.2f} dB", value); }
@@ -112,20 +125,47 @@ std::string perOutput(const analysis::Analysis& a, Format format) {
     return text;
 }
 
-void printSummary(const std::vector<analysis::Analysis>& analyses,
-                  const analysis::AnalysisPlan& plan) {
+// The number nearest to level among the points' levels.
+template <typename Points, typename Level>
+std::size_t nearestLevel(const Points& points, double level, Level levelOf) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if (std::fabs(levelOf(points[i]) - level) < std::fabs(levelOf(points[best]) - level))
+            best = i;
+    return best;
+}
+
+std::string productText(const std::optional<double>& db) {
+    if (!db) return "-";
+    if (*db < analysis::kImdFloorDb) return fmt::format("below {:g} dB", analysis::kImdFloorDb);
+    return fmt::format("{:.1f} dB", *db);
+}
+
+// The worst total aliasing over the tones, and its tone.
+std::string worstAliasing(const analysis::AliasingResult& r, int channel) {
+    const analysis::AliasingPoint* worst = &r.points.front();
+    for (const auto& p : r.points)
+        if (p.channels[channel].totalDb > worst->channels[channel].totalDb) worst = &p;
+    return fmt::format("{:.1f} dB at {}", worst->channels[channel].totalDb,
+                       hzText(worst->frequency));
+}
+
+std::vector<std::string> summaryLines(const std::vector<analysis::Analysis>& analyses,
+                                      const analysis::AnalysisPlan& plan) {
+    std::vector<std::string> lines;
     const bool ab = analyses.size() > 1;
     for (std::size_t d = 0; d < analyses.size(); ++d)
-        fmt::print("{}{} ({} output{}, {:g} Hz)\n", ab ? (d == 0 ? "A: " : "B: ") : "",
-                   analyses[d].device, analyses[d].outputs, analyses[d].outputs == 1 ? "" : "s",
-                   plan.rate);
+        lines.push_back(fmt::format("{}{} ({} output{}, {:g} Hz)",
+                                    ab ? (d == 0 ? "A: " : "B: ") : "", analyses[d].device,
+                                    analyses[d].outputs, analyses[d].outputs == 1 ? "" : "s",
+                                    plan.rate));
     auto row = [&](const std::string& label, auto value) {
         std::string line = fmt::format("  {:<30}", label);
         for (std::size_t d = 0; d < analyses.size(); ++d)
             line +=
                 fmt::format("{}{:<28}", ab ? (d == 0 ? "A " : "   B ") : "", value(analyses[d]));
         while (!line.empty() && line.back() == ' ') line.pop_back();
-        fmt::print("{}\n", line);
+        lines.push_back(line);
     };
     const analysis::Analysis& first = analyses.front();
     if (first.response) {
@@ -152,6 +192,39 @@ void printSummary(const std::vector<analysis::Analysis>& analyses,
                 return level ? fmt::format("{:.1f} dBFS", *level) : std::string("never");
             });
         });
+    if (first.impulse)
+        row(fmt::format("latency, frames (reported {})", first.impulse->reportedLatencyFrames),
+            [](const analysis::Analysis& a) {
+                return perOutput(a, [&](int c) {
+                    return std::to_string(a.impulse->channels[c].latencyFrames);
+                });
+            });
+    if (first.aliasing) {
+        row("aliasing, worst tone", [](const analysis::Analysis& a) {
+            return perOutput(a, [&](int c) { return worstAliasing(*a.aliasing, c); });
+        });
+        if (first.oversampledAliasing)
+            row(fmt::format("aliasing, {}x oversampled", plan.oversample),
+                [](const analysis::Analysis& a) {
+                    return perOutput(a,
+                                     [&](int c) { return worstAliasing(*a.oversampledAliasing, c); });
+                });
+    }
+    if (first.imd && !first.imd->points.empty()) {
+        const std::size_t at = nearestLevel(first.imd->points, plan.toneLevelDbfs,
+                                            [](const analysis::ImdPoint& p) { return p.levelDbfs; });
+        const double level = first.imd->points[at].levelDbfs;
+        row(fmt::format("SMPTE IMD at {:g} dBFS", level), [at](const analysis::Analysis& a) {
+            return perOutput(a, [&](int c) { return productText(a.imd->points[at].channels[c].smpteDb); });
+        });
+        row(fmt::format("CCIF d2 / d3 at {:g} dBFS", level), [at](const analysis::Analysis& a) {
+            return perOutput(a, [&](int c) {
+                const auto& p = a.imd->points[at].channels[c];
+                return productText(p.d2Db) + " / " + productText(p.d3HighDb);
+            });
+        });
+    }
+    return lines;
 }
 
 // On stderr, after the summary it qualifies.
@@ -162,6 +235,19 @@ void warnOfLevelDependence(const std::vector<analysis::Analysis>& analyses) {
             if (const auto dependence = analysis::levelDependence(*a.response))
                 fmt::print(stderr, "warning: {}: the response is not linear: {}\n", a.device,
                            analysis::describeLevelDependence(*dependence, *a.response));
+}
+
+// On stderr: a plug-in whose output peaks elsewhere than its reported
+// latency is misaligned by every host that compensates for it.
+void warnOfLatency(const std::vector<analysis::Analysis>& analyses) {
+    std::fflush(stdout);
+    for (const analysis::Analysis& a : analyses)
+        if (a.impulse && !a.impulse->latencyAgrees())
+            fmt::print(stderr,
+                       "warning: {}: reports a latency of {} frames, but its impulse response "
+                       "peaks at {} frames (out 1)\n",
+                       a.device, a.impulse->reportedLatencyFrames,
+                       a.impulse->channels.front().latencyFrames);
 }
 
 // Rates analyze accepts; plug-ins commonly ignore others.
@@ -191,13 +277,16 @@ class AnalyzeCommand : public Command {
 public:
     std::string name() const override { return "analyze"; }
     std::string summary() const override {
-        return "Measures response, harmonics, distortion and transfer, as plots and JSON";
+        return "Measures response, harmonics, distortion, transfer, impulse, aliasing and IMD, as "
+               "plots and JSON";
     }
     void declare(CLI::App& command) override;
     int run() override;
 
 private:
     bool compares() const { return !vsPlugin.empty() || !vsSettings.empty(); }
+    // Exit status of the comparison with reference, which it prints.
+    int compareWithReference(const nlohmann::ordered_json& json) const;
 
     std::string plugin;
     std::vector<engine::ParameterSetting> settings;
@@ -207,6 +296,10 @@ private:
     std::string outputFolder = "varkel-analysis";
     analysis::AnalysisPlan plan;
     bool quiet = false;
+    bool html = false;
+    bool csv = false;
+    std::string reference;
+    analysis::Tolerances tolerances;
 };
 
 void AnalyzeCommand::declare(CLI::App& command) {
@@ -250,6 +343,45 @@ void AnalyzeCommand::declare(CLI::App& command) {
         ->type_name("HZ")
         ->capture_default_str()
         ->check(numberBetween(20.0, kMaxAnalysisRate, "Hz"));
+    command
+        .add_option("--oversample", plan.oversample,
+                    "Measures aliasing again with the plug-in at N times the rate, resampled "
+                    "up before it and down after it")
+        ->type_name("N")
+        ->check(CLI::Range(2, 16));
+    command.add_flag("--html", html,
+                     "Also writes report.html: the plots, numbers and settings in one page that "
+                     "needs no network");
+    command.add_flag("--csv", csv, "Also writes each measurement as a CSV table");
+    command
+        .add_option("--compare", reference,
+                    "Compares with a saved analysis.json: exit 0 when every number is within "
+                    "tolerance, 1 when not, 2 when it was measured with another plan")
+        ->type_name("REFERENCE.json")
+        ->check(CLI::ExistingFile);
+    command
+        .add_option("--tolerance-db", tolerances.levelDb,
+                    "--compare: levels and gains (impulse and step relative to their peak)")
+        ->type_name("DB")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    command
+        .add_option("--tolerance-phase", tolerances.phaseDeg,
+                    "--compare: phase in degrees (group delay as this much phase)")
+        ->type_name("DEG")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    command
+        .add_option("--tolerance-distortion", tolerances.distortionDb,
+                    "--compare: THD, harmonics, aliases and IMD")
+        ->type_name("DB")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    command
+        .add_option("--tolerance-latency", tolerances.latencyFrames, "--compare: latency")
+        ->type_name("FRAMES")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
     command.add_flag("--quiet", quiet, "No progress bar and no summary");
     command.footer(
         "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"
@@ -275,6 +407,24 @@ int AnalyzeCommand::run() {
             return std::make_unique<engine::PluginDevice>(vsPlugin.empty() ? plugin : vsPlugin,
                                                           vsSettings, plan.rate);
         }));
+    // The same plug-ins at the higher rate, for aliasing.
+    std::vector<std::unique_ptr<engine::PluginDevice>> fastDevices;
+    std::vector<std::unique_ptr<analysis::OversampledDevice>> oversampled;
+    if (plan.oversample > 1 && plan.includes(analysis::Measurement::Aliasing)) {
+        const double fastRate = plan.rate * plan.oversample;
+        if (fastRate > kMaxAnalysisRate)
+            throw UsageError(fmt::format("--oversample {}: {:g} Hz would run the plug-in above "
+                                         "{:g} Hz",
+                                         plan.oversample, fastRate, kMaxAnalysisRate),
+                             "varkel-host analyze --help");
+        fastDevices.push_back(std::make_unique<engine::PluginDevice>(plugin, settings, fastRate));
+        if (compares())
+            fastDevices.push_back(std::make_unique<engine::PluginDevice>(
+                vsPlugin.empty() ? plugin : vsPlugin, vsSettings, fastRate));
+        for (const auto& fast : fastDevices)
+            oversampled.push_back(
+                std::make_unique<analysis::OversampledDevice>(*fast, plan.oversample));
+    }
     for (const auto& device : devices)
         if (device->outputs() < 1)
             throw EngineError(device->description() + " has no outputs; there is nothing to measure");
@@ -290,24 +440,70 @@ int AnalyzeCommand::run() {
         ProgressBar progress(!quiet, 1000);
         for (std::size_t d = 0; d < devices.size(); ++d) {
             const double share = 1.0 / static_cast<double>(devices.size());
-            analyses.push_back(analysis::analyse(*devices[d], plan, [&](double fraction) {
-                throwIfInterrupted();
-                progress.update(std::llround(1000.0 * share * (static_cast<double>(d) + fraction)));
-            }));
+            analyses.push_back(analysis::analyse(
+                *devices[d], plan,
+                [&](double fraction) {
+                    throwIfInterrupted();
+                    progress.update(
+                        std::llround(1000.0 * share * (static_cast<double>(d) + fraction)));
+                },
+                oversampled.empty() ? nullptr : oversampled[d].get()));
         }
     }
-    analysis::writePlots(analyses, plan, staging.path().string());
-    writeJson(staging.path() / kJsonName, analysis::analysisJson(analyses, plan));
+    const auto plots = analysis::writePlots(analyses, plan, staging.path().string());
+    const nlohmann::ordered_json json = analysis::analysisJson(analyses, plan);
+    writeText(staging.path() / kJsonName, json.dump(1) + "\n");
+    const std::vector<std::string> summary = summaryLines(analyses, plan);
+    if (html) {
+        std::vector<analysis::ReportPlot> inline_;
+        for (const std::string& name : plots)
+            inline_.push_back({name, readText(staging.path() / (name + ".svg"))});
+        writeText(staging.path() / kHtmlName,
+                  analysis::htmlReport(json, inline_, summary, "varkel-host " VARKEL_VERSION));
+    }
+    if (csv)
+        for (const analysis::CsvFile& file : analysis::analysisCsv(analyses, plan))
+            writeText(staging.path() / file.name, file.text);
     throwIfInterrupted();
     std::vector<std::string> ownNames = analysis::plotFileNames();
     ownNames.push_back(kJsonName);
+    ownNames.push_back(kHtmlName);
+    for (const std::string& name : analysis::csvFileNames()) ownNames.push_back(name);
     staging.moveInto(target, ownNames);
     if (!quiet) {
-        printSummary(analyses, plan);
+        for (const std::string& line : summary) fmt::print("{}\n", line);
         fmt::print("wrote plots and {} into {}\n", kJsonName, target.string());
         warnOfLevelDependence(analyses);
+        warnOfLatency(analyses);
     }
-    return kExitSuccess;
+    return reference.empty() ? kExitSuccess : compareWithReference(json);
+}
+
+int AnalyzeCommand::compareWithReference(const nlohmann::ordered_json& json) const {
+    nlohmann::ordered_json saved;
+    try {
+        saved = nlohmann::ordered_json::parse(readText(reference));
+    } catch (const nlohmann::json::exception& e) {
+        throw EngineError("--compare " + reference + ": not an analysis.json: " + e.what());
+    }
+    const analysis::Comparison comparison = analysis::compareAnalyses(json, saved, tolerances);
+    std::fflush(stdout);
+    if (!comparison.planDifferences.empty()) {
+        fmt::print("cannot compare with {}: it was measured with another plan:\n", reference);
+        for (const std::string& d : comparison.planDifferences) fmt::print("  {}\n", d);
+        return kExitUsage;
+    }
+    for (const std::string& change : comparison.settingChanges)
+        fmt::print("setting changed: {}\n", change);
+    if (comparison.differences.empty()) {
+        fmt::print("same as {}: {} numbers within tolerance\n", reference, comparison.compared);
+        return kExitSuccess;
+    }
+    fmt::print("differs from {}: {} of {} numbers out of tolerance; the first:\n", reference,
+               comparison.differences.size(), comparison.compared);
+    for (std::size_t i = 0; i < comparison.differences.size() && i < kDifferencesShown; ++i)
+        fmt::print("  {}\n", comparison.differences[i]);
+    return kExitFailure;
 }
 
 std::unique_ptr<Command> makeAnalyzeCommand() { return std::make_unique<AnalyzeCommand>(); }
