@@ -1,7 +1,8 @@
 #include "analysis/html_report.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
-#include <regex>
 
 namespace varkel::analysis {
 
@@ -42,16 +43,39 @@ constexpr const char* kStyle =
     "border-bottom:1px solid #eee;vertical-align:top}pre{background:#f6f6f6;padding:.8em;"
     "overflow-x:auto}figure{margin:1.5em 0}svg{display:block;width:100%;height:auto}";
 
+// Removes each attribute ` name="..."` in text[from, to) whose name the
+// predicate accepts.
+template <typename Accept>
+void eraseAttributes(std::string& text, std::size_t from, std::size_t to, Accept accept) {
+    const auto nameChar = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '-' || c == '_';
+    };
+    for (std::size_t at = from; at < to && at < text.size(); ++at) {
+        if (text[at] != ' ') continue;
+        std::size_t end = at + 1;
+        while (end < text.size() && nameChar(text[end])) ++end;
+        if (end == at + 1 || text.compare(end, 2, "=\"") != 0) continue;
+        const std::size_t close = text.find('"', end + 2);
+        if (close == std::string::npos || !accept(text.substr(at + 1, end - at - 1))) continue;
+        text.erase(at, close + 1 - at);
+        to -= std::min(to, close + 1 - at);
+        --at;
+    }
+}
+
 }  // namespace
 
 std::string inlineSvg(const std::string& svg, const std::string& prefix) {
     std::string out = svg;
     const std::size_t start = out.find("<svg");
     if (start != std::string::npos) out.erase(0, start);
-    out = std::regex_replace(out, std::regex(R"( xmlns(:\w+)?="[^"]*")"), "");
+    eraseAttributes(out, 0, out.size(), [](const std::string& name) {
+        return name == "xmlns" || name.starts_with("xmlns:");
+    });
     // The page scales it; the view box keeps its shape.
-    out = std::regex_replace(out, std::regex(R"(<svg([^>]*?) width="[^"]*" height="[^"]*")"),
-                             "<svg$1");
+    eraseAttributes(out, 0, out.find('>'), [](const std::string& name) {
+        return name == "width" || name == "height";
+    });
     replaceAll(out, "xlink:href=", "href=");
     replaceAll(out, "id=\"", "id=\"" + prefix);
     replaceAll(out, "href=\"#", "href=\"#" + prefix);
