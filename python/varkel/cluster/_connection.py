@@ -111,6 +111,9 @@ def local_cluster(workers: Optional[int] = None):
     from distributed import Client, LocalCluster
 
     cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                           processes=True, host="127.0.0.1", dashboard_address=None,
-                           security=True, silence_logs=logging.ERROR)
+                           processes=True, host="127.0.0.1", security=True,
+                           # The HTTP servers (health, metrics) on loopback too, any free port.
+                           dashboard_address="127.0.0.1:0", scheduler_kwargs={"dashboard": False},
+                           worker_dashboard_address="127.0.0.1:0",
+                           silence_logs=logging.ERROR)
     return cluster, Client(cluster, set_as_default=False)
