@@ -129,11 +129,16 @@ def host_batch(inputs, out_dir, *args):
                           timeout=120)
 
 
+def cluster_command(inputs, out_dir, *args):
+    """python3 -m varkel.cluster's arguments and environment."""
+    return (["/usr/bin/python3", "-m", "varkel.cluster", *map(str, inputs), "--out-dir",
+             str(out_dir), *map(str, args)], {**os.environ, "PYTHONPATH": str(BUILD / "python")})
+
+
 def cluster_batch(inputs, out_dir, *args, timeout=60):
-    environment = {**os.environ, "PYTHONPATH": str(BUILD / "python")}
-    return subprocess.run(["/usr/bin/python3", "-m", "varkel.cluster", *map(str, inputs),
-                           "--out-dir", str(out_dir), *args], capture_output=True, text=True,
-                          timeout=timeout, env=environment)
+    command, environment = cluster_command(inputs, out_dir, *args)
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
+                          env=environment)
 
 
 def folder_bytes(folder):
