@@ -187,11 +187,11 @@ def _run(tasks, options, client, progress, results, report) -> None:
             future = client.submit(render_item, task, options, key=f"varkel-render-{job}-{index}",
                                    pure=False)
             futures[future] = index
-        bar = _progress_bar(list(futures), progress)
+        bar = _progress_bar(list(futures), client, progress)
         for future in as_completed(futures, loop=client.loop):
             index = futures[future]
             task = tasks[index]
-            outcome = _outcome(future)
+            outcome = _outcome(future, task.shown_input)
             results[index] = FileResult(task.shown_input, task.shown_output, outcome["status"],
                                         outcome.get("reason", ""), outcome.get("summary"))
             report(results[index])
@@ -204,20 +204,21 @@ def _run(tasks, options, client, progress, results, report) -> None:
             own.close()
 
 
-def _outcome(future) -> dict[str, Any]:
+def _outcome(future, shown_input: str) -> dict[str, Any]:
     try:
         return future.result()
-    except Exception as error:  # the task never returned: its worker died, again and again
-        text = str(error).splitlines()[0] if str(error) else type(error).__name__
-        return {"status": FAILED, "reason": f"the worker rendering it died ({text})"}
+    except Exception as error:  # the task never returned: its workers died, again and again
+        text = " ".join(str(error).split()) or type(error).__name__
+        return {"status": FAILED, "reason": f"{shown_input}: the workers rendering it died ({text})"}
 
 
-def _progress_bar(futures, shown: Optional[bool]):
+def _progress_bar(futures, client, shown: Optional[bool]):
     if not (sys.stdout.isatty() if shown is None else shown):
         return None
     from distributed import progress
 
     bar = threading.Thread(target=progress, args=(futures,),
-                           kwargs={"notebook": False, "multi": False}, daemon=True)
+                           kwargs={"notebook": False, "multi": False,
+                                   "scheduler": client.scheduler.address}, daemon=True)
     bar.start()
     return bar
