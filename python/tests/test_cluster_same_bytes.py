@@ -71,3 +71,15 @@ def test_api_on_its_own_cluster_equals_varkel_host(takes, tmp_path):
     results = render_files([takes], tmp_path / "api", settings={"PostGain": 0.5}, ext="aiff")
     assert [r.status for r in results].count(RENDERED) == 4
     assert folder_bytes(tmp_path / "api") == folder_bytes(tmp_path / "host")
+
+
+@pytest.mark.parametrize("args", [
+    ["--set", "Drive=0.5"], ["--set", "PreGain=2"], ["--ext", "m4a"], ["--block", "0"],
+    ["--skip-existing", "--overwrite"], ["--name", ".{stem}"], ["--precision", "16"],
+])
+def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
+    host = host_batch([takes], tmp_path / "host", *args)
+    ours = cluster_batch([takes], tmp_path / "ours", "--plugin", MODULE, *args)
+    assert ours.returncode == host.returncode == 2
+    assert len(ours.stderr.splitlines()) == 1 and ours.stdout == ""
+    assert not (tmp_path / "ours").exists() or not any((tmp_path / "ours").iterdir())

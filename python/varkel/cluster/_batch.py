@@ -47,6 +47,7 @@ def render_files(
     skip_existing: bool = False,
     client: Any = None,
     *,
+    workers: Optional[int] = None,
     overwrite: bool = False,
     recursive: bool = False,
     preset: Optional[str] = None,
@@ -66,7 +67,8 @@ def render_files(
     --out-dir DIR`` does, byte for byte, each file a task on a Dask cluster.
 
     ``client``: a ``distributed.Client`` (see ``connect``); None starts a cluster
-    of one worker process per core on this machine for this call. Every worker
+    of ``workers`` processes (default: one per core) on this machine for this
+    call, once the plan holds a file to render. Every worker
     must see the inputs and ``out_dir`` under the same paths (shared storage)
     and open ``plugin``: a module path, an LV2 URI or bundle, or None for the
     Varkel module of the package. The other arguments are varkel-host's render
@@ -76,7 +78,8 @@ def render_files(
 
     Returns one result per file, in the plan's order, then one per input that
     gave none (a folder without sound files). ``on_plan`` is told how many
-    results there will be before any file renders, ``on_result`` given each as it comes; ``progress`` shows Dask's progress bar (default: when stdout is a
+    results there will be before any file renders, ``on_result`` given each as
+    it comes; ``progress`` shows Dask's progress bar (default: when stdout is a
     terminal). Raises ValueError for options varkel-host refuses and
     RuntimeError for a plug-in that does not open, before any file renders.
     """
@@ -89,6 +92,10 @@ def render_files(
     report = on_result or (lambda result: None)
     if on_plan is not None:
         on_plan(len(plan["items"]) + len(plan["problems"]))
+    extra = [FileResult(p.partition(": no sound files")[0], None, FAILED, p)
+             for p in plan["problems"]]
+    for result in extra:
+        report(result)
     results: list[Optional[FileResult]] = [None] * len(plan["items"])
     job = _Job(plan["folders"])
     try:
@@ -104,13 +111,9 @@ def render_files(
                 report(results[index])
             else:
                 tasks[index] = task
-        _run(tasks, options, client, progress, results, report)
+        _run(job.tag, tasks, options, client or workers, progress, results, report)
     finally:
         job.remove()
-    extra = [FileResult(p.partition(": no sound files")[0], None, FAILED, p)
-             for p in plan["problems"]]
-    for result in extra:
-        report(result)
     return [r for r in results if r is not None] + extra
 
 
@@ -143,7 +146,7 @@ class _Job:
     whatever a dead worker left, is in there."""
 
     def __init__(self, folders: Sequence[str]):
-        self.tag = secrets.token_hex(6)
+        self.tag = secrets.token_hex(6)  # the job's tasks' keys
         self.stages: dict[str, str] = {}
         self.missing: dict[str, str] = {}
         for folder in folders:
@@ -172,19 +175,18 @@ class _Job:
                 time.sleep(0.1)
 
 
-def _run(tasks, options, client, progress, results, report) -> None:
+def _run(tag, tasks, options, client, progress, results, report) -> None:
     if not tasks:
         return
     own = None
-    if client is None:
-        own, client = local_cluster()
+    if client is None or isinstance(client, int):
+        own, client = local_cluster(client)
     from distributed import as_completed
 
     futures = {}
     try:
-        job = secrets.token_hex(6)
         for index, task in tasks.items():
-            future = client.submit(render_item, task, options, key=f"varkel-render-{job}-{index}",
+            future = client.submit(render_item, task, options, key=f"varkel-render-{tag}-{index}",
                                    pure=False)
             futures[future] = index
         bar = _progress_bar(list(futures), client, progress)

@@ -16,7 +16,7 @@ from typing import Optional
 
 from .. import _varkel
 from ._batch import FAILED, RENDERED, SKIPPED, FileResult, render_files
-from ._connection import CONNECT_SECONDS, connect, local_cluster
+from ._connection import CONNECT_SECONDS, connect
 
 PROGRAM = "varkel.cluster"
 HELP = "python3 -m varkel.cluster --help"
@@ -30,6 +30,13 @@ class _Interrupted(BaseException):
 
 class _Usage(Exception):
     pass
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        """One line, as varkel-host says it."""
+        print(f"{PROGRAM}: {message} (see {HELP})", file=sys.stderr)
+        sys.exit(2)
 
 
 def _setting(text: str) -> tuple[str, float]:
@@ -65,7 +72,7 @@ def _number(low: float, high: float, kind=float):
 
 
 def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="python3 -m varkel.cluster",
         description="Renders every IN (files and folders) into DIR through the plug-in, "
                     "each file a task on a Dask cluster, as varkel-host render --out-dir does.")
@@ -158,7 +165,7 @@ def _run(arguments) -> int:
     started = time.monotonic()
     report = _Report(arguments.quiet)
     planned: list[int] = []
-    cluster = client = None
+    client = None
     try:
         if arguments.scheduler:
             if arguments.jobs:
@@ -175,13 +182,11 @@ def _run(arguments) -> int:
                               f"{CONNECT_SECONDS} s ({_one_line(error)})") from None
         elif arguments.tls_ca_file or arguments.tls_cert or arguments.tls_key or arguments.insecure:
             raise _Usage("--tls-ca-file, --tls-cert, --tls-key and --insecure go with --scheduler")
-        else:
-            cluster, client = local_cluster(arguments.jobs)
         try:
             results = render_files(
                 arguments.inputs, arguments.out_dir, plugin=arguments.plugin,
                 settings=arguments.settings, automation=arguments.automate, name=arguments.name, ext=arguments.ext,
-                skip_existing=arguments.skip_existing, client=client,
+                skip_existing=arguments.skip_existing, client=client, workers=arguments.jobs,
                 overwrite=arguments.overwrite, recursive=arguments.recursive,
                 preset=arguments.preset, ramp=arguments.ramp, precision=arguments.precision,
                 block_size=arguments.block, format=arguments.format, dither=arguments.dither,
@@ -198,8 +203,6 @@ def _run(arguments) -> int:
     finally:
         if client is not None:
             client.close()
-        if cluster is not None:
-            cluster.close()
     report.totals(len(results), time.monotonic() - started)
     return 1 if report.counts[FAILED] else 0
 
