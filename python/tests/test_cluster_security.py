@@ -16,18 +16,18 @@ from cryptography.hazmat.primitives.asymmetric import ec  # noqa: E402
 from varkel.cluster import check_address  # noqa: E402
 
 
-def issue(folder, name, issuer=None):
-    """A key and a certificate for name, signed by issuer's (key, certificate), else a CA."""
+def certify(folder, name, authority=None):
+    """A key and a certificate for name, signed by authority (its key and certificate), else a CA."""
     key = ec.generate_private_key(ec.SECP256R1())
     subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, name)])
-    signer_key, signer = issuer or (key, None)
+    signer_key, signer = authority or (key, None)
     now = datetime.datetime.utcnow()
     certificate = (x509.CertificateBuilder().subject_name(subject)
                    .issuer_name(signer.subject if signer else subject).public_key(key.public_key())
                    .serial_number(x509.random_serial_number())
                    .not_valid_before(now - datetime.timedelta(minutes=5))
                    .not_valid_after(now + datetime.timedelta(days=1))
-                   .add_extension(x509.BasicConstraints(ca=issuer is None, path_length=None), True)
+                   .add_extension(x509.BasicConstraints(ca=authority is None, path_length=None), True)
                    .sign(signer_key, hashes.SHA256()))
     (folder / f"{name}.key").write_bytes(key.private_bytes(
         serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
@@ -41,10 +41,10 @@ def tls_cluster(tmp_path_factory):
     """A scheduler and a worker over TLS with the CA's certificates, and files of
     a client the CA signed and of one another CA signed."""
     folder = tmp_path_factory.mktemp("certificates")
-    ca = issue(folder, "ca")
+    ca = certify(folder, "ca")
     for name in ("node", "client"):
-        issue(folder, name, ca)
-    issue(folder, "stranger", issue(folder, "other-ca"))
+        certify(folder, name, ca)
+    certify(folder, "stranger", certify(folder, "other-ca"))
     paths = {name: (str(folder / f"{name}.pem"), str(folder / f"{name}.key"))
              for name in ("node", "client", "stranger")}
     node = paths["node"]
