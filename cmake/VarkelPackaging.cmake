@@ -16,6 +16,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "sound")
 set(CPACK_DEBIAN_PACKAGE_PROVIDES "lv2-plugin")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# varkel.cluster renders on Dask, over TLS; the rest of the package needs neither.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-distributed, python3-cryptography")
 # Library dependencies (libsndfile, the C++ runtime) are read off the staged
 # binaries by this script rather than by CPACK_DEBIAN_PACKAGE_SHLIBDEPS (the
 # script says why).

@@ -40,12 +40,12 @@ int removeStaleTemporaries(const std::string& folder) {
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (!name.starts_with(tag) || !it->is_regular_file(error)) continue;
+        if (!name.starts_with(tag) || it->is_symlink(error)) continue;
         long pid = 0;
         const char* first = name.data() + tag.size();
         const auto [stop, parsed] = std::from_chars(first, name.data() + name.size(), pid);
         if (parsed != std::errc() || stop == first || *stop != '-' || pid <= 0) continue;
-        if (processGone(pid) && fs::remove(it->path(), error)) ++removed;
+        if (processGone(pid) && fs::remove_all(it->path(), error) > 0) ++removed;
     }
     return removed;
 }

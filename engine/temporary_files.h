@@ -13,9 +13,10 @@ namespace varkel::engine {
 // The mkstemp pattern for a temporary in folder.
 std::string temporaryPattern(const std::string& folder);
 
-// Removes the temporaries in folder whose process, on this machine, is gone;
-// leaves every other file, and those of other machines, alone. Returns how
-// many it removed.
+// Removes the temporaries in folder whose process, on this machine, is gone,
+// files and folders alike (a distributed batch keeps its work in a folder of
+// its own); leaves everything else, and those of other machines, alone.
+// Returns how many it removed.
 int removeStaleTemporaries(const std::string& folder);
 
 }  // namespace varkel::engine

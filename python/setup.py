@@ -37,7 +37,7 @@ class CMakeBuild(build_ext):
 
 
 setup(
-    packages=["varkel"],
+    packages=["varkel", "varkel.cluster"],
     package_data={"varkel": ["py.typed", "*.pyi"]},
     ext_modules=[Extension("varkel._varkel", sources=[])],
     cmdclass={"build_ext": CMakeBuild},

@@ -37,6 +37,7 @@ contents=$(dpkg-deb -c "$deb" | awk '{ print $NF }')
 for path in ./usr/bin/varkel-host ./usr/lib/vst/Varkel.so ./usr/lib/lv2/Varkel.lv2/Varkel.so \
             ./usr/lib/lv2/Varkel.lv2/manifest.ttl ./usr/lib/lv2/Varkel.lv2/Varkel.ttl \
             ./usr/lib/lv2/Varkel.lv2/presets.ttl ./usr/lib/python3/dist-packages/varkel/__init__.py \
+            ./usr/lib/python3/dist-packages/varkel/cluster/__main__.py \
             ./usr/share/man/man1/varkel-host.1.gz ./usr/share/doc/varkel/copyright \
             ./usr/share/doc/varkel/changelog.gz; do
   if grep -qx -- "$path" <<<"$contents"; then pass "$path"; else fail "$path missing"; fi

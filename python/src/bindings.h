@@ -9,5 +9,6 @@ void bindInstance(pybind11::module_& module);
 void bindSoundFiles(pybind11::module_& module);
 void bindRender(pybind11::module_& module);
 void bindAnalysis(pybind11::module_& module);
+void bindBatch(pybind11::module_& module);
 
 }  // namespace varkel::python

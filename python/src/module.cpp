@@ -12,4 +12,5 @@ PYBIND11_MODULE(_varkel, module) {
     varkel::python::bindSoundFiles(module);
     varkel::python::bindRender(module);
     varkel::python::bindAnalysis(module);
+    varkel::python::bindBatch(module);
 }

@@ -121,3 +121,59 @@ def reference(files, tmp_path_factory):
 @pytest.fixture(scope="session")
 def module_path():
     return str(MODULE)
+
+
+# --- batches: varkel-host render --out-dir and python3 -m varkel.cluster ---
+
+def host_batch(inputs, out_dir, *args):
+    return subprocess.run([str(HOST), "render", *map(str, inputs), "--out-dir", str(out_dir),
+                           "--plugin", str(MODULE), *args], capture_output=True, text=True,
+                          timeout=120)
+
+
+def cluster_command(inputs, out_dir, *args):
+    """python3 -m varkel.cluster's arguments and environment."""
+    return (["/usr/bin/python3", "-m", "varkel.cluster", *map(str, inputs), "--out-dir",
+             str(out_dir), *map(str, args)], {**os.environ, "PYTHONPATH": str(BUILD / "python")})
+
+
+def cluster_batch(inputs, out_dir, *args, timeout=60):
+    command, environment = cluster_command(inputs, out_dir, *args)
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
+                          env=environment)
+
+
+def folder_bytes(folder):
+    """Every file below folder by relative path, with its bytes."""
+    return {str(p.relative_to(folder)): p.read_bytes() for p in sorted(Path(folder).rglob("*"))
+            if p.is_file()}
+
+
+def temporaries(folder):
+    return [p for p in Path(folder).rglob(".vk-*")]
+
+
+def sound_files(folder, count, seconds, corrupt=()):
+    """count stereo float WAV files, and the ones named in corrupt as garbage."""
+    Path(folder).mkdir(parents=True, exist_ok=True)
+    for i in range(count):
+        path = Path(folder) / f"take{i:02}.wav"
+        if i in corrupt:
+            path.write_bytes(b"RIFF\x10\x00\x00\x00WAVEjunk")
+        else:
+            write_wav(path, material(2, frames=int(RATE * seconds), seed=i))
+    return Path(folder)
+
+
+@pytest.fixture(scope="session")
+def loopback_cluster():
+    """Two worker processes on the loopback interface, for the session."""
+    distributed = pytest.importorskip("distributed")
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                       host="127.0.0.1", dashboard_address="127.0.0.1:0",
+                                       scheduler_kwargs={"dashboard": False},
+                                       worker_dashboard_address="127.0.0.1:0")
+    client = distributed.Client(cluster, set_as_default=False)
+    yield cluster, client
+    client.close(timeout=10)
+    cluster.close(timeout=10)

@@ -185,11 +185,15 @@ TEST(BatchPlan, RunsAgainAndResumes) {
     const std::string ours = fs::path(temporaryPattern(folder / "in")).filename().string();
     const std::string tag = ours.substr(0, ours.find('-', 4) + 1);  // ".vk-<machine>-"
     const std::string dead = folder.touch("in/" + tag + "4194303-abcdef");
+    // A killed batch's own folder, with what its renders left in it.
+    const std::string deadFolder = folder.touch("in/" + tag + "4194302-fedcba/0/.vk-x");
     const std::vector<std::string> kept = {
         folder.touch("in/" + tag + std::to_string(::getpid()) + "-abcdef"),
+        folder.touch("in/" + tag + std::to_string(::getpid()) + "-folder/take.wav"),
         folder.touch("in/.vk-0000zzzz-4194303-abcdef"), folder.touch("in/" + tag + "notes")};
-    EXPECT_EQ(removeStaleTemporaries(folder / "in"), 1);
+    EXPECT_EQ(removeStaleTemporaries(folder / "in"), 2);
     EXPECT_FALSE(fs::exists(dead));
+    EXPECT_FALSE(fs::exists(fs::path(deadFolder).parent_path().parent_path()));
     for (const std::string& file : kept) EXPECT_TRUE(fs::exists(file)) << file;
 }
 

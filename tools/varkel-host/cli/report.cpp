@@ -65,6 +65,15 @@ std::string clockText(double seconds) {
     return fmt::format("{}:{:02}", whole / 60, whole % 60);
 }
 
+std::string batchTotalsLine(std::size_t files, std::size_t rendered, std::size_t skipped,
+                            std::size_t failed, std::size_t notRendered, double seconds) {
+    std::string line = fmt::format("{} {}: {} rendered", files, files == 1 ? "file" : "files", rendered);
+    if (skipped > 0) line += fmt::format(", {} skipped (their outputs exist)", skipped);
+    line += fmt::format(", {} failed", failed);
+    if (notRendered > 0) line += fmt::format(", {} not rendered (interrupted)", notRendered);
+    return line + ", " + clockText(seconds);
+}
+
 std::string dbfs(double level) {
     if (level <= 0.0) return "-inf dBFS";
     return fmt::format("{:.2f} dBFS", 20.0 * std::log10(level));

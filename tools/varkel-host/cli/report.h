@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -48,6 +49,12 @@ std::string summaryWarning(const RenderSummary& summary);
 
 // The summary line on stdout, then any warning on stderr.
 void printSummary(const RenderSummary& summary);
+
+// "33 files: 20 rendered, 13 skipped (their outputs exist), 0 failed, 0:25", the
+// skipped part only when some were, and ", N not rendered (interrupted)" before
+// the time when some were not.
+std::string batchTotalsLine(std::size_t files, std::size_t rendered, std::size_t skipped,
+                            std::size_t failed, std::size_t notRendered, double seconds);
 
 // "m:ss", rounded to the second.
 std::string clockText(double seconds);

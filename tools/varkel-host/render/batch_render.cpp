@@ -1,6 +1,5 @@
 #include "tools/varkel-host/render/batch_render.h"
 
-#include <sndfile.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -11,12 +10,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
-#include <set>
 #include <thread>
 
-#include "engine/output_format.h"
-#include "engine/plugin_loader.h"
-#include "engine/temporary_files.h"
 #include "host/fresh_thread.h"
 #include "tools/varkel-host/cli/command.h"
 #include "tools/varkel-host/cli/interrupt.h"
@@ -27,30 +22,6 @@ namespace varkel::tool {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Checks the plug-in and the parameter names once, so that a mistake there
-// is one error rather than one per file, and gives the plug-in's name.
-// An extension no container here has fails every file alike: say so once.
-void checkExtension(const std::string& extension) {
-    if (extension.empty()) return;
-    try {
-        engine::chooseOutputFormat("x." + (extension.starts_with(".") ? extension.substr(1) : extension),
-                                   SF_FORMAT_WAV | SF_FORMAT_FLOAT, engine::SampleFormat::SameAsInput, 2,
-                                   48000);
-    } catch (const EngineError& error) {
-        const std::string why = error.what();
-        throw UsageError("--ext " + extension + why.substr(why.find(':')), "varkel-host render --help");
-    }
-}
-
-std::string probePlugin(const engine::RenderJob& render) {
-    const auto probe = engine::openPlugin(render.plugin, 44100.0, render.blockFrames);
-    if (!render.preset.empty()) probe->loadPreset(render.preset);
-    engine::applySettings(*probe, render.settings);
-    for (const engine::AutomationLane& lane : render.automation)
-        engine::findParameter(*probe, lane.parameter, "--automate");
-    return engine::fileNameWord(probe->name());
-}
 
 // The state the workers share with the thread that shows progress.
 class BatchState {
@@ -129,17 +100,13 @@ public:
     }
 
     void printTotals(std::size_t problemsBefore) const {
-        const double elapsed = secondsSinceStart();
-        const std::size_t notRendered =
-            items.size() + problemsBefore - rendered - failures - skips;
+        const std::size_t total = items.size() + problemsBefore;
+        const std::size_t notRendered = total - rendered - failures - skips;
         if (quiet && failures == 0 && !interrupted()) return;
         std::fflush(stdout);
-        const std::size_t total = items.size() + problemsBefore;
-        std::printf("%zu %s: %zu rendered", total, total == 1 ? "file" : "files", rendered);
-        if (skips > 0) std::printf(", %zu skipped (their outputs exist)", skips);
-        std::printf(", %zu failed", failures);
-        if (notRendered > 0) std::printf(", %zu not rendered (interrupted)", notRendered);
-        std::printf(", %s\n", clockText(elapsed).c_str());
+        std::printf("%s\n", batchTotalsLine(total, rendered, skips, failures, notRendered,
+                                            secondsSinceStart())
+                                .c_str());
     }
 
     bool interrupted() const { return stopped.load(); }
@@ -241,36 +208,15 @@ void renderItems(BatchState& state, int slot, const engine::RenderJob& common) {
 }  // namespace
 
 int runBatch(const BatchOptions& options, const engine::RenderJob& render) {
-    checkExtension(options.extension);
-    engine::BatchNaming naming;
-    naming.outputFolder = options.outputFolder;
-    if (!options.namePattern.empty()) naming.pattern = options.namePattern;
-    naming.extension = options.extension;
-    naming.overwrite = options.overwrite;
-    naming.skipExisting = options.skipExisting;
-    naming.settings = engine::settingsWord(render.settings);
-    naming.plugin = probePlugin(render);
-
-    std::vector<std::string> problems;
-    const std::vector<engine::BatchInput> inputs =
-        engine::expandInputs(options.inputs, options.recursive, problems, options.outputFolder);
-    std::vector<engine::BatchItem> items = engine::planBatch(inputs, naming);
-    std::error_code error;
-    fs::create_directories(options.outputFolder, error);
-    if (!fs::is_directory(options.outputFolder))
-        throw EngineError("cannot create the output folder " + options.outputFolder + " (" +
-                          (error ? error.message() : std::string("a file is in the way")) + ")");
-    // What an earlier run that was killed left behind.
-    std::set<std::string> folders;
-    for (const engine::BatchItem& item : items)
-        folders.insert(fs::path(item.output).parent_path().string());
-    for (const std::string& folder : folders) engine::removeStaleTemporaries(folder);
+    engine::PreparedBatch batch = engine::prepareBatch(options.request, render);
+    std::vector<engine::BatchItem>& items = batch.items;
+    const std::vector<std::string>& problems = batch.problems;
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int jobs = options.jobs > 0 ? options.jobs : cores;
     const int workers = std::max(1, std::min<int>(jobs, static_cast<int>(items.size())));
     engine::RenderJob common = render;
-    common.replaceExisting = options.overwrite;
+    common.replaceExisting = options.request.overwrite;
 
     BatchState state(std::move(items), workers, options.quiet);
     for (const std::string& problem : problems) state.failed(problem);

@@ -6,19 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/batch_plan.h"
+#include "engine/batch_preparation.h"
 #include "engine/render_job.h"
 
 namespace varkel::tool {
 
 struct BatchOptions {
-    std::vector<std::string> inputs;  // files and folders
-    std::string outputFolder;
-    bool recursive = false;
-    std::string namePattern;  // empty: the default
-    std::string extension;  // empty: each input's own
-    bool overwrite = false;
-    bool skipExisting = false;
+    engine::BatchRequest request;
     int jobs = 0;  // 0: one per core
     bool quiet = false;
 };

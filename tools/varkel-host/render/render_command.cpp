@@ -77,8 +77,8 @@ public:
 
         // Two files without --out-dir, as many as given with it.
         command.parse_complete_callback([this] {
-            if (!batch.outputFolder.empty()) {
-                batch.inputs = files;
+            if (!batch.request.outputFolder.empty()) {
+                batch.request.inputs = files;
                 return;
             }
             if (files.size() < 2) throw CLI::RequiredError("OUT");
@@ -98,7 +98,7 @@ public:
     }
 
     int run() override {
-        if (batch.outputFolder.empty()) {
+        if (batch.request.outputFolder.empty()) {
             std::error_code error;
             if (std::filesystem::is_directory(job.input, error))
                 throw UsageError("render " + job.input + " " + job.output + ": " + job.input +
@@ -114,23 +114,23 @@ public:
 private:
     void declareBatch(CLI::App& command) {
         CLI::Option* outDir =
-            command.add_option("--out-dir", batch.outputFolder, "Render every IN into DIR")
+            command.add_option("--out-dir", batch.request.outputFolder, "Render every IN into DIR")
                 ->type_name("DIR")
                 ->check(notEmpty());
         const auto batchOnly = [outDir](CLI::Option* option) {
             option->needs(outDir)->group("Batch");
         };
         outDir->group("Batch");
-        batchOnly(command.add_flag("-r,--recursive", batch.recursive,
+        batchOnly(command.add_flag("-r,--recursive", batch.request.recursive,
                                    "Also the sound files in the folders below a folder IN, "
                                    "keeping their relative folders"));
         batchOnly(command
-                      .add_option("--name", batch.namePattern,
+                      .add_option("--name", batch.request.namePattern,
                                   "Output names (default {stem}-{plugin}.{ext})")
                       ->type_name("PATTERN")
                       ->check(notEmpty()));
         batchOnly(command
-                      .add_option("--ext", batch.extension,
+                      .add_option("--ext", batch.request.extension,
                                   "Every output's extension, which chooses its container "
                                   "(default: each input's)")
                       ->type_name("EXT")
@@ -140,10 +140,10 @@ private:
                 ->type_name("N")
                 ->check(wholeNumberBetween(1, 1024)));
         CLI::Option* overwrite =
-            command.add_flag("--overwrite", batch.overwrite, "Replace existing outputs");
+            command.add_flag("--overwrite", batch.request.overwrite, "Replace existing outputs");
         batchOnly(overwrite);
         batchOnly(command
-                      .add_flag("--skip-existing", batch.skipExisting,
+                      .add_flag("--skip-existing", batch.request.skipExisting,
                                 "Skip the files whose outputs exist, as when resuming a batch")
                       ->excludes(overwrite));
     }

@@ -1,0 +1,93 @@
+"""A batch on a cluster survives a dead worker, a bad file and an absent scheduler."""
+
+import os
+import signal
+import socket
+import subprocess
+import time
+from collections import Counter
+
+import pytest
+from conftest import (MODULE, cluster_batch, cluster_command, folder_bytes, host_batch,
+                      sound_files, temporaries)
+
+pytest.importorskip("distributed")
+from varkel.cluster import FAILED, RENDERED, render_files  # noqa: E402
+
+FILES, CORRUPT = 40, 17
+
+
+@pytest.fixture(scope="module")
+def forty(tmp_path_factory):
+    """40 short takes, one of them corrupt, and varkel-host's renders of them."""
+    takes = sound_files(tmp_path_factory.mktemp("forty"), FILES, 2.0, corrupt=(CORRUPT,))
+    rendered = tmp_path_factory.mktemp("forty-host")
+    host = host_batch([takes], rendered, "--quiet", "-j", "2")
+    assert host.returncode == 1
+    return takes, folder_bytes(rendered), host.stderr.splitlines()[0]
+
+
+def finished_more_than_once(client):
+    def count(dask_scheduler):
+        return Counter(t[0] for t in dask_scheduler.transition_log if t[2] == "memory")
+    return [key for key, times in client.run_on_scheduler(count).items() if times > 1]
+
+
+def test_a_worker_killed_half_way(forty, tmp_path, loopback_cluster):
+    takes, expected, failure = forty
+    _, client = loopback_cluster
+    victim = sorted(client.run(os.getpid).values())[0]
+    done = []
+
+    def kill_at_half(result):
+        done.append(result)
+        if len(done) == FILES // 2:
+            os.kill(victim, signal.SIGKILL)
+
+    results = render_files([takes], tmp_path, plugin=MODULE, client=client,
+                           on_result=kill_at_half)
+    statuses = Counter(r.status for r in results)
+    assert statuses == {RENDERED: FILES - 1, FAILED: 1}
+    assert ["varkel-host: " + r.reason for r in results if r.status == FAILED] == [failure]
+    assert folder_bytes(tmp_path) == expected
+    assert temporaries(tmp_path) == []
+    # The dead worker's finished files were rendered again, and counted once.
+    assert finished_more_than_once(client)
+
+
+def test_interrupted_batch_keeps_only_whole_files(forty, tmp_path, loopback_cluster):
+    takes, expected, _ = forty
+    cluster, _ = loopback_cluster
+    out = tmp_path / "out"
+    command, environment = cluster_command([takes], out, "--plugin", MODULE,
+                                           "--scheduler", cluster.scheduler_address)
+    run = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, text=True)
+    # Once the job's own folder is there, the files are being handed out.
+    deadline = time.monotonic() + 30
+    while run.poll() is None and time.monotonic() < deadline and not temporaries(out):
+        time.sleep(0.002)
+    run.send_signal(signal.SIGTERM)
+    stdout, stderr = run.communicate(timeout=30)
+    assert run.returncode == 128 + signal.SIGTERM
+    assert "not rendered (interrupted)" in stdout.splitlines()[-1]
+    assert stderr.splitlines()[-1] == \
+        "varkel.cluster: interrupted; the unfinished files were removed"
+    written = folder_bytes(out)
+    assert len(written) < FILES - 1
+    assert all(expected[name] == data for name, data in written.items())
+    assert temporaries(out) == []
+
+
+def test_unreachable_scheduler_is_one_line(tmp_path, forty):
+    with socket.socket() as probe:  # a loopback port with nothing listening
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    started = time.monotonic()
+    run = cluster_batch([forty[0]], tmp_path, "--scheduler", f"tcp://127.0.0.1:{port}")
+    assert time.monotonic() - started < 10
+    assert run.returncode == 1
+    assert run.stderr.startswith(f"varkel.cluster: cannot reach the scheduler at "
+                                 f"tcp://127.0.0.1:{port} within 5 s (")
+    assert len(run.stderr.splitlines()) == 1 and run.stdout == ""
+    assert list(tmp_path.iterdir()) == []

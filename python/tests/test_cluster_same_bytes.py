@@ -1,0 +1,85 @@
+"""A batch on a Dask cluster writes, prints and exits as varkel-host render --out-dir."""
+
+import re
+
+import numpy as np
+import pytest
+from conftest import (MODULE, cluster_batch, folder_bytes, host_batch, material, sound_files,
+                      temporaries, write_wav)
+
+pytest.importorskip("distributed")
+from varkel.cluster import RENDERED, render_files  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def takes(tmp_path_factory):
+    """Files of 1, 2 and 4 channels, one unreadable, and a folder below."""
+    folder = sound_files(tmp_path_factory.mktemp("takes"), 3, 0.6, corrupt=(2,))
+    write_wav(folder / "mono.wav", material(1, frames=20000))
+    write_wav(folder / "quad.wav", material(4, frames=30000, dtype=np.float64))
+    sound_files(folder / "sub", 2, 0.4)
+    (folder / "notes.txt").write_text("not sound")
+    return folder
+
+
+def timeless(text):
+    """Lines without what the clock decides, in order."""
+    text = re.sub(r"[\d.]+x realtime", "x realtime", text)
+    return sorted(re.sub(r", \d+:\d\d$", "", line) for line in text.splitlines())
+
+
+CASES = {
+    "defaults": [],
+    "settings, FLAC at 16 bits, dithered": ["--set", "PreGain=0.9", "--set", "PostGain=0.3",
+                                            "--ext", "flac", "--format", "pcm16", "--dither"],
+    "64-bit, odd blocks, ramped automation": ["--precision", "64", "--block", "37", "--automate",
+                                              "PreGain=0.1:0.8,0.3:0.1", "--ramp"],
+    "folders below, named by settings, tail": ["-r", "--name", "{dir}-{stem}-{settings}.{ext}",
+                                               "--set", "LPCutOff=0.3", "--tail", "0.25"],
+}
+
+
+@pytest.mark.parametrize("args", CASES.values(), ids=CASES.keys())
+def test_cli_equals_varkel_host(takes, tmp_path, loopback_cluster, args):
+    cluster, _ = loopback_cluster
+    host = host_batch([takes], tmp_path / "host", *args)
+    ours = cluster_batch([takes], tmp_path / "cluster", "--plugin", MODULE,
+                         "--scheduler", cluster.scheduler_address, *args)
+    assert ours.returncode == host.returncode == 1  # the unreadable file
+    assert folder_bytes(tmp_path / "cluster") == folder_bytes(tmp_path / "host")
+    for stream in ("stdout", "stderr"):
+        assert timeless(getattr(ours, stream).replace(str(tmp_path / "cluster"), "OUT")
+                        .replace("varkel.cluster:", "varkel-host:")) == \
+            timeless(getattr(host, stream).replace(str(tmp_path / "host"), "OUT"))
+    assert temporaries(tmp_path / "cluster") == []
+
+
+@pytest.mark.parametrize("existing", ["--skip-existing", "--overwrite"])
+def test_existing_outputs_as_varkel_host(takes, tmp_path, loopback_cluster, existing):
+    cluster, _ = loopback_cluster
+    for out in ("host", "cluster"):
+        assert host_batch([takes / "take00.wav"], tmp_path / out, "--set", "PreGain=1").returncode == 0
+    host = host_batch([takes], tmp_path / "host", existing)
+    ours = cluster_batch([takes], tmp_path / "cluster", existing, "--plugin", MODULE,
+                         "--scheduler", cluster.scheduler_address)
+    assert ours.stdout.splitlines()[-1][:-5] == host.stdout.splitlines()[-1][:-5]
+    assert folder_bytes(tmp_path / "cluster") == folder_bytes(tmp_path / "host")
+
+
+def test_api_on_its_own_cluster_equals_varkel_host(takes, tmp_path):
+    host_batch([takes], tmp_path / "host", "--set", "PostGain=0.5", "--ext", "aiff")
+    results = render_files([takes], tmp_path / "api", settings={"PostGain": 0.5}, ext="aiff")
+    assert [r.status for r in results].count(RENDERED) == 4
+    assert folder_bytes(tmp_path / "api") == folder_bytes(tmp_path / "host")
+
+
+@pytest.mark.parametrize("args", [
+    ["--set", "Drive=0.5"], ["--set", "PreGain=2"], ["--ext", "m4a"], ["--block", "0"],
+    ["--skip-existing", "--overwrite"], ["--name", ".{stem}"], ["--precision", "16"],
+])
+def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
+    host = host_batch([takes], tmp_path / "host", *args)
+    ours = cluster_batch([takes], tmp_path / "ours", "--plugin", MODULE, *args)
+    assert ours.returncode == host.returncode == 2
+    assert len(ours.stderr.splitlines()) == 1 and ours.stdout == ""
+    assert not (tmp_path / "ours").exists() or not any((tmp_path / "ours").iterdir())
