@@ -1,7 +1,7 @@
 #include "analysis/html_report.h"
 
+#include <cctype>
 #include <cstdio>
-#include <regex>
 
 namespace varkel::analysis {
 
@@ -35,6 +35,51 @@ std::string valueText(const nlohmann::ordered_json& value) {
     return text;
 }
 
+// Removes every ` xmlns="..."` and ` xmlns:name="..."` attribute: inline SVG
+// takes its namespace from the page. By hand: std::regex trips the sanitizer
+// build's warnings, and costs more to compile than the rest of this file.
+void removeNamespaceAttributes(std::string& text) {
+    const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+    std::size_t at = 0;
+    while ((at = text.find(" xmlns", at)) != std::string::npos) {
+        std::size_t p = at + 6;
+        if (p < text.size() && text[p] == ':') {
+            std::size_t q = p + 1;
+            while (q < text.size() && isWord(text[q])) ++q;
+            p = q > p + 1 ? q : std::string::npos;
+        }
+        const std::size_t close =
+            p != std::string::npos && text.compare(p, 2, "=\"") == 0 ? text.find('"', p + 2)
+                                                                     : std::string::npos;
+        if (close == std::string::npos) {
+            ++at;
+            continue;
+        }
+        text.erase(at, close + 1 - at);
+    }
+}
+
+// In each <svg tag, removes the first ` width="..." height="..."` pair: the
+// page scales the figure, and its view box keeps its shape.
+void removeFixedSize(std::string& text) {
+    std::size_t at = text.find("<svg");
+    while (at != std::string::npos) {
+        const std::size_t tagEnd = text.find('>', at);
+        std::size_t next = at + 4;  // past this tag's name, or past what was removed
+        for (std::size_t w = text.find(" width=\"", at + 4); w != std::string::npos && w < tagEnd;
+             w = text.find(" width=\"", w + 1)) {
+            const std::size_t widthEnd = text.find('"', w + 8);
+            if (widthEnd == std::string::npos || text.compare(widthEnd + 1, 9, " height=\"") != 0) continue;
+            const std::size_t heightEnd = text.find('"', widthEnd + 10);
+            if (heightEnd == std::string::npos) continue;
+            text.erase(w, heightEnd + 1 - w);
+            next = w;
+            break;
+        }
+        at = text.find("<svg", next);
+    }
+}
+
 constexpr const char* kStyle =
     "body{font-family:sans-serif;margin:2em auto;max-width:60em;padding:0 1em;color:#222}"
     "h1{font-size:1.6em}h2{font-size:1.2em;margin-top:2em;border-bottom:1px solid #ccc}"
@@ -48,10 +93,8 @@ std::string inlineSvg(const std::string& svg, const std::string& prefix) {
     std::string out = svg;
     const std::size_t start = out.find("<svg");
     if (start != std::string::npos) out.erase(0, start);
-    out = std::regex_replace(out, std::regex(R"( xmlns(:\w+)?="[^"]*")"), "");
-    // The page scales it; the view box keeps its shape.
-    out = std::regex_replace(out, std::regex(R"(<svg([^>]*?) width="[^"]*" height="[^"]*")"),
-                             "<svg$1");
+    removeNamespaceAttributes(out);
+    removeFixedSize(out);
     replaceAll(out, "xlink:href=", "href=");
     replaceAll(out, "id=\"", "id=\"" + prefix);
     replaceAll(out, "href=\"#", "href=\"#" + prefix);
