@@ -7,12 +7,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 
 #include "tests/e2e/e2e_support.h"
 
 namespace {
+
+// True when some `opening` in html is followed by anything but a reference
+// within the page (#...). By hand: std::regex fails the sanitizer build.
+bool refersOutside(const std::string& html, const std::string& opening) {
+    for (std::size_t at = html.find(opening); at != std::string::npos; at = html.find(opening, at + 1))
+        if (at + opening.size() < html.size() && html[at + opening.size()] != '#') return true;
+    return false;
+}
 
 const char* const kChromium = "/usr/bin/chromium";
 
@@ -77,8 +84,9 @@ TEST_F(AnalyzeReport, HtmlOpensOfflineWithEveryPlotAndNoOutsideReference) {
     // Nothing it could fetch: no URL, no source, no style or link from outside.
     EXPECT_EQ(html.find("http:"), std::string::npos);
     EXPECT_EQ(html.find("https:"), std::string::npos);
-    EXPECT_FALSE(std::regex_search(html, std::regex(R"((src|href)="[^#])")));
-    EXPECT_FALSE(std::regex_search(html, std::regex(R"(url\([^#])")));
+    EXPECT_FALSE(refersOutside(html, "src=\""));
+    EXPECT_FALSE(refersOutside(html, "href=\""));
+    EXPECT_FALSE(refersOutside(html, "url("));
     EXPECT_NE(html.find("Lowpass Fixture"), std::string::npos);
     EXPECT_NE(html.find("varkel-host "), std::string::npos);
 
