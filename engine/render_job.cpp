@@ -12,14 +12,17 @@
 #include "engine/plugin_loader.h"
 #include "engine/sound_file.h"
 #include "engine/tpdf_dither.h"
+#include "engine/worker_thread.h"
 
 namespace varkel::engine {
 
 namespace {
 
-// Frames read and written per file access: small plug-in blocks would
-// otherwise make one system call per few samples.
-constexpr int kMinFileChunk = 4096;
+// Frames read, processed and written per stretch: the cost of each stretch
+// (file calls, handing work to the instances' threads) is paid once per
+// 16384 frames, while cancellation and progress still come several times a
+// second.
+constexpr int kMinFileChunk = 16384;
 
 // What happens to each rendered sample on its way to the file.
 class OutputConditioning {
@@ -27,6 +30,9 @@ public:
     // step: one step of an integer output, else 0.
     OutputConditioning(bool integer, double step, TpdfDither* dither)
         : integer(integer), step(step), dither(dither) {}
+
+    // False when every sample goes to the file as it is.
+    bool changesSamples() const { return integer || dither != nullptr || step > 0.0; }
 
     template <typename Sample>
     Sample operator()(Sample sample) const {
@@ -112,6 +118,26 @@ struct StreamPlan {
     std::int64_t paddingFrames = 0;  // rendered past the end: latency and tail
 };
 
+// Meters, conditions and writes one stretch of output.
+template <typename Sample>
+void finish(Sample* kept, std::size_t keptFrames, int outputChannels,
+            const OutputConditioning& condition, SoundFileWriter& output, LevelMeter& meter) {
+    // A local meter keeps its sums in registers; they add up in the same
+    // order as ever, so the levels are the same to the bit.
+    LevelMeter levels = meter;
+    const std::size_t samples = keptFrames * static_cast<std::size_t>(outputChannels);
+    if (condition.changesSamples()) {
+        for (std::size_t i = 0; i < samples; ++i) {
+            levels.add(kept[i]);
+            kept[i] = condition(kept[i]);
+        }
+    } else {
+        for (std::size_t i = 0; i < samples; ++i) levels.add(kept[i]);
+    }
+    meter = levels;
+    output.write(kept, static_cast<sf_count_t>(keptFrames));
+}
+
 template <typename Sample>
 void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter& output,
             BlockDriver<Sample>& driver, const ChannelMapping& mapping, const StreamPlan& plan,
@@ -122,35 +148,43 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
     // A whole number of plug-in blocks.
     const std::size_t chunk = block * ((kMinFileChunk + block - 1) / block);
     std::vector<Sample> fileFrames(chunk * static_cast<std::size_t>(input.channels()));
-    std::vector<Sample> outputFrames(chunk * static_cast<std::size_t>(outputChannels));
+    // Two output stretches: one is metered and written on the writing thread
+    // while the next is read and processed here.
+    std::vector<Sample> outputFrames[2];
+    for (auto& frames : outputFrames) frames.resize(chunk * static_cast<std::size_t>(outputChannels));
     PaddedReader<Sample> reader(input, plan.paddingFrames);
     SideChainFeed<Sample> side(sideChain);
     const SampleLayout sideLayout =
         SampleLayout::interleaved(sideChain != nullptr ? sideChain->channels() : 0);
     std::int64_t toDrop = plan.dropFrames;
+    // Declared after the buffers its work uses, so it ends before they go.
+    WorkerThread writing;
+    bool writePosted = false;
 
     const std::int64_t totalFrames = input.info().frames;
-    for (;;) {
+    for (int current = 0;; current ^= 1) {
         if (cancelled && cancelled())
             throw EngineError("interrupted; nothing written", kExitInterrupted);
         const std::size_t available = reader.read(fileFrames.data(), chunk);
         if (available == 0) break;
         driver.process(fileFrames.data(), SampleLayout::interleaved(input.channels()),
-                       outputFrames.data(), SampleLayout::interleaved(outputChannels), available,
-                       side.next(available), sideLayout);
+                       outputFrames[current].data(), SampleLayout::interleaved(outputChannels),
+                       available, side.next(available), sideLayout);
         const auto dropped =
             static_cast<std::size_t>(std::min<std::int64_t>(toDrop, static_cast<std::int64_t>(available)));
         toDrop -= static_cast<std::int64_t>(dropped);
-        Sample* kept = outputFrames.data() + dropped * static_cast<std::size_t>(outputChannels);
+        Sample* kept = outputFrames[current].data() + dropped * static_cast<std::size_t>(outputChannels);
         const std::size_t keptFrames = available - dropped;
-        for (std::size_t i = 0; i < keptFrames * static_cast<std::size_t>(outputChannels); ++i) {
-            summary.levels.add(kept[i]);
-            kept[i] = condition(kept[i]);
-        }
-        output.write(kept, static_cast<sf_count_t>(keptFrames));
+        // The previous stretch is written (or its failure thrown) first.
+        if (writePosted) writing.wait();
+        writing.post([&, kept, keptFrames] {
+            finish(kept, keptFrames, outputChannels, condition, output, summary.levels);
+        });
+        writePosted = true;
         summary.frames += static_cast<std::int64_t>(keptFrames);
         if (progress) progress(reader.framesFromFile(), totalFrames);
     }
+    if (writePosted) writing.wait();
     // A read error ends the stream like the end of the file does.
     input.checkReadError();
 }

@@ -61,7 +61,7 @@ struct RenderSummary {
     LevelMeter levels;
 };
 
-// Told the frames done so far after each stretch written.
+// Told the frames done so far after each stretch processed.
 using RenderProgress = std::function<void(std::int64_t framesDone, std::int64_t totalFrames)>;
 // Asked between stretches; true stops the render, which then throws
 // EngineError with kExitInterrupted and leaves nothing behind.

@@ -102,7 +102,7 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
     const std::string pattern = temporaryPattern(folderOf(destination));
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back(0);
-    const int descriptor = ::mkstemp(name.data());
+    const int descriptor = ::mkostemp(name.data(), O_CLOEXEC);
     if (descriptor < 0)
         throw EngineError(destination + ": cannot create a file in " + folderOf(destination) + " (" +
                         systemError() + ")");
@@ -111,13 +111,13 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(descriptor, 0666 & ~mask);
-    ::close(descriptor);
+    stream = std::make_unique<BufferedOutputFile>(descriptor);
 
     SF_INFO info{};
     info.format = format;
     info.channels = channels;
     info.samplerate = sampleRate;
-    file = sf_open(temporaryPath.c_str(), SFM_WRITE, &info);
+    file = sf_open_virtual(&BufferedOutputFile::callbacks(), SFM_WRITE, &info, stream.get());
     if (file == nullptr) {
         ::unlink(temporaryPath.c_str());
         throw EngineError(destination + ": libsndfile cannot write it (" + sf_strerror(nullptr) +
@@ -135,9 +135,13 @@ SoundFileWriter::~SoundFileWriter() {
     if (!committed && !temporaryPath.empty()) ::unlink(temporaryPath.c_str());
 }
 
+std::string SoundFileWriter::failureText(const char* fromLibrary) const {
+    return stream->failure() != 0 ? std::strerror(stream->failure()) : fromLibrary;
+}
+
 void SoundFileWriter::checkWritten(sf_count_t written, sf_count_t count) {
     if (written != count)
-        throw EngineError(destinationPath + ": writing failed (" + sf_strerror(file) + ")");
+        throw EngineError(destinationPath + ": writing failed (" + failureText(sf_strerror(file)) + ")");
 }
 
 void SoundFileWriter::write(const float* frames, sf_count_t count) {
@@ -155,11 +159,13 @@ void SoundFileWriter::closeFile() {
 }
 
 void SoundFileWriter::commit(bool replace) {
-    sf_write_sync(file);
+    // Closing writes the header; the file is on the disk before it takes
+    // the destination's name.
     const int closeError = sf_close(file);
     file = nullptr;
-    if (closeError != 0)
-        throw EngineError(destinationPath + ": writing failed (" + sf_error_number(closeError) + ")");
+    if (closeError != 0 || !stream->sync())
+        throw EngineError(destinationPath + ": writing failed (" +
+                          failureText(sf_error_number(closeError)) + ")");
     if (!replace) {
         if (!renameWithoutReplacing(temporaryPath, destinationPath))
             throw EngineError(destinationPath + (errno == EEXIST

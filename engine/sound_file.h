@@ -5,7 +5,10 @@
 
 #include <sndfile.h>
 
+#include <memory>
 #include <string>
+
+#include "engine/buffered_output_file.h"
 
 namespace varkel::engine {
 
@@ -56,9 +59,12 @@ public:
 private:
     void closeFile();
     void checkWritten(sf_count_t written, sf_count_t count);
+    // What went wrong, from the file when it knows, else from libsndfile.
+    std::string failureText(const char* fromLibrary) const;
 
     std::string destinationPath;
     std::string temporaryPath;
+    std::unique_ptr<BufferedOutputFile> stream;
     SNDFILE* file = nullptr;
     bool committed = false;
 };

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "dsp/state_control.h"
-#include "dsp/stereo_block.h"
 
 namespace {
 constexpr VstInt32 kNumPrograms = 1;
@@ -58,14 +57,6 @@ void Varkel::__setBlockSizeAndSampleRateDeprecated(VstInt32 newBlockSize, float 
 // --- processing ---
 
 void Varkel::resume() { AudioEffectX::resume(); }
-
-void Varkel::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
-    varkel::processStereoBlock(*processor, coefficients, inputs, outputs, sampleFrames);
-}
-
-void Varkel::processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames) {
-    varkel::processStereoBlock(*processor, coefficients, inputs, outputs, sampleFrames);
-}
 
 // --- parameters ---
 
