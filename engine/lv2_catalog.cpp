@@ -3,18 +3,16 @@
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+
+#include "engine/lv2_world.h"
 
 namespace varkel::engine {
 
 namespace {
 
-struct WorldDeleter {
-    void operator()(LilvWorld* world) const { lilv_world_free(world); }
-};
 struct NodeDeleter {
     void operator()(LilvNode* node) const { lilv_node_free(node); }
 };
@@ -27,37 +25,17 @@ std::string taken(char* text) {
     return result;
 }
 
-// LV2_PATH with its relative folders made absolute: lilv takes each folder
-// for the start of a file URI and fails on (or crashes at) a relative one.
-std::string absoluteLv2Path(const std::string& path) {
-    std::string result;
-    std::size_t start = 0;
-    for (std::size_t colon = 0; colon != std::string::npos; start = colon + 1) {
-        colon = path.find(':', start);
-        const std::string folder = path.substr(start, colon - start);
-        if (folder.empty()) continue;
-        if (!result.empty()) result += ':';
-        // "~/..." is lilv's own to expand.
-        result += folder.starts_with('~') ? folder : std::filesystem::absolute(folder).string();
-    }
-    return result;
-}
-
 }  // namespace
 
 std::vector<CatalogEntry> lv2Catalog() {
-    const std::unique_ptr<LilvWorld, WorldDeleter> world(lilv_world_new());
-    if (const char* path = std::getenv("LV2_PATH"); path != nullptr) {
-        const Node folders(lilv_new_string(world.get(), absoluteLv2Path(path).c_str()));
-        lilv_world_set_option(world.get(), LILV_OPTION_LV2_PATH, folders.get());
-    }
-    lilv_world_load_all(world.get());
-    const Node audio(lilv_new_uri(world.get(), LV2_CORE__AudioPort));
-    const Node input(lilv_new_uri(world.get(), LV2_CORE__InputPort));
-    const Node output(lilv_new_uri(world.get(), LV2_CORE__OutputPort));
+    Lv2World& lv2 = Lv2World::instance();
+    const std::lock_guard guard(lv2.lock());
+    const LilvNode* audio = lv2.node(LV2_CORE__AudioPort);
+    const LilvNode* input = lv2.node(LV2_CORE__InputPort);
+    const LilvNode* output = lv2.node(LV2_CORE__OutputPort);
 
     std::vector<CatalogEntry> entries;
-    const LilvPlugins* plugins = lilv_world_get_all_plugins(world.get());
+    const LilvPlugins* plugins = lv2.plugins();
     LILV_FOREACH(plugins, it, plugins) {
         const LilvPlugin* plugin = lilv_plugins_get(plugins, it);
         CatalogEntry entry;
@@ -66,9 +44,9 @@ std::vector<CatalogEntry> lv2Catalog() {
         const Node name(lilv_plugin_get_name(plugin));
         entry.name = name ? lilv_node_as_string(name.get()) : entry.uri;
         entry.inputs = static_cast<int>(
-            lilv_plugin_get_num_ports_of_class(plugin, audio.get(), input.get(), nullptr));
+            lilv_plugin_get_num_ports_of_class(plugin, audio, input, nullptr));
         entry.outputs = static_cast<int>(
-            lilv_plugin_get_num_ports_of_class(plugin, audio.get(), output.get(), nullptr));
+            lilv_plugin_get_num_ports_of_class(plugin, audio, output, nullptr));
         const char* bundle = lilv_node_as_uri(lilv_plugin_get_bundle_uri(plugin));
         entry.path = taken(lilv_file_uri_parse(bundle, nullptr));
         if (entry.path.empty()) entry.path = bundle;

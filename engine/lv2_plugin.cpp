@@ -238,6 +238,8 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
                               ") of a kind varkel-host cannot connect");
         }
     }
+    // Mapped here, so that a run takes no lock.
+    chunkType = lv2.map(LV2_ATOM__Chunk);
     atomBuffers.assign(atomInputs.size() + atomOutputs.size(),
                        std::vector<std::uint64_t>(kAtomBufferBytes / sizeof(std::uint64_t)));
     cvBuffers.assign(cvInputs.size() + cvOutputs.size(),
@@ -333,11 +335,10 @@ void Lv2Plugin::connectFixedPorts(LilvInstance* target) {
 
 void Lv2Plugin::runOnce(LilvInstance* target, int frames) {
     // An atom output is handed over empty with its whole room each run.
-    const LV2_URID chunk = Lv2World::instance().map(LV2_ATOM__Chunk);
     for (std::size_t i = atomInputs.size(); i < atomBuffers.size(); ++i) {
         auto* atom = reinterpret_cast<LV2_Atom*>(atomBuffers[i].data());
         atom->size = static_cast<std::uint32_t>(kAtomBufferBytes - sizeof(LV2_Atom));
-        atom->type = chunk;
+        atom->type = chunkType;
     }
     lilv_instance_run(target, static_cast<std::uint32_t>(frames));
     if (target == instance) features->deliverReplies();

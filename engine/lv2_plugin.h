@@ -82,6 +82,7 @@ private:
     int latencyPort = -1;
     std::vector<std::uint32_t> atomInputs, atomOutputs, cvInputs, cvOutputs;
     std::vector<std::vector<std::uint64_t>> atomBuffers;  // 8-byte aligned, per atom port
+    std::uint32_t chunkType = 0;                          // atom:Chunk's URID
     std::vector<std::vector<float>> cvBuffers;
     std::vector<std::vector<float>> floatInputs, floatOutputs;  // for 64-bit audio
     std::vector<float*> floatInputPointers, floatOutputPointers;

@@ -1,8 +1,8 @@
 #include "engine/lv2_world.h"
 
-#include <filesystem>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <system_error>
 
 #include "engine/engine_error.h"
@@ -11,12 +11,37 @@ namespace varkel::engine {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// LV2_PATH with its relative folders made absolute: lilv takes each folder
+// for the start of a file URI and fails on (or crashes at) a relative one.
+std::string absoluteLv2Path(const std::string& path) {
+    std::string result;
+    std::size_t start = 0;
+    for (std::size_t colon = 0; colon != std::string::npos; start = colon + 1) {
+        colon = path.find(':', start);
+        const std::string folder = path.substr(start, colon - start);
+        if (folder.empty()) continue;
+        if (!result.empty()) result += ':';
+        // "~/..." is lilv's own to expand.
+        result += folder.starts_with('~') ? folder : fs::absolute(folder).string();
+    }
+    return result;
+}
+
+}  // namespace
+
 Lv2World& Lv2World::instance() {
     static Lv2World world;
     return world;
 }
 
 Lv2World::Lv2World() : lilvWorld(lilv_world_new()) {
+    if (const char* path = std::getenv("LV2_PATH"); path != nullptr) {
+        LilvNode* folders = lilv_new_string(lilvWorld, absoluteLv2Path(path).c_str());
+        lilv_world_set_option(lilvWorld, LILV_OPTION_LV2_PATH, folders);
+        lilv_node_free(folders);
+    }
     lilv_world_load_all(lilvWorld);
     mapData.handle = this;
     mapData.map = [](LV2_URID_Map_Handle handle, const char* uri) {

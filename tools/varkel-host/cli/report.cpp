@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/varkel-host/cli/interrupt.h"
+
 namespace varkel::tool {
 
 namespace {
@@ -113,6 +115,13 @@ std::string summaryWarning(const RenderSummary& summary) {
         add(std::to_string(invalid) + " samples were not finite numbers" +
             (summary.integerOutput ? " and were written as 0" : ""));
     return warning.empty() ? warning : "warning: " + summary.output + ": " + warning;
+}
+
+RenderSummary renderWithProgress(const engine::RenderJob& job, bool showProgress) {
+    ProgressBar bar(showProgress, 0);
+    return engine::renderFile(
+        job, [&](std::int64_t done, std::int64_t total) { bar.update(done, total); },
+        interruptRequested);
 }
 
 void printSummary(const RenderSummary& summary) {

@@ -47,6 +47,10 @@ std::string summaryLine(const RenderSummary& summary);
 // Empty when the input was whole and every sample fitted the output format.
 std::string summaryWarning(const RenderSummary& summary);
 
+// Renders the job with a progress bar (when shown and on a terminal),
+// stopping at a signal caught by an InterruptGuard.
+RenderSummary renderWithProgress(const engine::RenderJob& job, bool showProgress);
+
 // The summary line on stdout, then any warning on stderr.
 void printSummary(const RenderSummary& summary);
 

@@ -97,12 +97,7 @@ int DemoCommand::run() {
         // A thread of its own gives each render the start a new process
         // gives it, so every demo file is exactly what the render command makes.
         RenderSummary summary;
-        host::onFreshThread([&] {
-            ProgressBar bar(!quiet, 0);
-            summary = engine::renderFile(
-                job, [&](std::int64_t done, std::int64_t total) { bar.update(done, total); },
-                interruptRequested);
-        });
+        host::onFreshThread([&] { summary = renderWithProgress(job, !quiet); });
         if (!quiet) printSummary(summary);
     }
     return kExitSuccess;

@@ -11,17 +11,12 @@ namespace varkel::tool {
 
 int renderSingle(const engine::RenderJob& job, bool quiet) {
     // What an earlier render that was killed left behind.
-    engine::removeStaleTemporaries(
-        std::filesystem::path(job.output).parent_path().lexically_normal().string().empty()
-            ? "."
-            : std::filesystem::path(job.output).parent_path().string());
+    const std::filesystem::path folder = std::filesystem::path(job.output).parent_path();
+    engine::removeStaleTemporaries(folder.empty() ? "." : folder.string());
     RenderSummary summary;
     {
         const InterruptGuard interrupts;
-        ProgressBar bar(!quiet, 0);
-        summary = engine::renderFile(
-            job, [&](std::int64_t done, std::int64_t total) { bar.update(done, total); },
-            interruptRequested);
+        summary = renderWithProgress(job, !quiet);
     }
     if (!quiet) printSummary(summary);
     return kExitSuccess;
