@@ -12,51 +12,47 @@
 
 #include <cmath>
 
+#include "dsp/always_inline.h"
 #include "dsp/chain_constants.h"
 
-#if defined(__GNUC__)
-#define VARKEL_STAGE [[gnu::always_inline]] inline
-#else
-#define VARKEL_STAGE inline
-#endif
 
 namespace varkel {
 
 // --- the float lane ---
 
-inline float absOf(float v) { return std::fabs(v); }
-inline bool isNegative(float v) { return v < 0.0f; }
-inline float select(bool mask, float ifTrue, float ifFalse) { return mask ? ifTrue : ifFalse; }
-inline bool anyOf(bool mask) { return mask; }
-inline float negateWhere(bool mask, float v) { return mask ? -v : v; }
-inline float lesserOf(float a, float b) { return a < b ? a : b; }
-inline float greaterOf(float a, float b) { return a > b ? a : b; }
+VARKEL_INLINE float absOf(float v) { return std::fabs(v); }
+VARKEL_INLINE bool isNegative(float v) { return v < 0.0f; }
+VARKEL_INLINE float select(bool mask, float ifTrue, float ifFalse) { return mask ? ifTrue : ifFalse; }
+VARKEL_INLINE bool anyOf(bool mask) { return mask; }
+VARKEL_INLINE float negateWhere(bool mask, float v) { return mask ? -v : v; }
+VARKEL_INLINE float lesserOf(float a, float b) { return a < b ? a : b; }
+VARKEL_INLINE float greaterOf(float a, float b) { return a > b ? a : b; }
 // A state that would turn non-finite is restarted at 0 so the channel recovers.
-inline float finiteOrZero(float v) { return std::isfinite(v) ? v : 0.0f; }
+VARKEL_INLINE float finiteOrZero(float v) { return std::isfinite(v) ? v : 0.0f; }
 
 namespace stage {
 
 template <typename V>
-VARKEL_STAGE V inputGain(V x, V gain) {
+VARKEL_INLINE V inputGain(V x, V gain) {
     return x * gain;
 }
 
 // One-pole low-pass, y[n] = (x[n] - y[n-1]) k + y[n-1]; the caller keeps y[n].
 template <typename V>
-VARKEL_STAGE V onePoleLowPass(V x, V previous, V k) {
+VARKEL_INLINE V onePoleLowPass(V x, V previous, V k) {
     return (x - previous) * k + previous;
 }
 
 // The 100 Hz low-pass added back to its input: a +6 dB low shelf.
 template <typename V>
-VARKEL_STAGE V lowShelf(V a, V lowPassed) {
+VARKEL_INLINE V lowShelf(V a, V lowPassed) {
     return a + lowPassed;
 }
 
 // Inverting soft clipper, -b(105 + 10b^2) / (105 + 45b^2 + b^4): a
 // continued-fraction tanh.
 template <typename V>
-VARKEL_STAGE V softClip(V b) {
+VARKEL_INLINE V softClip(V b) {
     const V b2 = b * b;
     const V b3 = b2 * b;
     const V n = V(10.0f) * b3 + b * V(105.0f);
@@ -67,7 +63,7 @@ VARKEL_STAGE V softClip(V b) {
 // Crossover dead zone: magnitudes above zone lose zone; inside it a parabola
 // 0.4 e (1 + e / knee) bends through zero. A NaN stays NaN.
 template <typename V>
-VARKEL_STAGE V deadZone(V c, V zone, V knee) {
+VARKEL_INLINE V deadZone(V c, V zone, V knee) {
     const V e = absOf(c) - zone;
     const auto inside = isNegative(e);
     V w = e;
@@ -78,19 +74,19 @@ VARKEL_STAGE V deadZone(V c, V zone, V knee) {
 
 // Rail clamp; the comparisons send a NaN to +rail.
 template <typename V>
-VARKEL_STAGE V railClamp(V w) {
+VARKEL_INLINE V railClamp(V w) {
     return greaterOf(lesserOf(w, V(kRail)), V(-kRail));
 }
 
 template <typename V>
-VARKEL_STAGE V addNoise(V w, V deviate, V level) {
+VARKEL_INLINE V addNoise(V w, V deviate, V level) {
     return deviate * level + w;
 }
 
 // Slew-rate limiter: the step is clamped to +-maxSlew (a NaN step counts as
 // +maxSlew). previous + (-maxSlew) is previous - maxSlew to the bit.
 template <typename V>
-VARKEL_STAGE V slewLimit(V v, V& previous, V maxSlew, V negativeMaxSlew) {
+VARKEL_INLINE V slewLimit(V v, V& previous, V maxSlew, V negativeMaxSlew) {
     const V o = previous + greaterOf(lesserOf(v - previous, maxSlew), negativeMaxSlew);
     previous = o;
     return o;
@@ -98,7 +94,7 @@ VARKEL_STAGE V slewLimit(V v, V& previous, V maxSlew, V negativeMaxSlew) {
 
 // DC blocker, y[n] = R y[n-1] - x[n-1] + x[n].
 template <typename V>
-VARKEL_STAGE V dcBlock(V x, V& previousIn, V& previousOut, V pole) {
+VARKEL_INLINE V dcBlock(V x, V& previousIn, V& previousOut, V pole) {
     const V y = (pole * previousOut - previousIn) + x;
     previousIn = x;
     previousOut = y;
@@ -106,17 +102,17 @@ VARKEL_STAGE V dcBlock(V x, V& previousIn, V& previousOut, V pole) {
 }
 
 template <typename V>
-VARKEL_STAGE V outputGain(V y, V gain) {
+VARKEL_INLINE V outputGain(V y, V gain) {
     return y * gain;
 }
 
 // --- the chain in three parts, for the pipeline's schedule ---
 
-// Gain, low shelf and bandwidth filter (the filters with feedback at the
-// front). Guarded, a filter state that would turn non-finite is kept as 0.
+// Low shelf and bandwidth filter on the gained input (the filters with
+// feedback at the front). Guarded, a filter state that would turn non-finite
+// is kept as 0.
 template <bool guarded, typename V>
-VARKEL_STAGE V front(V x, V& low, V& band, V gIn, V lowCoefficient, V bandCoefficient) {
-    const V a = inputGain(x, gIn);
+VARKEL_INLINE V shelfAndBand(V a, V& low, V& band, V lowCoefficient, V bandCoefficient) {
     const V l = onePoleLowPass(a, low, lowCoefficient);
     if constexpr (guarded)
         low = finiteOrZero(l);
@@ -132,16 +128,22 @@ VARKEL_STAGE V front(V x, V& low, V& band, V gIn, V lowCoefficient, V bandCoeffi
     return b;
 }
 
+// Gain, low shelf and bandwidth filter.
+template <bool guarded, typename V>
+VARKEL_INLINE V front(V x, V& low, V& band, V gIn, V lowCoefficient, V bandCoefficient) {
+    return shelfAndBand<guarded>(inputGain(x, gIn), low, band, lowCoefficient, bandCoefficient);
+}
+
 // Soft clipper, dead zone, rail clamp and noise: no state.
 template <typename V>
-VARKEL_STAGE V middle(V b, V deviate, V zone, V knee, V noiseLevel) {
+VARKEL_INLINE V middle(V b, V deviate, V zone, V knee, V noiseLevel) {
     return addNoise(railClamp(deadZone(softClip(b), zone, knee)), deviate, noiseLevel);
 }
 
 // Slew limiter, DC blocker and output gain (the filters with feedback at the
 // back).
 template <typename V>
-VARKEL_STAGE V back(V v, V& slew, V& dcIn, V& dcOut, V maxSlew, V negativeMaxSlew, V dcPole,
+VARKEL_INLINE V back(V v, V& slew, V& dcIn, V& dcOut, V maxSlew, V negativeMaxSlew, V dcPole,
                     V gOut) {
     return outputGain(dcBlock(slewLimit(v, slew, maxSlew, negativeMaxSlew), dcIn, dcOut, dcPole),
                       gOut);

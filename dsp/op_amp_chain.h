@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "dsp/always_inline.h"
 #include "dsp/chain_constants.h"
 #include "dsp/chain_stages.h"
 #include "dsp/noise_tables.h"
@@ -24,7 +25,7 @@ namespace varkel {
 
 // Parameters may be written by a host thread while audio runs; relaxed atomic
 // views keep that from being a data race without changing the record's layout.
-inline float loadParameter(float& field) {
+VARKEL_INLINE float loadParameter(float& field) {
     return std::atomic_ref<float>(field).load(std::memory_order_relaxed);
 }
 inline void storeParameter(float& field, float value) {
@@ -39,7 +40,7 @@ inline void tuneForRate(VarkelState& s, int rateHz) {
     s.samplePeriod = 1.0f / r;
 }
 
-inline float gainOf(float parameter) {
+VARKEL_INLINE float gainOf(float parameter) {
     return static_cast<float>(static_cast<double>(parameter) * kGainScale);  // double
 }
 
@@ -60,7 +61,7 @@ struct ChannelState {
 
 // rc = 1 / (2 pi * 12000 * cutOff) seconds; infinite at cutOff 0, which
 // freezes the bandwidth filter.
-inline float bandTimeConstantOf(float cutOff) {
+VARKEL_INLINE float bandTimeConstantOf(float cutOff) {
     const float doubledCorner = kBandDoubledCorner * cutOff;
     return static_cast<float>(kInversePi / static_cast<double>(doubledCorner));  // double
 }
@@ -70,7 +71,7 @@ inline float bandTimeConstantOf(float cutOff) {
 // the 12 kHz corner nears Nyquist and k would pass 2, where the one-pole
 // filter runs away; there k is held at its design-rate maximum, so the
 // filter keeps the character it has at 44.1 kHz.
-inline float bandCoefficientLimitAt(int rateHz) {
+VARKEL_INLINE float bandCoefficientLimitAt(int rateHz) {
     if (rateHz >= kDesignRate) return std::numeric_limits<float>::infinity();
     return (1.0f / static_cast<float>(kDesignRate)) / bandTimeConstantOf(1.0f);
 }
@@ -84,7 +85,7 @@ public:
     explicit ChainCoefficients(const VarkelState& s) { retune(s); }
 
     // Reads the three parameters; true when a coefficient changed.
-    bool update(VarkelState& s) {
+    VARKEL_MEMBER_INLINE bool update(VarkelState& s) {
         const bool pre = setPreGain(loadParameter(s.preGain));
         const bool cut = setCutOff(loadParameter(s.cutOff));
         const bool post = setPostGain(loadParameter(s.postGain));
@@ -92,11 +93,16 @@ public:
     }
 
     // The rate-tied coefficients again when the record was re-tuned.
-    void followRate(const VarkelState& s) {
+    VARKEL_MEMBER_INLINE void followRate(const VarkelState& s) {
         if (s.rateHz != rateHz || std::bit_cast<std::uint32_t>(s.samplePeriod) != periodBits ||
             std::bit_cast<std::uint32_t>(s.maxSlew) != slewBits) [[unlikely]]
             retune(s);
     }
+
+    // The parameter bits the coefficients now stand for (after update).
+    VARKEL_MEMBER_INLINE std::uint32_t preGainBitsInUse() const { return preGainBits; }
+    VARKEL_MEMBER_INLINE std::uint32_t cutOffBitsInUse() const { return cutOffBits; }
+    VARKEL_MEMBER_INLINE std::uint32_t postGainBitsInUse() const { return postGainBits; }
 
     float gIn = 0, gOut = 0;
     float bandCoefficient = 0;
@@ -109,7 +115,7 @@ public:
     float dcPole = 0;
 
 private:
-    bool setPreGain(float preGain) {
+    VARKEL_MEMBER_INLINE bool setPreGain(float preGain) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(preGain);
         if (bits == preGainBits && preGainValid) return false;
         preGainBits = bits;
@@ -121,7 +127,7 @@ private:
         noiseLevel = kNoisePerGain * preGain;
         return true;
     }
-    bool setCutOff(float cutOff) {
+    VARKEL_MEMBER_INLINE bool setCutOff(float cutOff) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(cutOff);
         if (bits == cutOffBits && cutOffValid) return false;
         cutOffBits = bits;
@@ -130,7 +136,7 @@ private:
         if (bandCoefficient > bandCoefficientLimit) bandCoefficient = bandCoefficientLimit;
         return true;
     }
-    bool setPostGain(float postGain) {
+    VARKEL_MEMBER_INLINE bool setPostGain(float postGain) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(postGain);
         if (bits == postGainBits && postGainValid) return false;
         postGainBits = bits;
@@ -139,7 +145,7 @@ private:
         return true;
     }
 
-    void retune(const VarkelState& s) {
+    VARKEL_MEMBER_INLINE void retune(const VarkelState& s) {
         rateHz = s.rateHz;
         periodBits = std::bit_cast<std::uint32_t>(s.samplePeriod);
         slewBits = std::bit_cast<std::uint32_t>(s.maxSlew);
@@ -158,14 +164,14 @@ private:
 };
 
 // The Box-Muller deviate of a pair of draws: radius(r1) cos(angle(r2)).
-inline float deviateOf(int r1, int r2, const NoiseTables& tables) {
+VARKEL_INLINE float deviateOf(int r1, int r2, const NoiseTables& tables) {
     return static_cast<float>(static_cast<double>(tables.cosine[r2]) *
                               tables.radius[r1]);  // double
 }
 
 // One Box-Muller deviate from two draws. The pair comes from one generator
 // state in two independent steps; a first draw of 0 (u = 0) is drawn again.
-inline float gaussianDeviate(std::uint32_t& rng, const NoiseTables& tables) {
+VARKEL_INLINE float gaussianDeviate(std::uint32_t& rng, const NoiseTables& tables) {
     const std::uint32_t first = rng * kLcgMultiplier + kLcgIncrement;
     std::uint32_t second = rng * kLcgMultiplier2 + kLcgIncrement2;
     int r1 = drawOf(first);

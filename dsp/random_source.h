@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "dsp/always_inline.h"
+
 namespace varkel {
 
 inline constexpr std::uint32_t kLcgMultiplier = 214013u;
@@ -13,7 +15,7 @@ inline constexpr std::uint32_t kLcgIncrement = 2531011u;
 inline constexpr std::uint32_t kLcgMultiplier2 = kLcgMultiplier * kLcgMultiplier;
 inline constexpr std::uint32_t kLcgIncrement2 = kLcgMultiplier * kLcgIncrement + kLcgIncrement;
 
-inline int drawOf(std::uint32_t state) { return static_cast<int>((state >> 16) & 0x7FFFu); }
+VARKEL_INLINE int drawOf(std::uint32_t state) { return static_cast<int>((state >> 16) & 0x7FFFu); }
 
 // Makes the source ready; false when it cannot be (Windows: no TLS slot
 // left). Called before any processor exists, never on the audio path.

@@ -11,39 +11,41 @@
 
 #include <cfloat>
 
+#include "dsp/always_inline.h"
+
 namespace varkel::sse {
 
 struct Lanes {
     __m128 v;
-    Lanes(__m128 value) : v(value) {}  // NOLINT(google-explicit-constructor)
-    explicit Lanes(float value) : v(_mm_set1_ps(value)) {}
+    [[gnu::always_inline]] Lanes(__m128 value) : v(value) {}  // NOLINT(google-explicit-constructor)
+    [[gnu::always_inline]] explicit Lanes(float value) : v(_mm_set1_ps(value)) {}
 };
 
 struct LaneMask {
     __m128 bits;
 };
 
-inline Lanes operator+(Lanes a, Lanes b) { return _mm_add_ps(a.v, b.v); }
-inline Lanes operator-(Lanes a, Lanes b) { return _mm_sub_ps(a.v, b.v); }
-inline Lanes operator*(Lanes a, Lanes b) { return _mm_mul_ps(a.v, b.v); }
-inline Lanes operator/(Lanes a, Lanes b) { return _mm_div_ps(a.v, b.v); }
+VARKEL_INLINE Lanes operator+(Lanes a, Lanes b) { return _mm_add_ps(a.v, b.v); }
+VARKEL_INLINE Lanes operator-(Lanes a, Lanes b) { return _mm_sub_ps(a.v, b.v); }
+VARKEL_INLINE Lanes operator*(Lanes a, Lanes b) { return _mm_mul_ps(a.v, b.v); }
+VARKEL_INLINE Lanes operator/(Lanes a, Lanes b) { return _mm_div_ps(a.v, b.v); }
 
-inline __m128 signBits() { return _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(0x80000000u))); }
-inline __m128 magnitudeBits() { return _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)); }
+VARKEL_INLINE __m128 signBits() { return _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(0x80000000u))); }
+VARKEL_INLINE __m128 magnitudeBits() { return _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)); }
 
-inline Lanes operator-(Lanes a) { return _mm_xor_ps(a.v, signBits()); }
-inline Lanes absOf(Lanes a) { return _mm_and_ps(a.v, magnitudeBits()); }
-inline LaneMask isNegative(Lanes a) { return {_mm_cmplt_ps(a.v, _mm_setzero_ps())}; }
-inline Lanes select(LaneMask mask, Lanes ifTrue, Lanes ifFalse) {
+VARKEL_INLINE Lanes operator-(Lanes a) { return _mm_xor_ps(a.v, signBits()); }
+VARKEL_INLINE Lanes absOf(Lanes a) { return _mm_and_ps(a.v, magnitudeBits()); }
+VARKEL_INLINE LaneMask isNegative(Lanes a) { return {_mm_cmplt_ps(a.v, _mm_setzero_ps())}; }
+VARKEL_INLINE Lanes select(LaneMask mask, Lanes ifTrue, Lanes ifFalse) {
     return _mm_or_ps(_mm_and_ps(mask.bits, ifTrue.v), _mm_andnot_ps(mask.bits, ifFalse.v));
 }
-inline bool anyOf(LaneMask mask) { return _mm_movemask_ps(mask.bits) != 0; }
-inline Lanes negateWhere(LaneMask mask, Lanes a) {
+VARKEL_INLINE bool anyOf(LaneMask mask) { return _mm_movemask_ps(mask.bits) != 0; }
+VARKEL_INLINE Lanes negateWhere(LaneMask mask, Lanes a) {
     return _mm_xor_ps(a.v, _mm_and_ps(mask.bits, signBits()));
 }
-inline Lanes lesserOf(Lanes a, Lanes b) { return _mm_min_ps(a.v, b.v); }
-inline Lanes greaterOf(Lanes a, Lanes b) { return _mm_max_ps(a.v, b.v); }
-inline Lanes finiteOrZero(Lanes a) {
+VARKEL_INLINE Lanes lesserOf(Lanes a, Lanes b) { return _mm_min_ps(a.v, b.v); }
+VARKEL_INLINE Lanes greaterOf(Lanes a, Lanes b) { return _mm_max_ps(a.v, b.v); }
+VARKEL_INLINE Lanes finiteOrZero(Lanes a) {
     return _mm_and_ps(a.v, _mm_cmple_ps(absOf(a).v, _mm_set1_ps(FLT_MAX)));
 }
 

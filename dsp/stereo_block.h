@@ -9,6 +9,7 @@
 
 #include "dsp/denormal_flush.h"
 #include "dsp/op_amp_chain.h"
+#include "dsp/stereo_pipeline_avx2.h"
 #include "dsp/stereo_pipeline_sse.h"
 #include "dsp/stereo_short_run.h"
 
@@ -72,8 +73,10 @@ void processStereoBlock(VarkelState& state, ChainCoefficients& k, Sample* const*
     if (outputsSpareTheInputs(inputs, outputs, static_cast<std::size_t>(sampleFrames))) {
         if (sampleFrames < kShortestPipelinedRun) {
             sse::processShortRun(state, k, inputs, outputs, sampleFrames, rng, tables);
+        } else if (avx2PipelineEnabled()) {
+            processStereoPipelineAvx2(state, k, inputs, outputs, sampleFrames, rng, tables);
         } else {
-            sse::StereoPipeline pipeline(state, k);
+            sse::StereoPipeline<sse::PairMiddle> pipeline(state, k);
             pipeline.process(state, k, inputs, outputs, sampleFrames, rng, tables);
             pipeline.store(state);
         }

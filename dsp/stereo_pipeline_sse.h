@@ -3,19 +3,24 @@
 //
 //   front   gain, low shelf and bandwidth filter (feedback: low, band)
 //   middle  soft clipper, dead zone, rail clamp and noise: no state, so two
-//           frames go through at once, four lanes wide
+//           frames go through at once, four lanes wide (four frames on AVX2)
 //   back    slew limiter, DC blocker and output gain (feedback: slew, DC)
 //
-// The front of the next run goes through the same loop as the back of the
-// current one, so their two short feedback chains overlap.
+// Three runs are in flight at once: the back of one, the middle of the next
+// and the front of the one after go through one loop, four frames at a time,
+// so that the middle's work fills the time the two feedback chains wait on
+// latency. (Issued as a loop of its own, the middle waited behind the chains
+// and added its whole cost.) The chains' loop does only the work that has to
+// be done frame by frame: the input gain, the interleaving of the channels and
+// the writing of the outputs are done for a whole run at once.
 //
 // The stages are those of the scalar chain (chain_stages.h) on SSE lanes, and
 // the random draws are taken in the chain's order: left then right, frame by
 // frame. The output is bit-identical to running processSample on the left,
 // then the right.
 //
-// Parameters are read at every frame; a run ends where one changes, so each
-// run has one set of coefficients.
+// Parameters are read as the frames go (see backMiddleFront); a run ends where
+// one changes, so each run has one set of coefficients.
 #pragma once
 
 #include "dsp/sse_lanes.h"
@@ -30,16 +35,16 @@
 
 namespace varkel::sse {
 
-inline __m128 pairOf(const float (&v)[2]) { return _mm_setr_ps(v[0], v[1], 0.0f, 0.0f); }
+VARKEL_INLINE __m128 pairOf(const float (&v)[2]) { return _mm_setr_ps(v[0], v[1], 0.0f, 0.0f); }
 
-inline void storePair(__m128 p, float (&v)[2]) {
+VARKEL_INLINE void storePair(__m128 p, float (&v)[2]) {
     v[0] = _mm_cvtss_f32(p);
     v[1] = _mm_cvtss_f32(_mm_shuffle_ps(p, p, _MM_SHUFFLE(1, 1, 1, 1)));
 }
 
 // Coefficients of one run, broadcast to all lanes.
 struct RunCoefficients {
-    void set(const ChainCoefficients& k) {
+    VARKEL_MEMBER_INLINE void set(const ChainCoefficients& k) {
         gIn = _mm_set1_ps(k.gIn);
         gOut = _mm_set1_ps(k.gOut);
         bandCoefficient = _mm_set1_ps(k.bandCoefficient);
@@ -50,16 +55,128 @@ struct RunCoefficients {
     __m128 gIn, gOut, bandCoefficient, deadZone, deadZoneKnee, noiseLevel;
 };
 
-inline constexpr int kRunFrames = 16;
+inline constexpr int kRunFrames = 32;
+
+// The parameter bits a run's coefficients were derived from: a run ends at
+// the first frame where one differs.
+struct ParameterBits {
+    VARKEL_MEMBER_INLINE explicit ParameterBits(const ChainCoefficients& k)
+        : preGain(k.preGainBitsInUse()), cutOff(k.cutOffBitsInUse()), postGain(k.postGainBitsInUse()) {}
+    VARKEL_MEMBER_INLINE bool stillHold(VarkelState& s) const {
+        return std::bit_cast<std::uint32_t>(loadParameter(s.preGain)) == preGain &&
+               std::bit_cast<std::uint32_t>(loadParameter(s.cutOff)) == cutOff &&
+               std::bit_cast<std::uint32_t>(loadParameter(s.postGain)) == postGain;
+    }
+    std::uint32_t preGain, cutOff, postGain;
+};
+
+// Frames as L R L R ..., with room for a padded last group of four.
+using FramePairs = float[2 * kRunFrames + 8];
 
 struct Run {
     int start = 0;
     int length = 0;
     RunCoefficients k{};
-    alignas(16) float band[2 * kRunFrames + 2];    // bandwidth filter outputs, L R L R ...
-    alignas(16) float shaped[2 * kRunFrames + 2];  // clamped, noisy signal into the slew limiter
+    alignas(32) FramePairs gained;  // inputs times the input gain
+    alignas(32) FramePairs band;    // bandwidth filter outputs
+    alignas(32) FramePairs shaped;  // clamped, noisy signal into the slew limiter
+    alignas(32) FramePairs out;     // outputs, before they go to the host's buffers
 };
 
+VARKEL_INLINE __m128 loadPair(const float* p) {
+    return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+}
+VARKEL_INLINE void storePairAt(float* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(p), v); }
+
+// Four frames of each channel into (L R L R), (L R L R).
+VARKEL_INLINE void loadFours(const float* left, const float* right, __m128& first, __m128& second) {
+    const __m128 l = _mm_loadu_ps(left), r = _mm_loadu_ps(right);
+    first = _mm_unpacklo_ps(l, r);
+    second = _mm_unpackhi_ps(l, r);
+}
+VARKEL_INLINE void loadFours(const double* left, const double* right, __m128& first, __m128& second) {
+    const __m128 l = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(left)), _mm_cvtpd_ps(_mm_loadu_pd(left + 2)));
+    const __m128 r = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(right)), _mm_cvtpd_ps(_mm_loadu_pd(right + 2)));
+    first = _mm_unpacklo_ps(l, r);
+    second = _mm_unpackhi_ps(l, r);
+}
+// (L R L R), (L R L R) back to four frames of each channel.
+VARKEL_INLINE void storeFours(__m128 first, __m128 second, float* left, float* right) {
+    _mm_storeu_ps(left, _mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0)));
+    _mm_storeu_ps(right, _mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+VARKEL_INLINE void storeFours(__m128 first, __m128 second, double* left, double* right) {
+    const __m128 l = _mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 r = _mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1));
+    _mm_storeu_pd(left, _mm_cvtps_pd(l));
+    _mm_storeu_pd(left + 2, _mm_cvtps_pd(_mm_movehl_ps(l, l)));
+    _mm_storeu_pd(right, _mm_cvtps_pd(r));
+    _mm_storeu_pd(right + 2, _mm_cvtps_pd(_mm_movehl_ps(r, r)));
+}
+
+struct FrontStates {
+    Lanes low, band;
+};
+struct BackStates {
+    Lanes slew, dcIn, dcOut;
+};
+
+// Lanes 0, 1 are frame j (left, right), lanes 2, 3 frame j + 1; with one
+// frame, lanes 2, 3 carry a copy that is not stored.
+VARKEL_INLINE void middlePair(Run& run, int j, bool twoFrames, __m128 deviates) {
+    __m128 b = _mm_loadu_ps(run.band + 2 * j);
+    if (!twoFrames) b = _mm_movelh_ps(b, b);
+    const Lanes v = stage::middle<Lanes>(b, deviates, run.k.deadZone, run.k.deadZoneKnee,
+                                         run.k.noiseLevel);
+    if (twoFrames)
+        _mm_storeu_ps(run.shaped + 2 * j, v.v);
+    else
+        storePairAt(run.shaped + 2 * j, v.v);
+}
+
+// Deviates for two frames (or one), in the chain's draw order: each takes r1
+// (drawn again while 0) and then r2. The draws come from one generator state
+// in independent steps.
+VARKEL_INLINE __m128 pairDeviates(std::uint32_t& rng, const NoiseTables& tables, bool twoFrames) {
+    constexpr std::uint32_t a1 = kLcgMultiplier, c1 = kLcgIncrement;
+    constexpr std::uint32_t a2 = a1 * a1, c2 = a1 * c1 + c1;
+    constexpr std::uint32_t a3 = a2 * a1, c3 = a1 * c2 + c1;
+    constexpr std::uint32_t a4 = a3 * a1, c4 = a1 * c3 + c1;
+    constexpr std::uint32_t a5 = a4 * a1, c5 = a1 * c4 + c1;
+    constexpr std::uint32_t a6 = a5 * a1, c6 = a1 * c5 + c1;
+    constexpr std::uint32_t a7 = a6 * a1, c7 = a1 * c6 + c1;
+    constexpr std::uint32_t a8 = a7 * a1, c8 = a1 * c7 + c1;
+    const std::uint32_t s = rng;
+    const int r1[4] = {drawOf(s * a1 + c1), drawOf(s * a3 + c3), drawOf(s * a5 + c5),
+                       drawOf(s * a7 + c7)};
+    if (!twoFrames || (r1[0] == 0) | (r1[1] == 0) | (r1[2] == 0) | (r1[3] == 0)) [[unlikely]] {
+        float z[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int i = 0; i < (twoFrames ? 4 : 2); ++i) z[i] = gaussianDeviate(rng, tables);
+        if (!twoFrames) z[2] = z[0], z[3] = z[1];
+        return _mm_loadu_ps(z);
+    }
+    const int r2[4] = {drawOf(s * a2 + c2), drawOf(s * a4 + c4), drawOf(s * a6 + c6),
+                       drawOf(s * a8 + c8)};
+    rng = s * a8 + c8;
+    return _mm_setr_ps(deviateOf(r1[0], r2[0], tables), deviateOf(r1[1], r2[1], tables),
+                       deviateOf(r1[2], r2[2], tables), deviateOf(r1[3], r2[3], tables));
+}
+
+// The middle on SSE2: two frames at a time, and the last one alone.
+struct PairMiddle {
+    static constexpr int kFramesPerStep = 2;
+    // The middle of frames j onwards of a run; returns how many were done.
+    VARKEL_MEMBER_INLINE static int step(Run& run, int j, std::uint32_t& rng,
+                                         const NoiseTables& tables) {
+        const bool twoFrames = run.length - j >= 2;
+        middlePair(run, j, twoFrames, pairDeviates(rng, tables, twoFrames));
+        return twoFrames ? 2 : 1;
+    }
+};
+
+// Middle is the policy that runs the middle stage (PairMiddle, or a wider
+// one built for a newer instruction set).
+template <class Middle>
 class StereoPipeline {
 public:
     StereoPipeline(const VarkelState& s, const ChainCoefficients& k)
@@ -85,160 +202,194 @@ public:
     void process(VarkelState& state, ChainCoefficients& k, Sample* const* inputs,
                  Sample* const* outputs, int frames, std::uint32_t& rng,
                  const NoiseTables& tables) {
-        Run runs[2];
-        Run* current = &runs[0];
-        Run* next = &runs[1];
-        beginRun(*current, 0, state, k);
-        frontAlone(*current, inputs, frames, state, k);
+        Run runs[3];
+        Run* shaped = &runs[0];  // middle done, back to do
+        Run* banded = &runs[1];  // front done, middle to do
+        Run* fresh = &runs[2];
+        int limit = beginRun(*shaped, 0, frames, inputs, state, k);
+        frontAlone(*shaped, limit, state, ParameterBits(k));
+        middle(*shaped, rng, tables);
+        if (shaped->length >= frames) {
+            backAlone(*shaped);
+            writeOutputs(*shaped, outputs);
+            return;
+        }
+        limit = beginRun(*banded, shaped->length, frames, inputs, state, k);
+        frontAlone(*banded, limit, state, ParameterBits(k));
         for (;;) {
-            middle(*current, rng, tables);
-            const int nextStart = current->start + current->length;
+            const int nextStart = banded->start + banded->length;
             if (nextStart >= frames) {
-                backAlone(*current, outputs);
-                break;
+                middle(*banded, rng, tables);
+                backAlone(*shaped);
+                writeOutputs(*shaped, outputs);
+                backAlone(*banded);
+                writeOutputs(*banded, outputs);
+                return;
             }
-            beginRun(*next, nextStart, state, k);
-            backWithFront(*current, *next, inputs, outputs, frames, state, k);
-            std::swap(current, next);
+            limit = beginRun(*fresh, nextStart, frames, inputs, state, k);
+            backMiddleFront(*shaped, *banded, *fresh, limit, state, ParameterBits(k), rng, tables);
+            writeOutputs(*shaped, outputs);
+            Run* done = shaped;
+            shaped = banded;
+            banded = fresh;
+            fresh = done;
         }
     }
 
 private:
-    static void beginRun(Run& run, int start, VarkelState& state, ChainCoefficients& k) {
+    // Takes the parameters as they stand and gains the run's inputs; returns
+    // the most frames the run may take.
+    template <typename Sample>
+    static int beginRun(Run& run, int start, int frames, Sample* const* inputs, VarkelState& state,
+                        ChainCoefficients& k) {
         k.update(state);
         run.start = start;
         run.length = 0;
         run.k.set(k);
+        const int limit = frames - start < kRunFrames ? frames - start : kRunFrames;
+        const Sample* left = inputs[0] + start;
+        const Sample* right = inputs[1] + start;
+        int j = 0;
+        for (; j + 4 <= limit; j += 4) {
+            __m128 first, second;
+            loadFours(left + j, right + j, first, second);
+            _mm_store_ps(run.gained + 2 * j, _mm_mul_ps(first, run.k.gIn));
+            _mm_store_ps(run.gained + 2 * j + 4, _mm_mul_ps(second, run.k.gIn));
+        }
+        for (; j < limit; ++j) {
+            const __m128 pair = _mm_unpacklo_ps(_mm_set_ss(static_cast<float>(left[j])),
+                                                _mm_set_ss(static_cast<float>(right[j])));
+            storePairAt(run.gained + 2 * j, _mm_mul_ps(pair, run.k.gIn));
+        }
+        return limit;
     }
 
-    template <typename Sample>
-    static Lanes inputFrame(const Run& run, Sample* const* inputs, int j) {
-        return _mm_setr_ps(static_cast<float>(inputs[0][run.start + j]),
-                           static_cast<float>(inputs[1][run.start + j]), 0.0f, 0.0f);
-    }
-
-    // One front frame; false (and nothing done) when a parameter changed,
-    // which ends the run before this frame.
-    template <typename Sample>
-    bool front(Run& run, Sample* const* inputs, VarkelState& state, ChainCoefficients& k,
-               __m128& notFinite) {
-        const int j = run.length;
-        if (j > 0 && k.update(state)) return false;
-        const Lanes b = stage::front<false, Lanes>(inputFrame(run, inputs, j), low, band, run.k.gIn,
-                                                   lowCoefficient, run.k.bandCoefficient);
-        // A non-finite low state always makes b non-finite too, so b alone tells.
-        notFinite = _mm_add_ps(notFinite, _mm_mul_ps(b.v, _mm_setzero_ps()));
-        _mm_storel_pi(reinterpret_cast<__m64*>(run.band + 2 * j), b.v);
-        run.length = j + 1;
-        return true;
+    void front(Run& run, int j, FrontStates& f, __m128& sum) const {
+        const Lanes b = stage::shelfAndBand<false, Lanes>(loadPair(run.gained + 2 * j), f.low,
+                                                          f.band, lowCoefficient,
+                                                          run.k.bandCoefficient);
+        // Any non-finite b makes the sum non-finite. A sum that overflows
+        // from finite values only costs the guarded pass, which then changes
+        // nothing.
+        sum = _mm_add_ps(sum, b.v);
+        storePairAt(run.band + 2 * j, b.v);
     }
 
     // The front of a whole run again, storing a state that would turn
     // non-finite as 0 so the channel recovers. Kept out of the hot loop, which
     // measured 25% slower with the guard inside it.
-    template <typename Sample>
-    void frontGuarded(Run& run, Sample* const* inputs, Lanes lowBefore, Lanes bandBefore) {
+    void frontGuarded(Run& run, Lanes lowBefore, Lanes bandBefore) {
         low = lowBefore;
         band = bandBefore;
         for (int j = 0; j < run.length; ++j) {
-            const Lanes b =
-                stage::front<true, Lanes>(inputFrame(run, inputs, j), low, band, run.k.gIn,
-                                          lowCoefficient, run.k.bandCoefficient);
-            _mm_storel_pi(reinterpret_cast<__m64*>(run.band + 2 * j), b.v);
+            const Lanes b = stage::shelfAndBand<true, Lanes>(loadPair(run.gained + 2 * j), low,
+                                                             band, lowCoefficient,
+                                                             run.k.bandCoefficient);
+            storePairAt(run.band + 2 * j, b.v);
         }
     }
 
-    void guardIfNeeded(Run& run, __m128 notFinite, Lanes lowBefore, Lanes bandBefore, auto inputs) {
-        if ((_mm_movemask_ps(_mm_cmpunord_ps(notFinite, notFinite)) & 3) != 0) [[unlikely]]
-            frontGuarded(run, inputs, lowBefore, bandBefore);
+    void guardIfNeeded(Run& run, __m128 sum, Lanes lowBefore, Lanes bandBefore) {
+        if ((_mm_movemask_ps(_mm_cmpunord_ps(_mm_mul_ps(sum, _mm_setzero_ps()), sum)) & 3) != 0)
+            [[unlikely]]
+            frontGuarded(run, lowBefore, bandBefore);
     }
 
-    template <typename Sample>
-    void frontAlone(Run& run, Sample* const* inputs, int frames, VarkelState& state,
-                    ChainCoefficients& k) {
+    // A run ends before the first frame where a parameter has changed.
+    void frontAlone(Run& run, int limit, VarkelState& state, const ParameterBits& bits) {
         const Lanes lowBefore = low, bandBefore = band;
-        __m128 notFinite = _mm_setzero_ps();
-        const int limit = frames - run.start < kRunFrames ? frames - run.start : kRunFrames;
-        while (run.length < limit && front(run, inputs, state, k, notFinite)) {
-        }
-        guardIfNeeded(run, notFinite, lowBefore, bandBefore, inputs);
-    }
-
-    // Two frames at a time: lanes 0, 1 are frame j (left, right), lanes 2, 3
-    // frame j + 1.
-    void middle(Run& run, std::uint32_t& rng, const NoiseTables& tables) const {
-        if (run.length % 2 != 0) {
-            run.band[2 * run.length] = 0.0f;
-            run.band[2 * run.length + 1] = 0.0f;
-        }
-        for (int j = 0; j < run.length; j += 2) {
-            const Lanes v = stage::middle<Lanes>(
-                _mm_load_ps(run.band + 2 * j), noise(rng, tables, run.length - j >= 2),
-                run.k.deadZone, run.k.deadZoneKnee, run.k.noiseLevel);
-            _mm_store_ps(run.shaped + 2 * j, v.v);
-        }
-    }
-
-    // Deviates for two frames (or one), in the chain's draw order: each takes
-    // r1 (drawn again while 0) and then r2. The draws come from one generator
-    // state in independent steps.
-    static __m128 noise(std::uint32_t& rng, const NoiseTables& tables, bool twoFrames) {
-        constexpr std::uint32_t a1 = kLcgMultiplier, c1 = kLcgIncrement;
-        constexpr std::uint32_t a2 = a1 * a1, c2 = a1 * c1 + c1;
-        constexpr std::uint32_t a3 = a2 * a1, c3 = a1 * c2 + c1;
-        constexpr std::uint32_t a4 = a3 * a1, c4 = a1 * c3 + c1;
-        constexpr std::uint32_t a5 = a4 * a1, c5 = a1 * c4 + c1;
-        constexpr std::uint32_t a6 = a5 * a1, c6 = a1 * c5 + c1;
-        constexpr std::uint32_t a7 = a6 * a1, c7 = a1 * c6 + c1;
-        constexpr std::uint32_t a8 = a7 * a1, c8 = a1 * c7 + c1;
-        const std::uint32_t s = rng;
-        const int r1[4] = {drawOf(s * a1 + c1), drawOf(s * a3 + c3), drawOf(s * a5 + c5),
-                           drawOf(s * a7 + c7)};
-        if (!twoFrames || (r1[0] == 0) | (r1[1] == 0) | (r1[2] == 0) | (r1[3] == 0)) [[unlikely]] {
-            float z[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-            for (int i = 0; i < (twoFrames ? 4 : 2); ++i) z[i] = gaussianDeviate(rng, tables);
-            return _mm_loadu_ps(z);
-        }
-        const int r2[4] = {drawOf(s * a2 + c2), drawOf(s * a4 + c4), drawOf(s * a6 + c6),
-                           drawOf(s * a8 + c8)};
-        rng = s * a8 + c8;
-        return _mm_setr_ps(deviateOf(r1[0], r2[0], tables), deviateOf(r1[1], r2[1], tables),
-                           deviateOf(r1[2], r2[2], tables), deviateOf(r1[3], r2[3], tables));
-    }
-
-    template <typename Sample>
-    void back(const Run& run, int j, Sample* const* outputs) {
-        const Lanes v =
-            _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(run.shaped + 2 * j)));
-        const Lanes out =
-            stage::back<Lanes>(v, slew, dcIn, dcOut, maxSlew, minSlew, dcPole, run.k.gOut);
-        outputs[0][run.start + j] = static_cast<Sample>(_mm_cvtss_f32(out.v));
-        outputs[1][run.start + j] = static_cast<Sample>(
-            _mm_cvtss_f32(_mm_shuffle_ps(out.v, out.v, _MM_SHUFFLE(1, 1, 1, 1))));
-    }
-
-    template <typename Sample>
-    void backAlone(const Run& run, Sample* const* outputs) {
-        for (int j = 0; j < run.length; ++j) back(run, j, outputs);
-    }
-
-    // The back of the current run and the front of the next, frame by frame.
-    template <typename Sample>
-    void backWithFront(const Run& current, Run& next, Sample* const* inputs, Sample* const* outputs,
-                       int frames, VarkelState& state, ChainCoefficients& k) {
-        const Lanes lowBefore = low, bandBefore = band;
-        __m128 notFinite = _mm_setzero_ps();
-        const int limit = frames - next.start < kRunFrames ? frames - next.start : kRunFrames;
-        bool frontOpen = true;
+        FrontStates f{low, band};
+        __m128 sum = _mm_setzero_ps();
         int j = 0;
-        for (; j < current.length; ++j) {
-            back(current, j, outputs);
-            if (frontOpen)
-                frontOpen = next.length < limit && front(next, inputs, state, k, notFinite);
+        while (j < limit && (j == 0 || bits.stillHold(state))) front(run, j++, f, sum);
+        run.length = j;
+        low = f.low;
+        band = f.band;
+        guardIfNeeded(run, sum, lowBefore, bandBefore);
+    }
+
+    static void middle(Run& run, std::uint32_t& rng, const NoiseTables& tables) {
+        for (int j = 0; j < run.length;) j += Middle::step(run, j, rng, tables);
+    }
+
+    void back(Run& run, int j, BackStates& b) const {
+        const Lanes out = stage::back<Lanes>(loadPair(run.shaped + 2 * j), b.slew, b.dcIn, b.dcOut,
+                                             maxSlew, minSlew, dcPole, run.k.gOut);
+        storePairAt(run.out + 2 * j, out.v);
+    }
+
+    void backAlone(Run& run) {
+        BackStates b{slew, dcIn, dcOut};
+        for (int j = 0; j < run.length; ++j) back(run, j, b);
+        slew = b.slew;
+        dcIn = b.dcIn;
+        dcOut = b.dcOut;
+    }
+
+    // The back of one run, the middle of the next and the front of the one
+    // after, four frames to a pass. The parameters are read once a pass: a
+    // host's write from another thread is taken up at most three frames
+    // later than a read at every frame would, a difference no host can order
+    // or observe.
+    void backMiddleFront(Run& shaped, Run& banded, Run& fresh, int limit, VarkelState& state,
+                         const ParameterBits& bits, std::uint32_t& rng,
+                         const NoiseTables& tables) {
+        const Lanes lowBefore = low, bandBefore = band;
+        // The states as locals: as members, every store to a run's buffers
+        // might change them, and they went through memory at every frame.
+        FrontStates f{low, band};
+        BackStates b{slew, dcIn, dcOut};
+        __m128 sum = _mm_setzero_ps();
+        const int both = shaped.length < limit ? shaped.length : limit;
+        bool frontOpen = true;
+        int j = 0, m = 0;
+        for (; j + 4 <= both; j += 4) {
+            if (j > 0 && !bits.stillHold(state)) {
+                frontOpen = false;
+                break;
+            }
+            for (int s = 0; s < 4 / Middle::kFramesPerStep && m < banded.length; ++s)
+                m += Middle::step(banded, m, rng, tables);
+            back(shaped, j, b);
+            front(fresh, j, f, sum);
+            back(shaped, j + 1, b);
+            front(fresh, j + 1, f, sum);
+            back(shaped, j + 2, b);
+            front(fresh, j + 2, f, sum);
+            back(shaped, j + 3, b);
+            front(fresh, j + 3, f, sum);
         }
-        while (frontOpen && next.length < limit && front(next, inputs, state, k, notFinite)) {
+        int frontFrames = j;
+        while (m < banded.length) m += Middle::step(banded, m, rng, tables);
+        for (; j < shaped.length; ++j) back(shaped, j, b);
+        if (frontOpen)
+            while (frontFrames < limit && (frontFrames == 0 || bits.stillHold(state)))
+                front(fresh, frontFrames++, f, sum);
+        fresh.length = frontFrames;
+        low = f.low;
+        band = f.band;
+        slew = b.slew;
+        dcIn = b.dcIn;
+        dcOut = b.dcOut;
+        guardIfNeeded(fresh, sum, lowBefore, bandBefore);
+    }
+
+    // The pairs are read as they were stored, eight bytes at a time: a wider
+    // load of pairs still on their way to the cache waits for them to land.
+    template <typename Sample>
+    static void writeOutputs(const Run& run, Sample* const* outputs) {
+        Sample* left = outputs[0] + run.start;
+        Sample* right = outputs[1] + run.start;
+        const float* out = run.out;
+        int j = 0;
+        for (; j + 4 <= run.length; j += 4)
+            storeFours(_mm_movelh_ps(loadPair(out + 2 * j), loadPair(out + 2 * j + 2)),
+                       _mm_movelh_ps(loadPair(out + 2 * j + 4), loadPair(out + 2 * j + 6)),
+                       left + j, right + j);
+        for (; j < run.length; ++j) {
+            left[j] = static_cast<Sample>(out[2 * j]);
+            right[j] = static_cast<Sample>(out[2 * j + 1]);
         }
-        guardIfNeeded(next, notFinite, lowBefore, bandBefore, inputs);
     }
 
     Lanes low, band, slew, dcIn, dcOut;

@@ -10,12 +10,14 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chain_reference_data.h"
 #include "dsp/random_source.h"
 #include "dsp/state_control.h"
 #include "dsp/stereo_block.h"
+#include "dsp/stereo_pipeline_avx2.h"
 #include "dsp/varkel.h"
 #include "plain_model.h"
 #include "processor_state.h"
@@ -71,10 +73,16 @@ TEST(OpAmpChain, GeneratorMatchesItsFirstDraws) {
 // every size from one frame up, and in-place buffers; with coefficients
 // derived afresh for each block, or kept from block to block as an instance
 // keeps them (then also across a new rate).
-class BlockProcessing : public testing::TestWithParam<bool> {};
+// Each on the SSE2 pipeline and, where the processor has it, the AVX2 one.
+class BlockProcessing : public testing::TestWithParam<std::tuple<bool, bool>> {
+protected:
+    void TearDown() override { varkel::enableAvx2Pipeline(true); }
+};
 
 TEST_P(BlockProcessing, EqualsPlainModel) {
-    const bool keepCoefficients = GetParam();
+    const auto [keepCoefficients, avx2] = GetParam();
+    varkel::enableAvx2Pipeline(avx2);
+    if (avx2 && !varkel::avx2PipelineEnabled()) GTEST_SKIP() << "no AVX2 here";
     StatePtr state = newState();
     varkel::ChainCoefficients kept;
     plain::Model model(44100);
@@ -133,8 +141,12 @@ TEST_P(BlockProcessing, EqualsPlainModel) {
         }
     }
 }
-INSTANTIATE_TEST_SUITE_P(OpAmpChain, BlockProcessing, testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "KeptCoefficients" : "Fresh"; });
+INSTANTIATE_TEST_SUITE_P(OpAmpChain, BlockProcessing,
+                         testing::Combine(testing::Bool(), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param) ? "KeptCoefficients"
+                                                                        : "Fresh") +
+                                    (std::get<1>(info.param) ? "Avx2" : "Sse2");
+                         });
 
 #if defined(__SSE__)
 // Runs work with subnormal results and operands flushed to zero (FTZ, DAZ),
