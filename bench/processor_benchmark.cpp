@@ -90,6 +90,7 @@ BENCHMARK(Processor<float>)
     ->Arg(8)
     ->Arg(32)
     ->Arg(512)
+    ->Arg(4096)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(Processor<double>)->Name("Processor/double")->Arg(512)->Unit(benchmark::kMicrosecond);
 

@@ -56,6 +56,7 @@ struct RunCoefficients {
 };
 
 inline constexpr int kRunFrames = 32;
+inline constexpr int kFirstRunFrames = 8;
 
 // The parameter bits a run's coefficients were derived from: a run ends at
 // the first frame where one differs.
@@ -80,7 +81,7 @@ struct Run {
     alignas(32) FramePairs gained;  // inputs times the input gain
     alignas(32) FramePairs band;    // bandwidth filter outputs
     alignas(32) FramePairs shaped;  // clamped, noisy signal into the slew limiter
-    alignas(32) FramePairs out;     // outputs, before they go to the host's buffers
+    alignas(32) FramePairs out;     // DC blocker outputs, to be gained into the host's buffers
 };
 
 VARKEL_INLINE __m128 loadPair(const float* p) {
@@ -206,7 +207,8 @@ public:
         Run* shaped = &runs[0];  // middle done, back to do
         Run* banded = &runs[1];  // front done, middle to do
         Run* fresh = &runs[2];
-        int limit = beginRun(*shaped, 0, frames, inputs, state, k);
+        // The first run is short: its front has nothing to overlap.
+        int limit = beginRun(*shaped, 0, frames, kFirstRunFrames, inputs, state, k);
         frontAlone(*shaped, limit, state, ParameterBits(k));
         middle(*shaped, rng, tables);
         if (shaped->length >= frames) {
@@ -214,19 +216,18 @@ public:
             writeOutputs(*shaped, outputs);
             return;
         }
-        limit = beginRun(*banded, shaped->length, frames, inputs, state, k);
+        limit = beginRun(*banded, shaped->length, frames, kRunFrames, inputs, state, k);
         frontAlone(*banded, limit, state, ParameterBits(k));
         for (;;) {
             const int nextStart = banded->start + banded->length;
             if (nextStart >= frames) {
-                middle(*banded, rng, tables);
-                backAlone(*shaped);
+                backWithMiddle(*shaped, *banded, rng, tables);
                 writeOutputs(*shaped, outputs);
                 backAlone(*banded);
                 writeOutputs(*banded, outputs);
                 return;
             }
-            limit = beginRun(*fresh, nextStart, frames, inputs, state, k);
+            limit = beginRun(*fresh, nextStart, frames, kRunFrames, inputs, state, k);
             backMiddleFront(*shaped, *banded, *fresh, limit, state, ParameterBits(k), rng, tables);
             writeOutputs(*shaped, outputs);
             Run* done = shaped;
@@ -240,13 +241,13 @@ private:
     // Takes the parameters as they stand and gains the run's inputs; returns
     // the most frames the run may take.
     template <typename Sample>
-    static int beginRun(Run& run, int start, int frames, Sample* const* inputs, VarkelState& state,
-                        ChainCoefficients& k) {
+    static int beginRun(Run& run, int start, int frames, int longest, Sample* const* inputs,
+                        VarkelState& state, ChainCoefficients& k) {
         k.update(state);
         run.start = start;
         run.length = 0;
         run.k.set(k);
-        const int limit = frames - start < kRunFrames ? frames - start : kRunFrames;
+        const int limit = frames - start < longest ? frames - start : longest;
         const Sample* left = inputs[0] + start;
         const Sample* right = inputs[1] + start;
         int j = 0;
@@ -313,9 +314,27 @@ private:
     }
 
     void back(Run& run, int j, BackStates& b) const {
-        const Lanes out = stage::back<Lanes>(loadPair(run.shaped + 2 * j), b.slew, b.dcIn, b.dcOut,
-                                             maxSlew, minSlew, dcPole, run.k.gOut);
-        storePairAt(run.out + 2 * j, out.v);
+        // The output gain is left to writeOutputs, four frames at a time.
+        const Lanes v = loadPair(run.shaped + 2 * j);
+        const Lanes y = stage::dcBlock<Lanes>(stage::slewLimit<Lanes>(v, b.slew, maxSlew, minSlew),
+                                              b.dcIn, b.dcOut, dcPole);
+        storePairAt(run.out + 2 * j, y.v);
+    }
+
+    // The back of one run with the middle of the next, at the end of a block.
+    void backWithMiddle(Run& shaped, Run& banded, std::uint32_t& rng, const NoiseTables& tables) {
+        BackStates b{slew, dcIn, dcOut};
+        int m = 0;
+        for (int j = 0; j < shaped.length; ++j) {
+            back(shaped, j, b);
+            if (j % 4 == 3)
+                for (int s = 0; s < 4 / Middle::kFramesPerStep && m < banded.length; ++s)
+                    m += Middle::step(banded, m, rng, tables);
+        }
+        while (m < banded.length) m += Middle::step(banded, m, rng, tables);
+        slew = b.slew;
+        dcIn = b.dcIn;
+        dcOut = b.dcOut;
     }
 
     void backAlone(Run& run) {
@@ -348,8 +367,6 @@ private:
                 frontOpen = false;
                 break;
             }
-            for (int s = 0; s < 4 / Middle::kFramesPerStep && m < banded.length; ++s)
-                m += Middle::step(banded, m, rng, tables);
             back(shaped, j, b);
             front(fresh, j, f, sum);
             back(shaped, j + 1, b);
@@ -358,6 +375,8 @@ private:
             front(fresh, j + 2, f, sum);
             back(shaped, j + 3, b);
             front(fresh, j + 3, f, sum);
+            for (int s = 0; s < 4 / Middle::kFramesPerStep && m < banded.length; ++s)
+                m += Middle::step(banded, m, rng, tables);
         }
         int frontFrames = j;
         while (m < banded.length) m += Middle::step(banded, m, rng, tables);
@@ -382,13 +401,16 @@ private:
         Sample* right = outputs[1] + run.start;
         const float* out = run.out;
         int j = 0;
+        const __m128 gain = run.k.gOut;
         for (; j + 4 <= run.length; j += 4)
-            storeFours(_mm_movelh_ps(loadPair(out + 2 * j), loadPair(out + 2 * j + 2)),
-                       _mm_movelh_ps(loadPair(out + 2 * j + 4), loadPair(out + 2 * j + 6)),
-                       left + j, right + j);
+            storeFours(
+                _mm_mul_ps(_mm_movelh_ps(loadPair(out + 2 * j), loadPair(out + 2 * j + 2)), gain),
+                _mm_mul_ps(_mm_movelh_ps(loadPair(out + 2 * j + 4), loadPair(out + 2 * j + 6)), gain),
+                left + j, right + j);
         for (; j < run.length; ++j) {
-            left[j] = static_cast<Sample>(out[2 * j]);
-            right[j] = static_cast<Sample>(out[2 * j + 1]);
+            const __m128 pair = _mm_mul_ps(loadPair(out + 2 * j), gain);
+            left[j] = static_cast<Sample>(_mm_cvtss_f32(pair));
+            right[j] = static_cast<Sample>(_mm_cvtss_f32(_mm_shuffle_ps(pair, pair, 1)));
         }
     }
 
