@@ -114,7 +114,16 @@ public:
     float maxSlew = 0;
     float dcPole = 0;
 
+    // The same, each four times over, so that SSE code loads a coefficient
+    // into all lanes without a shuffle: a one-frame block has ten of them.
+    struct Quads {
+        alignas(16) float gIn[4], gOut[4], bandCoefficient[4], deadZone[4], deadZoneKnee[4],
+            noiseLevel[4], lowCoefficient[4], maxSlew[4], minSlew[4], dcPole[4];
+    } quads{};
+
 private:
+    static void fill(float (&quad)[4], float value) { quad[0] = quad[1] = quad[2] = quad[3] = value; }
+
     VARKEL_MEMBER_INLINE bool setPreGain(float preGain) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(preGain);
         if (bits == preGainBits && preGainValid) return false;
@@ -125,6 +134,10 @@ private:
         deadZoneKnee =
             static_cast<float>(static_cast<double>(std::fabs(0.4f * deadZone)) + 0.0001);  // double
         noiseLevel = kNoisePerGain * preGain;
+        fill(quads.gIn, gIn);
+        fill(quads.deadZone, deadZone);
+        fill(quads.deadZoneKnee, deadZoneKnee);
+        fill(quads.noiseLevel, noiseLevel);
         return true;
     }
     VARKEL_MEMBER_INLINE bool setCutOff(float cutOff) {
@@ -134,6 +147,7 @@ private:
         cutOffValid = true;
         bandCoefficient = samplePeriod / bandTimeConstantOf(cutOff);
         if (bandCoefficient > bandCoefficientLimit) bandCoefficient = bandCoefficientLimit;
+        fill(quads.bandCoefficient, bandCoefficient);
         return true;
     }
     VARKEL_MEMBER_INLINE bool setPostGain(float postGain) {
@@ -142,6 +156,7 @@ private:
         postGainBits = bits;
         postGainValid = true;
         gOut = gainOf(postGain);
+        fill(quads.gOut, gOut);
         return true;
     }
 
@@ -154,6 +169,10 @@ private:
         bandCoefficientLimit = bandCoefficientLimitAt(s.rateHz);
         maxSlew = s.maxSlew;
         dcPole = 1.0f - kDcBlockerRadians / static_cast<float>(s.rateHz);
+        fill(quads.lowCoefficient, lowCoefficient);
+        fill(quads.maxSlew, maxSlew);
+        fill(quads.minSlew, -maxSlew);
+        fill(quads.dcPole, dcPole);
         cutOffValid = false;  // the bandwidth coefficient depends on the rate
     }
 

@@ -54,6 +54,15 @@ bool outputsSpareTheInputs(Sample* const* inputs, Sample* const* outputs, std::s
     return true;
 }
 
+// The same for one frame, where only the left output can meet an input that
+// is still to be read: the right one.
+template <typename Sample>
+bool oneFrameSparesTheInputs(Sample* const* inputs, Sample* const* outputs) {
+    const auto at = [](const Sample* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    const std::uintptr_t out = at(outputs[0]), in = at(inputs[1]);
+    return !(out < in + sizeof(Sample) && in < out + sizeof(Sample));
+}
+
 // Below this many frames the pipeline's set-up costs more than its overlap
 // gains.
 inline constexpr int kShortestPipelinedRun = 8;
@@ -70,7 +79,9 @@ void processStereoBlock(VarkelState& state, ChainCoefficients& k, Sample* const*
     std::uint32_t rng = loadRandomState();
 
 #if VARKEL_HAVE_SSE2_PIPELINE
-    if (outputsSpareTheInputs(inputs, outputs, static_cast<std::size_t>(sampleFrames))) {
+    if (sampleFrames == 1
+            ? oneFrameSparesTheInputs(inputs, outputs)
+            : outputsSpareTheInputs(inputs, outputs, static_cast<std::size_t>(sampleFrames))) {
         if (sampleFrames < kShortestPipelinedRun) {
             sse::processShortRun(state, k, inputs, outputs, sampleFrames, rng, tables);
         } else if (avx2PipelineEnabled()) {

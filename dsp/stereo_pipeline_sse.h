@@ -35,22 +35,25 @@
 
 namespace varkel::sse {
 
-VARKEL_INLINE __m128 pairOf(const float (&v)[2]) { return _mm_setr_ps(v[0], v[1], 0.0f, 0.0f); }
-
-VARKEL_INLINE void storePair(__m128 p, float (&v)[2]) {
-    v[0] = _mm_cvtss_f32(p);
-    v[1] = _mm_cvtss_f32(_mm_shuffle_ps(p, p, _MM_SHUFFLE(1, 1, 1, 1)));
+// Two adjacent floats into lanes 0, 1 (2, 3 zero) and back, eight bytes at a
+// time; __m64 may alias anything.
+VARKEL_INLINE __m128 loadPair(const float* p) {
+    return _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p));
 }
+VARKEL_INLINE void storePairAt(float* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(p), v); }
+
+VARKEL_INLINE __m128 pairOf(const float (&v)[2]) { return loadPair(v); }
+VARKEL_INLINE void storePair(__m128 p, float (&v)[2]) { storePairAt(v, p); }
 
 // Coefficients of one run, broadcast to all lanes.
 struct RunCoefficients {
     VARKEL_MEMBER_INLINE void set(const ChainCoefficients& k) {
-        gIn = _mm_set1_ps(k.gIn);
-        gOut = _mm_set1_ps(k.gOut);
-        bandCoefficient = _mm_set1_ps(k.bandCoefficient);
-        deadZone = _mm_set1_ps(k.deadZone);
-        deadZoneKnee = _mm_set1_ps(k.deadZoneKnee);
-        noiseLevel = _mm_set1_ps(k.noiseLevel);
+        gIn = _mm_load_ps(k.quads.gIn);
+        gOut = _mm_load_ps(k.quads.gOut);
+        bandCoefficient = _mm_load_ps(k.quads.bandCoefficient);
+        deadZone = _mm_load_ps(k.quads.deadZone);
+        deadZoneKnee = _mm_load_ps(k.quads.deadZoneKnee);
+        noiseLevel = _mm_load_ps(k.quads.noiseLevel);
     }
     __m128 gIn, gOut, bandCoefficient, deadZone, deadZoneKnee, noiseLevel;
 };
@@ -84,10 +87,6 @@ struct Run {
     alignas(32) FramePairs out;     // DC blocker outputs, to be gained into the host's buffers
 };
 
-VARKEL_INLINE __m128 loadPair(const float* p) {
-    return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
-}
-VARKEL_INLINE void storePairAt(float* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(p), v); }
 
 // Four frames of each channel into (L R L R), (L R L R).
 VARKEL_INLINE void loadFours(const float* left, const float* right, __m128& first, __m128& second) {
@@ -186,10 +185,10 @@ public:
           slew(pairOf(s.slewPrev)),
           dcIn(pairOf(s.dcPrevIn)),
           dcOut(pairOf(s.dcPrevOut)),
-          lowCoefficient(_mm_set1_ps(k.lowCoefficient)),
-          maxSlew(_mm_set1_ps(k.maxSlew)),
-          minSlew(_mm_set1_ps(-k.maxSlew)),
-          dcPole(_mm_set1_ps(k.dcPole)) {}
+          lowCoefficient(_mm_load_ps(k.quads.lowCoefficient)),
+          maxSlew(_mm_load_ps(k.quads.maxSlew)),
+          minSlew(_mm_load_ps(k.quads.minSlew)),
+          dcPole(_mm_load_ps(k.quads.dcPole)) {}
 
     void store(VarkelState& s) const {
         storePair(low.v, s.lowState);

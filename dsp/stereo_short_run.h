@@ -33,8 +33,9 @@ void processShortRun(VarkelState& state, ChainCoefficients& k, Sample* const* in
     Lanes low = pairOf(state.lowState), band = pairOf(state.bandState);
     Lanes slew = pairOf(state.slewPrev), dcIn = pairOf(state.dcPrevIn);
     Lanes dcOut = pairOf(state.dcPrevOut);
-    const Lanes lowCoefficient(k.lowCoefficient), maxSlew(k.maxSlew), minSlew(-k.maxSlew);
-    const Lanes dcPole(k.dcPole);
+    const Lanes lowCoefficient(_mm_load_ps(k.quads.lowCoefficient));
+    const Lanes maxSlew(_mm_load_ps(k.quads.maxSlew)), minSlew(_mm_load_ps(k.quads.minSlew));
+    const Lanes dcPole(_mm_load_ps(k.quads.dcPole));
     RunCoefficients c;
     c.set(k);
     const Sample* inL = inputs[0];

@@ -217,7 +217,11 @@ TEST(OpAmpChain, SubnormalTailEqualsChainUnderFlushToZero) {
 
 // When the left output is the right input, the right channel must read the
 // left result, exactly as the sample-by-sample order does.
-TEST(OpAmpChain, LeftOutputAliasingRightInputKeepsSampleOrder) {
+// In blocks of one frame (a path of its own) and of many.
+class LeftOutputAliasingRightInput : public testing::TestWithParam<int> {};
+
+TEST_P(LeftOutputAliasingRightInput, KeepsSampleOrder) {
+    const int block = GetParam();
     StatePtr state = newState();
     plain::Model model(44100);
     plain::Lcg modelRng;
@@ -237,12 +241,17 @@ TEST(OpAmpChain, LeftOutputAliasingRightInputKeepsSampleOrder) {
     std::vector<float> outR(64);
     float* in[2] = {left.data(), shared.data()};
     float* out[2] = {shared.data(), outR.data()};
-    varkel::processStereoBlock(*state, in, out, 64);
+    for (int start = 0; start < 64; start += block) {
+        float* inAt[2] = {in[0] + start, in[1] + start};
+        float* outAt[2] = {out[0] + start, out[1] + start};
+        varkel::processStereoBlock(*state, inAt, outAt, block);
+    }
     for (int i = 0; i < 64; ++i) {
         EXPECT_EQ(bitsOf(shared[i]), bitsOf(expectedL[i])) << i;
         EXPECT_EQ(bitsOf(outR[i]), bitsOf(expectedR[i])) << i;
     }
 }
+INSTANTIATE_TEST_SUITE_P(OpAmpChain, LeftOutputAliasingRightInput, testing::Values(1, 64));
 
 TEST(OpAmpChain, DoublePathRoundsInputsToSingle) {
     StatePtr a = newState(), b = newState();
