@@ -21,13 +21,13 @@ namespace {
 using Settings = std::vector<std::pair<std::string, double>>;
 using Devices = std::vector<std::pair<std::string, Settings>>;
 
-constexpr double kLowestRate = 8000.0;
-constexpr double kHighestRate = 768000.0;
+constexpr double kLowestAnalysisRate = 8000.0;
+constexpr double kHighestAnalysisRate = 768000.0;
 
 std::string analyze(const Devices& devices, double rate, const std::vector<std::string>& what,
                     double responseLevel, double toneFrequency, double toneLevel) {
     analysis::AnalysisPlan plan;
-    if (!(rate >= kLowestRate && rate <= kHighestRate))
+    if (!(rate >= kLowestAnalysisRate && rate <= kHighestAnalysisRate))
         throw engine::UsageError("rate: must be from 8000 to 768000 Hz");
     plan.rate = rate;
     plan.what.clear();

@@ -34,7 +34,7 @@ Json analyze(const e2e::ScratchDir& dir, std::vector<std::string> args) {
     return Json::parse(file);
 }
 
-double db(double ratio) { return 20.0 * std::log10(ratio); }
+using e2e::db;
 
 double degrees(Complex z) { return std::arg(z) * 180.0 / kPi; }
 

@@ -17,7 +17,7 @@ using Json = nlohmann::json;
 constexpr double kRate = 44100.0;
 constexpr int kDelayFrames = 7;
 
-double db(double ratio) { return 20.0 * std::log10(ratio); }
+using e2e::db;
 
 class AnalyzeLinearity : public ::testing::Test {
 protected:

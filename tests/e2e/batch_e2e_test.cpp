@@ -19,7 +19,7 @@ using e2e::readSound;
 using e2e::runHost;
 using e2e::testSignal;
 
-constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+using e2e::kWavFloat;
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 class Batch : public ::testing::Test {

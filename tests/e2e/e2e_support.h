@@ -4,6 +4,7 @@
 
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace e2e {
+
+inline double db(double ratio) { return 20.0 * std::log10(ratio); }
+inline constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 
 struct RunResult {
     int status = -1;  // exit status; 128 + n when killed by signal n

@@ -17,7 +17,7 @@ using e2e::readSound;
 using e2e::runHost;
 using e2e::testSignal;
 
-constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+using e2e::kWavFloat;
 constexpr std::int64_t kFrames = 10007;  // no block size divides it
 
 class Render : public ::testing::Test {

@@ -66,23 +66,23 @@ T* fake(char& storage) {
 VstIntPtr asInt(const void* p) { return reinterpret_cast<VstIntPtr>(p); }
 VstIntPtr fromBool(bool b) { return b ? 1 : 0; }
 
-constexpr VstIntPtr kBit32 = VstIntPtr{1} << 32;  // an answer whose low 32 bits are 0
+constexpr VstIntPtr kHighWordOnly = VstIntPtr{1} << 32;  // an answer whose low 32 bits are 0
 
 // (host's answer, the service's result) pairs for each way of converting.
 using Conversions = std::vector<std::pair<VstIntPtr, VstIntPtr>>;
-const Conversions kLow32 = {{7, 7},          {-1, -1},        {0xFFFFFFFF, -1}, {kBit32 + 5, 5},
-                            {kBit32, 0},     {0x80000000, std::numeric_limits<VstInt32>::min()}};
-const Conversions kNonZero = {{0, 0}, {1, 1}, {-1, 1}, {2, 1}, {kBit32, 1}};
-const Conversions kExactlyOne = {{1, 1}, {0, 0}, {2, 0}, {-1, 0}, {kBit32 + 1, 0}};
-const Conversions kConnected = {{0, 1}, {1, 0}, {-1, 0}, {kBit32, 1}};
-const Conversions kMasterVersion = {{2400, 2400}, {0, 1}, {kBit32, 1}, {kBit32 + 2400, 2400}};
+const Conversions kLow32 = {{7, 7},          {-1, -1},        {0xFFFFFFFF, -1}, {kHighWordOnly + 5, 5},
+                            {kHighWordOnly, 0},     {0x80000000, std::numeric_limits<VstInt32>::min()}};
+const Conversions kNonZero = {{0, 0}, {1, 1}, {-1, 1}, {2, 1}, {kHighWordOnly, 1}};
+const Conversions kExactlyOne = {{1, 1}, {0, 0}, {2, 0}, {-1, 0}, {kHighWordOnly + 1, 0}};
+const Conversions kConnected = {{0, 1}, {1, 0}, {-1, 0}, {kHighWordOnly, 1}};
+const Conversions kMasterVersion = {{2400, 2400}, {0, 1}, {kHighWordOnly, 1}, {kHighWordOnly + 2400, 2400}};
 const Conversions kPointer = {{0, 0}, {0x7F00DEADBEE0, 0x7F00DEADBEE0}, {-16, -16}};
-const Conversions kWhole = {{-5, -5}, {0x7FFF000000000003, 0x7FFF000000000003}, {kBit32, kBit32}};
+const Conversions kWhole = {{-5, -5}, {0x7FFF000000000003, 0x7FFF000000000003}, {kHighWordOnly, kHighWordOnly}};
 const Conversions kIgnored = {{0, 0}, {1, 0}, {-1, 0}};
 // The update services keep the old value (44100, 1024) for a non-positive answer.
-const Conversions kSampleRate = {{48000, 48000}, {0, 44100}, {-1, 44100}, {kBit32, kBit32}};
+const Conversions kSampleRate = {{48000, 48000}, {0, 44100}, {-1, 44100}, {kHighWordOnly, kHighWordOnly}};
 const Conversions kBlockSize = {
-    {512, 512}, {0, 1024}, {-1, 1024}, {kBit32, 1024}, {kBit32 + 512, 512}, {0xFFFFFFFF, 1024}};
+    {512, 512}, {0, 1024}, {-1, 1024}, {kHighWordOnly, 1024}, {kHighWordOnly + 512, 512}, {0xFFFFFFFF, 1024}};
 
 struct ServiceRow {
     const char* name;

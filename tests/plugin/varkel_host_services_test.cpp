@@ -41,7 +41,7 @@ TEST_F(VarkelHostServices, VarkelSwitchedOnMakesNoHostCall) {
 
 // --- re-tuning to a rate learnt from the host ---
 
-constexpr int kFrames = 256;
+constexpr int kRetuneFrames = 256;
 
 // A plain reference: a processor made for the rate, run sample by sample,
 // left then right, from the same generator state.
@@ -52,7 +52,7 @@ std::vector<float> referenceRender(int rate, float preGain, float cutOff, float 
     state->postGain = postGain;
     varkel::resetRandom();
     std::vector<float> out;
-    for (int i = 0; i < kFrames; ++i) {
+    for (int i = 0; i < kRetuneFrames; ++i) {
         const float x = 0.9f * static_cast<float>((i * 37) % 64 - 32) / 32.0f;
         out.push_back(Varkel_process(0, state, x));
         out.push_back(Varkel_process(1, state, -x));
@@ -62,17 +62,17 @@ std::vector<float> referenceRender(int rate, float preGain, float cutOff, float 
 }
 
 std::vector<float> render(Varkel& fx) {
-    std::vector<float> left(kFrames), right(kFrames), outLeft(kFrames), outRight(kFrames);
-    for (int i = 0; i < kFrames; ++i) {
+    std::vector<float> left(kRetuneFrames), right(kRetuneFrames), outLeft(kRetuneFrames), outRight(kRetuneFrames);
+    for (int i = 0; i < kRetuneFrames; ++i) {
         left[i] = 0.9f * static_cast<float>((i * 37) % 64 - 32) / 32.0f;
         right[i] = -left[i];
     }
     float* inputs[] = {left.data(), right.data()};
     float* outputs[] = {outLeft.data(), outRight.data()};
     varkel::resetRandom();
-    fx.processReplacing(inputs, outputs, kFrames);
+    fx.processReplacing(inputs, outputs, kRetuneFrames);
     std::vector<float> out;
-    for (int i = 0; i < kFrames; ++i) {
+    for (int i = 0; i < kRetuneFrames; ++i) {
         out.push_back(outLeft[i]);
         out.push_back(outRight[i]);
     }
