@@ -122,19 +122,11 @@ struct StreamPlan {
 template <typename Sample>
 void finish(Sample* kept, std::size_t keptFrames, int outputChannels,
             const OutputConditioning& condition, SoundFileWriter& output, LevelMeter& meter) {
-    // A local meter keeps its sums in registers; they add up in the same
-    // order as ever, so the levels are the same to the bit.
-    LevelMeter levels = meter;
+    // Metered before conditioning: the levels are those the plug-in made.
     const std::size_t samples = keptFrames * static_cast<std::size_t>(outputChannels);
-    if (condition.changesSamples()) {
-        for (std::size_t i = 0; i < samples; ++i) {
-            levels.add(kept[i]);
-            kept[i] = condition(kept[i]);
-        }
-    } else {
-        for (std::size_t i = 0; i < samples; ++i) levels.add(kept[i]);
-    }
-    meter = levels;
+    meter.add(kept, samples);
+    if (condition.changesSamples())
+        for (std::size_t i = 0; i < samples; ++i) kept[i] = condition(kept[i]);
     output.write(kept, static_cast<sf_count_t>(keptFrames));
 }
 
