@@ -180,6 +180,7 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
     if (writePosted) writing.wait();
     // A read error ends the stream like the end of the file does.
     input.checkReadError();
+    if (sideChain != nullptr) sideChain->checkReadError();
 }
 
 // The side-chain file, checked against the input before anything is written.
