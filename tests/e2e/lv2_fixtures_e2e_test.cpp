@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -248,6 +249,24 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
               std::string::npos)
         << refused.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "refused.wav"));
+
+    // A side-chain file that stops decoding part way is a failure, not a key
+    // that falls silent: nothing written.
+    e2e::writeSound(dir / "broken.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, 4000,
+                    e2e::testSignal);
+    std::string bytes;
+    {
+        std::ifstream file(dir / "broken.flac", std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(file), {});
+    }
+    for (std::size_t i = bytes.size() / 2; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 73 + 11);
+    e2e::writeBytes(dir / "broken.flac", bytes);
+    const auto broken = host({"render", dir / "in.wav", dir / "keyless.wav", "--plugin",
+                              "urn:varkel:test:sidechain-gate", "--sidechain", dir / "broken.flac"});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_NE(broken.err.find("broken.flac: reading failed"), std::string::npos) << broken.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "keyless.wav"));
 }
 
 }  // namespace
