@@ -15,8 +15,9 @@
 
 namespace varkel {
 
+// Out of line: only buffers that overlap awkwardly come here.
 template <typename Sample>
-void processStereoBlockScalar(VarkelState& state, ChainCoefficients& k, Sample* const* inputs,
+[[gnu::noinline]] void processStereoBlockScalar(VarkelState& state, ChainCoefficients& k, Sample* const* inputs,
                               Sample* const* outputs, int sampleFrames, std::uint32_t& rng,
                               const NoiseTables& tables) {
     ChannelState left = ChannelState::load(state, 0);
@@ -67,6 +68,20 @@ bool oneFrameSparesTheInputs(Sample* const* inputs, Sample* const* outputs) {
 // gains.
 inline constexpr int kShortestPipelinedRun = 8;
 
+#if VARKEL_HAVE_SSE2_PIPELINE
+// Out of line, so that a short block does not pay for saving the registers
+// the pipeline uses.
+template <typename Sample>
+[[gnu::noinline]] void processPipelinedSse2(VarkelState& state, ChainCoefficients& k,
+                                            Sample* const* inputs, Sample* const* outputs,
+                                            int frames, std::uint32_t& rng,
+                                            const NoiseTables& tables) {
+    sse::StereoPipeline<sse::PairMiddle> pipeline(state, k);
+    pipeline.process(state, k, inputs, outputs, frames, rng, tables);
+    pipeline.store(state);
+}
+#endif
+
 // k is the instance's coefficient cache, kept from block to block.
 template <typename Sample>
 void processStereoBlock(VarkelState& state, ChainCoefficients& k, Sample* const* inputs,
@@ -87,9 +102,7 @@ void processStereoBlock(VarkelState& state, ChainCoefficients& k, Sample* const*
         } else if (avx2PipelineEnabled()) {
             processStereoPipelineAvx2(state, k, inputs, outputs, sampleFrames, rng, tables);
         } else {
-            sse::StereoPipeline<sse::PairMiddle> pipeline(state, k);
-            pipeline.process(state, k, inputs, outputs, sampleFrames, rng, tables);
-            pipeline.store(state);
+            processPipelinedSse2(state, k, inputs, outputs, sampleFrames, rng, tables);
         }
         storeRandomState(rng);
         return;
