@@ -99,8 +99,10 @@ void processStereoBlock(VarkelState& state, ChainCoefficients& k, Sample* const*
             : outputsSpareTheInputs(inputs, outputs, static_cast<std::size_t>(sampleFrames))) {
         if (sampleFrames < kShortestPipelinedRun) {
             sse::processShortRun(state, k, inputs, outputs, sampleFrames, rng, tables);
+#if defined(VARKEL_HAVE_AVX2_PIPELINE)
         } else if (avx2PipelineEnabled()) {
             processStereoPipelineAvx2(state, k, inputs, outputs, sampleFrames, rng, tables);
+#endif
         } else {
             processPipelinedSse2(state, k, inputs, outputs, sampleFrames, rng, tables);
         }

@@ -19,8 +19,8 @@ bool avx2PipelineEnabled();
 // Test seam: runs the SSE2 pipeline on a processor with AVX2 too.
 void enableAvx2Pipeline(bool enabled);
 
-// Only after avx2PipelineEnabled() has said yes. As the SSE2 pipeline's
-// process and store.
+// Only after avx2PipelineEnabled() has said yes, in builds that define
+// VARKEL_HAVE_AVX2_PIPELINE. As the SSE2 pipeline's process and store.
 void processStereoPipelineAvx2(VarkelState& state, ChainCoefficients& k, float* const* inputs,
                                float* const* outputs, int frames, std::uint32_t& rng,
                                const NoiseTables& tables);
