@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Batch rendering in parallel: 32 one-minute stereo files through Varkel at
 # -j 1 and at -j 2 (and -j N for N given as $1), in one run on this machine.
-# Prints the wall time of each and the speed-up against -j 1, and checks that
-# every -j gives the same files byte for byte. Not part of the test suite.
+# Prints the wall time of each, the CPU time, and the speed-up against -j 1,
+# and checks that every -j gives the same files byte for byte. With
+# BENCH_OLD_HOST set to an older varkel-host, times that one too, in the same
+# run. Not part of the test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -21,16 +23,22 @@ done
 
 now() { date +%s.%N; }
 echo "varkel-host render, $files files of $seconds s stereo 16-bit, $(date -u +%Y-%m-%d), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
-printf "%-6s %10s %10s\n" "jobs" "wall s" "speed-up"
-base=""
-for jobs in 1 2 ${1:-}; do
-  started=$(now)
-  "$host" render "$work/in" --out-dir "$work/out$jobs" -j "$jobs" --quiet
-  elapsed=$(awk -v a="$started" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
-  [ -n "$base" ] || base=$elapsed
-  awk -v j="$jobs" -v t="$elapsed" -v b="$base" 'BEGIN { printf "%-6s %10.2f %9.2fx\n", j, t, b / t }'
-  if [ "$jobs" != 1 ]; then
-    diff -r -q "$work/out1" "$work/out$jobs" >/dev/null || { echo "FAILED: -j $jobs differs from -j 1"; exit 1; }
-  fi
+printf "%-10s %-6s %10s %10s %10s\n" "build" "jobs" "wall s" "CPU s" "speed-up"
+for build in new ${BENCH_OLD_HOST:+old}; do
+  exe=$host
+  [ "$build" = new ] || exe=$BENCH_OLD_HOST
+  base=""
+  for jobs in 1 2 ${1:-}; do
+    rm -rf "$work/out$jobs"
+    started=$(now)
+    cpu=$( { /usr/bin/time -f "%U %S" "$exe" render "$work/in" --out-dir "$work/out$jobs" -j "$jobs" --quiet; } 2>&1 | awk '{ print $1 + $2 }')
+    elapsed=$(awk -v a="$started" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
+    [ -n "$base" ] || base=$elapsed
+    awk -v n="$build" -v j="$jobs" -v t="$elapsed" -v c="$cpu" -v b="$base" \
+      'BEGIN { printf "%-10s %-6s %10.2f %10.2f %9.2fx\n", n, j, t, c, b / t }'
+    if [ "$jobs" != 1 ]; then
+      diff -r -q "$work/out1" "$work/out$jobs" >/dev/null || { echo "FAILED: -j $jobs differs from -j 1"; exit 1; }
+    fi
+  done
 done
 echo "every -j gave the same files"
