@@ -53,16 +53,25 @@ struct Steps {
 };
 constexpr Steps kSteps;
 
-// Steps first, first + 2, ..., first + 14 of the generator from state.
-__m256i everyOtherStep(__m256i state, int first) {
-    alignas(32) std::uint32_t a[8], c[8];
+// Steps first, first + 2, ..., first + 14 of the generator, as constants (a
+// table filled at every call cost a fifth of the fuzzer's time).
+struct EveryOtherStep {
+    alignas(32) std::uint32_t multiplier[8], increment[8];
+};
+constexpr EveryOtherStep everyOtherStepFrom(int first) {
+    EveryOtherStep steps{};
     for (int i = 0; i < 8; ++i) {
-        a[i] = kSteps.multiplier[first + 2 * i];
-        c[i] = kSteps.increment[first + 2 * i];
+        steps.multiplier[i] = kSteps.multiplier[first + 2 * i];
+        steps.increment[i] = kSteps.increment[first + 2 * i];
     }
+    return steps;
+}
+constexpr EveryOtherStep kOddSteps = everyOtherStepFrom(1), kEvenSteps = everyOtherStepFrom(2);
+
+__m256i advance(__m256i state, const EveryOtherStep& steps) {
     return _mm256_add_epi32(
-        _mm256_mullo_epi32(state, _mm256_load_si256(reinterpret_cast<const __m256i*>(a))),
-        _mm256_load_si256(reinterpret_cast<const __m256i*>(c)));
+        _mm256_mullo_epi32(state, _mm256_load_si256(reinterpret_cast<const __m256i*>(steps.multiplier))),
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(steps.increment)));
 }
 
 __m256i drawsOf(__m256i states) {
@@ -80,10 +89,10 @@ struct QuadMiddle {
                                          const NoiseTables& tables) {
         if (run.length - j < 4) return sse::PairMiddle::step(run, j, rng, tables);
         const __m256i state = _mm256_set1_epi32(static_cast<int>(rng));
-        const __m256i r1 = drawsOf(everyOtherStep(state, 1));
+        const __m256i r1 = drawsOf(advance(state, kOddSteps));
         if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(r1, _mm256_setzero_si256())) != 0) [[unlikely]]
             return sse::PairMiddle::step(run, j, rng, tables);
-        const __m256i r2 = drawsOf(everyOtherStep(state, 2));
+        const __m256i r2 = drawsOf(advance(state, kEvenSteps));
         rng = rng * kSteps.multiplier[16] + kSteps.increment[16];
         // The masked gathers, as the plain ones leave GCC seeing an
         // uninitialised source.

@@ -264,7 +264,7 @@ private:
         return limit;
     }
 
-    void front(Run& run, int j, FrontStates& f, __m128& sum) const {
+    VARKEL_MEMBER_INLINE void front(Run& run, int j, FrontStates& f, __m128& sum) const {
         const Lanes b = stage::shelfAndBand<false, Lanes>(loadPair(run.gained + 2 * j), f.low,
                                                           f.band, lowCoefficient,
                                                           run.k.bandCoefficient);
@@ -312,7 +312,7 @@ private:
         for (int j = 0; j < run.length;) j += Middle::step(run, j, rng, tables);
     }
 
-    void back(Run& run, int j, BackStates& b) const {
+    VARKEL_MEMBER_INLINE void back(Run& run, int j, BackStates& b) const {
         // The output gain is left to writeOutputs, four frames at a time.
         const Lanes v = loadPair(run.shaped + 2 * j);
         const Lanes y = stage::dcBlock<Lanes>(stage::slewLimit<Lanes>(v, b.slew, maxSlew, minSlew),
