@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/output_format.h"
+#include "engine/sound_file_open_lock.h"
 
 namespace varkel::engine {
 
@@ -35,7 +36,11 @@ std::int64_t declaredFrames(const std::string& path, const SF_INFO& info) {
     if (!chunked || bytes == 0 || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return info.frames;
     SF_INFO again{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &again);
+    SNDFILE* file = nullptr;
+    {
+        const std::lock_guard lock(soundFileOpenLock());
+        file = sf_open(path.c_str(), SFM_READ, &again);
+    }
     if (file == nullptr) return info.frames;
     // AIFF's sound data chunk starts with an offset and a block size.
     const std::int64_t data =

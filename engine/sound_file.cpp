@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/output_format.h"
+#include "engine/sound_file_open_lock.h"
 #include "engine/temporary_files.h"
 #include "engine/engine_error.h"
 
@@ -22,6 +23,10 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string systemError() { return std::strerror(errno); }
+
+// libsndfile's text for the last failed open, taken under the lock the open
+// held.
+std::string lastOpenError() { return sf_strerror(nullptr); }
 
 std::string folderOf(const std::string& path) {
     const fs::path folder = fs::path(path).parent_path();
@@ -41,6 +46,11 @@ bool renameWithoutReplacing(const std::string& source, const std::string& target
 
 }  // namespace
 
+std::mutex& soundFileOpenLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 // --- input ---
 
 SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
@@ -59,10 +69,14 @@ SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
     ::close(descriptor);
     if (empty) throw EngineError(path + " is empty");
 
-    file = sf_open(path.c_str(), SFM_READ, &fileInfo);
+    std::string openError;
+    {
+        const std::lock_guard lock(soundFileOpenLock());
+        file = sf_open(path.c_str(), SFM_READ, &fileInfo);
+        if (file == nullptr) openError = lastOpenError();
+    }
     if (file == nullptr)
-        throw EngineError(path + ": not a sound file libsndfile can decode (" + sf_strerror(nullptr) +
-                        ")");
+        throw EngineError(path + ": not a sound file libsndfile can decode (" + openError + ")");
     // The destructor does not run for a constructor that throws.
     const char* problem = fileInfo.frames <= 0 ? " holds no audio frames"
                           : fileInfo.channels < 1 || fileInfo.samplerate < 1
@@ -117,11 +131,15 @@ SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int
     info.format = format;
     info.channels = channels;
     info.samplerate = sampleRate;
-    file = sf_open_virtual(&BufferedOutputFile::callbacks(), SFM_WRITE, &info, stream.get());
+    std::string openError;
+    {
+        const std::lock_guard lock(soundFileOpenLock());
+        file = sf_open_virtual(&BufferedOutputFile::callbacks(), SFM_WRITE, &info, stream.get());
+        if (file == nullptr) openError = lastOpenError();
+    }
     if (file == nullptr) {
         ::unlink(temporaryPath.c_str());
-        throw EngineError(destination + ": libsndfile cannot write it (" + sf_strerror(nullptr) +
-                        ")");
+        throw EngineError(destination + ": libsndfile cannot write it (" + openError + ")");
     }
     if (isIntegerFormat(format)) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     if (downgradeToWav) sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
