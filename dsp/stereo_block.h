@@ -38,20 +38,24 @@ template <typename Sample>
     right.store(state, 1);
 }
 
+// True when [a, a + bytes) and [b, b + bytes) share a byte.
+template <typename Sample>
+bool sharesBytes(const Sample* a, const Sample* b, std::size_t bytes) {
+    const auto at = [](const Sample* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    return at(a) < at(b) + bytes && at(b) < at(a) + bytes;
+}
+
 // True when no output channel overlaps an input channel other than in the
 // plain in-place way (the same buffer for the same channel). Then no output
 // overwrites an input sample before it is read, and a run of frames may be
 // read before their outputs are written, as the SSE path does.
 template <typename Sample>
 bool outputsSpareTheInputs(Sample* const* inputs, Sample* const* outputs, std::size_t frames) {
-    const auto begin = [](const Sample* p) { return reinterpret_cast<std::uintptr_t>(p); };
-    const std::uintptr_t bytes = frames * sizeof(Sample);
     for (int o = 0; o < 2; ++o)
-        for (int i = 0; i < 2; ++i) {
-            const std::uintptr_t out = begin(outputs[o]), in = begin(inputs[i]);
-            const bool overlap = out < in + bytes && in < out + bytes;
-            if (overlap && !(o == i && out == in)) return false;
-        }
+        for (int i = 0; i < 2; ++i)
+            if (sharesBytes(outputs[o], inputs[i], frames * sizeof(Sample)) &&
+                !(o == i && outputs[o] == inputs[i]))
+                return false;
     return true;
 }
 
@@ -59,9 +63,7 @@ bool outputsSpareTheInputs(Sample* const* inputs, Sample* const* outputs, std::s
 // is still to be read: the right one.
 template <typename Sample>
 bool oneFrameSparesTheInputs(Sample* const* inputs, Sample* const* outputs) {
-    const auto at = [](const Sample* p) { return reinterpret_cast<std::uintptr_t>(p); };
-    const std::uintptr_t out = at(outputs[0]), in = at(inputs[1]);
-    return !(out < in + sizeof(Sample) && in < out + sizeof(Sample));
+    return !sharesBytes(outputs[0], inputs[1], sizeof(Sample));
 }
 
 // Below this many frames the pipeline's set-up costs more than its overlap

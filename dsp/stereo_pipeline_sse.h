@@ -4,7 +4,7 @@
 //   front   gain, low shelf and bandwidth filter (feedback: low, band)
 //   middle  soft clipper, dead zone, rail clamp and noise: no state, so two
 //           frames go through at once, four lanes wide (four frames on AVX2)
-//   back    slew limiter, DC blocker and output gain (feedback: slew, DC)
+//   back    slew limiter and DC blocker (feedback: slew, DC)
 //
 // Three runs are in flight at once: the back of one, the middle of the next
 // and the front of the one after go through one loop, four frames at a time,
@@ -12,7 +12,8 @@
 // latency. (Issued as a loop of its own, the middle waited behind the chains
 // and added its whole cost.) The chains' loop does only the work that has to
 // be done frame by frame: the input gain, the interleaving of the channels and
-// the writing of the outputs are done for a whole run at once.
+// the output gain with the writing of the outputs are done for a whole run at
+// once.
 //
 // The stages are those of the scalar chain (chain_stages.h) on SSE lanes, and
 // the random draws are taken in the chain's order: left then right, frame by
@@ -86,7 +87,6 @@ struct Run {
     alignas(32) FramePairs shaped;  // clamped, noisy signal into the slew limiter
     alignas(32) FramePairs out;     // DC blocker outputs, to be gained into the host's buffers
 };
-
 
 // Four frames of each channel into (L R L R), (L R L R).
 VARKEL_INLINE void loadFours(const float* left, const float* right, __m128& first, __m128& second) {
@@ -295,16 +295,35 @@ private:
             frontGuarded(run, lowBefore, bandBefore);
     }
 
+    FrontStates frontStates() const { return {low, band}; }
+    BackStates backStates() const { return {slew, dcIn, dcOut}; }
+    void keep(const FrontStates& f) {
+        low = f.low;
+        band = f.band;
+    }
+    void keep(const BackStates& b) {
+        slew = b.slew;
+        dcIn = b.dcIn;
+        dcOut = b.dcOut;
+    }
+
+    // The middle of four more frames of a run (fewer at its end), beside
+    // four frames of the feedback chains.
+    VARKEL_MEMBER_INLINE static void middleOfAPass(Run& run, int& m, std::uint32_t& rng,
+                                                   const NoiseTables& tables) {
+        for (int s = 0; s < 4 / Middle::kFramesPerStep && m < run.length; ++s)
+            m += Middle::step(run, m, rng, tables);
+    }
+
     // A run ends before the first frame where a parameter has changed.
     void frontAlone(Run& run, int limit, VarkelState& state, const ParameterBits& bits) {
         const Lanes lowBefore = low, bandBefore = band;
-        FrontStates f{low, band};
+        FrontStates f = frontStates();
         __m128 sum = _mm_setzero_ps();
         int j = 0;
         while (j < limit && (j == 0 || bits.stillHold(state))) front(run, j++, f, sum);
         run.length = j;
-        low = f.low;
-        band = f.band;
+        keep(f);
         guardIfNeeded(run, sum, lowBefore, bandBefore);
     }
 
@@ -322,26 +341,20 @@ private:
 
     // The back of one run with the middle of the next, at the end of a block.
     void backWithMiddle(Run& shaped, Run& banded, std::uint32_t& rng, const NoiseTables& tables) {
-        BackStates b{slew, dcIn, dcOut};
+        BackStates b = backStates();
         int m = 0;
         for (int j = 0; j < shaped.length; ++j) {
             back(shaped, j, b);
-            if (j % 4 == 3)
-                for (int s = 0; s < 4 / Middle::kFramesPerStep && m < banded.length; ++s)
-                    m += Middle::step(banded, m, rng, tables);
+            if (j % 4 == 3) middleOfAPass(banded, m, rng, tables);
         }
         while (m < banded.length) m += Middle::step(banded, m, rng, tables);
-        slew = b.slew;
-        dcIn = b.dcIn;
-        dcOut = b.dcOut;
+        keep(b);
     }
 
     void backAlone(Run& run) {
-        BackStates b{slew, dcIn, dcOut};
+        BackStates b = backStates();
         for (int j = 0; j < run.length; ++j) back(run, j, b);
-        slew = b.slew;
-        dcIn = b.dcIn;
-        dcOut = b.dcOut;
+        keep(b);
     }
 
     // The back of one run, the middle of the next and the front of the one
@@ -355,8 +368,8 @@ private:
         const Lanes lowBefore = low, bandBefore = band;
         // The states as locals: as members, every store to a run's buffers
         // might change them, and they went through memory at every frame.
-        FrontStates f{low, band};
-        BackStates b{slew, dcIn, dcOut};
+        FrontStates f = frontStates();
+        BackStates b = backStates();
         __m128 sum = _mm_setzero_ps();
         const int both = shaped.length < limit ? shaped.length : limit;
         bool frontOpen = true;
@@ -374,8 +387,7 @@ private:
             front(fresh, j + 2, f, sum);
             back(shaped, j + 3, b);
             front(fresh, j + 3, f, sum);
-            for (int s = 0; s < 4 / Middle::kFramesPerStep && m < banded.length; ++s)
-                m += Middle::step(banded, m, rng, tables);
+            middleOfAPass(banded, m, rng, tables);
         }
         int frontFrames = j;
         while (m < banded.length) m += Middle::step(banded, m, rng, tables);
@@ -384,11 +396,8 @@ private:
             while (frontFrames < limit && (frontFrames == 0 || bits.stillHold(state)))
                 front(fresh, frontFrames++, f, sum);
         fresh.length = frontFrames;
-        low = f.low;
-        band = f.band;
-        slew = b.slew;
-        dcIn = b.dcIn;
-        dcOut = b.dcOut;
+        keep(f);
+        keep(b);
         guardIfNeeded(fresh, sum, lowBefore, bandBefore);
     }
 
