@@ -9,6 +9,7 @@
 #include "engine/channel_mapping.h"
 #include "engine/declared_length.h"
 #include "engine/engine_error.h"
+#include "engine/output_conditioning.h"
 #include "engine/plugin_loader.h"
 #include "engine/sound_file.h"
 #include "engine/tpdf_dither.h"
@@ -24,34 +25,6 @@ namespace {
 // cancellation and progress still come several times a second from any
 // plug-in ten times faster than real time.
 constexpr int kMinFileChunk = 65536;
-
-// What happens to each rendered sample on its way to the file.
-class OutputConditioning {
-public:
-    // step: one step of an integer output, else 0.
-    OutputConditioning(bool integer, double step, TpdfDither* dither)
-        : integer(integer), step(step), dither(dither) {}
-
-    // False when every sample goes to the file as it is.
-    bool changesSamples() const { return integer || dither != nullptr || step > 0.0; }
-
-    template <typename Sample>
-    Sample operator()(Sample sample) const {
-        // Integer conversion of NaN or infinity is undefined.
-        if (integer && !std::isfinite(sample)) return Sample(0);
-        if (dither != nullptr) sample += static_cast<Sample>(dither->next());
-        // libsndfile's clipping conversion truncates towards minus infinity;
-        // a value on the output's grid converts exactly, so rounding here
-        // gives the nearest step, as requantisation should.
-        if (step > 0.0) sample = static_cast<Sample>(std::nearbyint(sample / step) * step);
-        return sample;
-    }
-
-private:
-    bool integer;
-    double step;
-    TpdfDither* dither;
-};
 
 // Reads frames, or silence once the file has ended and only the latency and
 // tail are left to render.
@@ -119,15 +92,28 @@ struct StreamPlan {
     std::int64_t paddingFrames = 0;  // rendered past the end: latency and tail
 };
 
-// Meters, conditions and writes one stretch of output.
+// Meters, conditions and writes one stretch of output. integers: room for
+// the stretch where the conditioning converts to integers.
 template <typename Sample>
 void finish(Sample* kept, std::size_t keptFrames, int outputChannels,
-            const OutputConditioning& condition, SoundFileWriter& output, LevelMeter& meter) {
+            const OutputConditioning& condition, SoundFileWriter& output, LevelMeter& meter,
+            std::int32_t* integers) {
     // Metered before conditioning: the levels are those the plug-in made.
     const std::size_t samples = keptFrames * static_cast<std::size_t>(outputChannels);
+    if (condition.convertsToIntegers()) {
+        // A piece at a time, so the conversion finds in the cache what the
+        // meter has just read.
+        constexpr std::size_t kPiece = 4096;
+        for (std::size_t start = 0; start < samples; start += kPiece) {
+            const std::size_t length = std::min(kPiece, samples - start);
+            meter.add(kept + start, length);
+            condition.toIntegers(kept + start, integers + start, length);
+        }
+        output.write(integers, static_cast<sf_count_t>(keptFrames));
+        return;
+    }
     meter.add(kept, samples);
-    if (condition.changesSamples())
-        for (std::size_t i = 0; i < samples; ++i) kept[i] = condition(kept[i]);
+    if (condition.changesSamples()) condition.apply(kept, samples);
     output.write(kept, static_cast<sf_count_t>(keptFrames));
 }
 
@@ -145,6 +131,8 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
     // while the next is read and processed here.
     std::vector<Sample> outputFrames[2];
     for (auto& frames : outputFrames) frames.resize(chunk * static_cast<std::size_t>(outputChannels));
+    std::vector<std::int32_t> integers(
+        condition.convertsToIntegers() ? chunk * static_cast<std::size_t>(outputChannels) : 0);
     PaddedReader<Sample> reader(input, plan.paddingFrames);
     SideChainFeed<Sample> side(sideChain);
     const SampleLayout sideLayout =
@@ -171,7 +159,8 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
         // The previous stretch is written (or its failure thrown) first.
         if (writePosted) writing.wait();
         writing.post([&, kept, keptFrames] {
-            finish(kept, keptFrames, outputChannels, condition, output, summary.levels);
+            finish(kept, keptFrames, outputChannels, condition, output, summary.levels,
+                   integers.data());
         });
         writePosted = true;
         summary.frames += static_cast<std::int64_t>(keptFrames);

@@ -5,6 +5,7 @@
 
 #include <sndfile.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -52,6 +53,8 @@ public:
 
     void write(const float* frames, sf_count_t count);
     void write(const double* frames, sf_count_t count);
+    // Integer samples with the output's bits at the top.
+    void write(const std::int32_t* frames, sf_count_t count);
     // Flushes, closes and renames onto the destination; with replace false,
     // fails instead when the destination has appeared meanwhile.
     void commit(bool replace = true);

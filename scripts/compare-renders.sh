@@ -28,6 +28,7 @@ read -r new_tool new_module < <(locate "${2:-build}")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir "$work/old" "$work/new"
 
 # Float WAV inputs: two partials, a step and a little noise, a quarter second.
 python3 - "$work" <<'EOF'
@@ -58,7 +59,8 @@ run_case() {  # input output-extension options...
   local input=$1 ext=$2
   shift 2
   case_number=$((case_number + 1))
-  local a="$work/old-$case_number.$ext" b="$work/new-$case_number.$ext"
+  # The same name in two folders: dither is seeded from the output's name.
+  local a="$work/old/$case_number.$ext" b="$work/new/$case_number.$ext"
   if ! "$old_tool" render "$input" "$a" --plugin "$old_module" --quiet "$@" 2>"$work/err" ||
      ! "$new_tool" render "$input" "$b" --plugin "$new_module" --quiet "$@" 2>"$work/err"; then
     echo "failed: $(basename "$input") .$ext $* ($(head -1 "$work/err"))"
@@ -86,6 +88,9 @@ for rate in 44100 48000 96000; do
       done
     done
     run_case "$input" wav --format pcm16 --set PreGain=1
+    run_case "$input" wav --format pcm16 --precision 64 --set PreGain=1
+    run_case "$input" wav --format pcm24 --set PreGain=1
+    run_case "$input" wav --format pcm16 --dither
     run_case "$input" flac --set PreGain=0.7
   done
 done
