@@ -47,9 +47,18 @@ public:
     // one sample at a time. Only where convertsToIntegers().
     void toIntegers(const float* samples, std::int32_t* integers, std::size_t n) const;
     void toIntegers(const double* samples, std::int32_t* integers, std::size_t n) const;
+    // The same as 16-bit integers, which the library writes to a 16-bit file
+    // as they are. Only where fitsShorts() too.
+    bool fitsShorts() const { return step >= 0x1p-15; }
+    void toIntegers(const float* samples, std::int16_t* integers, std::size_t n) const;
+    void toIntegers(const double* samples, std::int16_t* integers, std::size_t n) const;
 
 private:
     // One sample of toIntegers().
+    template <typename Sample>
+    std::int16_t shortOf(Sample sample) const {
+        return static_cast<std::int16_t>(integerOf(sample) >> 16);
+    }
     template <typename Sample>
     std::int32_t integerOf(Sample sample) const {
         // On the grid (or silent), so the quotient is an integer, or huge.

@@ -92,29 +92,48 @@ struct StreamPlan {
     std::int64_t paddingFrames = 0;  // rendered past the end: latency and tail
 };
 
-// Meters, conditions and writes one stretch of output. integers: room for
-// the stretch where the conditioning converts to integers.
+// Integer samples for an integer output without dither, in the narrowest
+// type that holds them: libsndfile writes 16-bit samples to a 16-bit file
+// without converting them.
+struct IntegerBuffers {
+    IntegerBuffers(const OutputConditioning& condition, std::size_t samples)
+        : shorts(condition.convertsToIntegers() && condition.fitsShorts() ? samples : 0),
+          integers(condition.convertsToIntegers() && !condition.fitsShorts() ? samples : 0) {}
+    std::vector<std::int16_t> shorts;
+    std::vector<std::int32_t> integers;
+};
+
+// Meters and converts a piece at a time, so that the conversion finds in
+// the cache what the meter has just read.
+template <typename Sample, typename Integer>
+void finishAsIntegers(const Sample* kept, std::size_t samples, sf_count_t frames,
+                      const OutputConditioning& condition, SoundFileWriter& output,
+                      LevelMeter& meter, Integer* integers) {
+    constexpr std::size_t kPiece = 4096;
+    for (std::size_t start = 0; start < samples; start += kPiece) {
+        const std::size_t length = std::min(kPiece, samples - start);
+        meter.add(kept + start, length);
+        condition.toIntegers(kept + start, integers + start, length);
+    }
+    output.write(integers, frames);
+}
+
+// Meters, conditions and writes one stretch of output.
 template <typename Sample>
 void finish(Sample* kept, std::size_t keptFrames, int outputChannels,
             const OutputConditioning& condition, SoundFileWriter& output, LevelMeter& meter,
-            std::int32_t* integers) {
+            IntegerBuffers& buffers) {
     // Metered before conditioning: the levels are those the plug-in made.
     const std::size_t samples = keptFrames * static_cast<std::size_t>(outputChannels);
-    if (condition.convertsToIntegers()) {
-        // A piece at a time, so the conversion finds in the cache what the
-        // meter has just read.
-        constexpr std::size_t kPiece = 4096;
-        for (std::size_t start = 0; start < samples; start += kPiece) {
-            const std::size_t length = std::min(kPiece, samples - start);
-            meter.add(kept + start, length);
-            condition.toIntegers(kept + start, integers + start, length);
-        }
-        output.write(integers, static_cast<sf_count_t>(keptFrames));
-        return;
-    }
+    const auto frames = static_cast<sf_count_t>(keptFrames);
+    if (!buffers.shorts.empty())
+        return finishAsIntegers(kept, samples, frames, condition, output, meter, buffers.shorts.data());
+    if (!buffers.integers.empty())
+        return finishAsIntegers(kept, samples, frames, condition, output, meter,
+                                buffers.integers.data());
     meter.add(kept, samples);
     if (condition.changesSamples()) condition.apply(kept, samples);
-    output.write(kept, static_cast<sf_count_t>(keptFrames));
+    output.write(kept, frames);
 }
 
 template <typename Sample>
@@ -131,8 +150,7 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
     // while the next is read and processed here.
     std::vector<Sample> outputFrames[2];
     for (auto& frames : outputFrames) frames.resize(chunk * static_cast<std::size_t>(outputChannels));
-    std::vector<std::int32_t> integers(
-        condition.convertsToIntegers() ? chunk * static_cast<std::size_t>(outputChannels) : 0);
+    IntegerBuffers integers(condition, chunk * static_cast<std::size_t>(outputChannels));
     PaddedReader<Sample> reader(input, plan.paddingFrames);
     SideChainFeed<Sample> side(sideChain);
     const SampleLayout sideLayout =
@@ -159,8 +177,7 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
         // The previous stretch is written (or its failure thrown) first.
         if (writePosted) writing.wait();
         writing.post([&, kept, keptFrames] {
-            finish(kept, keptFrames, outputChannels, condition, output, summary.levels,
-                   integers.data());
+            finish(kept, keptFrames, outputChannels, condition, output, summary.levels, integers);
         });
         writePosted = true;
         summary.frames += static_cast<std::int64_t>(keptFrames);

@@ -170,6 +170,10 @@ void SoundFileWriter::write(const double* frames, sf_count_t count) {
     checkWritten(sf_writef_double(file, frames, count), count);
 }
 
+void SoundFileWriter::write(const std::int16_t* frames, sf_count_t count) {
+    checkWritten(sf_writef_short(file, frames, count), count);
+}
+
 void SoundFileWriter::write(const std::int32_t* frames, sf_count_t count) {
     checkWritten(sf_writef_int(file, frames, count), count);
 }

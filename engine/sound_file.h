@@ -54,6 +54,7 @@ public:
     void write(const float* frames, sf_count_t count);
     void write(const double* frames, sf_count_t count);
     // Integer samples with the output's bits at the top.
+    void write(const std::int16_t* frames, sf_count_t count);
     void write(const std::int32_t* frames, sf_count_t count);
     // Flushes, closes and renames onto the destination; with replace false,
     // fails instead when the destination has appeared meanwhile.
