@@ -36,11 +36,9 @@ SF_VIRTUAL_IO& BufferedOutputFile::callbacks() {
     return io;
 }
 
-bool BufferedOutputFile::flush() {
-    const unsigned char* from = buffer.get();
-    std::size_t left = buffered;
-    sf_count_t at = bufferStart;
-    while (left > 0) {
+bool BufferedOutputFile::writeAt(const unsigned char* from, std::size_t bytes, sf_count_t at) {
+    const sf_count_t start = at;
+    for (std::size_t left = bytes; left > 0;) {
         const ssize_t written = ::pwrite(descriptor, from, left, at);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
@@ -52,9 +50,14 @@ bool BufferedOutputFile::flush() {
         at += written;
     }
     // Only a hint: file systems that cannot take it leave it to the fsync.
-    if (buffered > 0)
-        ::sync_file_range(descriptor, bufferStart, static_cast<off_t>(buffered), SYNC_FILE_RANGE_WRITE);
-    bufferStart = at;
+    if (bytes > 0)
+        ::sync_file_range(descriptor, start, static_cast<off_t>(bytes), SYNC_FILE_RANGE_WRITE);
+    return true;
+}
+
+bool BufferedOutputFile::flush() {
+    if (!writeAt(buffer.get(), buffered, bufferStart)) return false;
+    bufferStart += static_cast<sf_count_t>(buffered);
     buffered = 0;
     return true;
 }
@@ -69,6 +72,12 @@ sf_count_t BufferedOutputFile::write(const void* bytes, sf_count_t count) {
     const auto* from = static_cast<const unsigned char*>(bytes);
     auto left = static_cast<std::size_t>(count);
     while (left > 0) {
+        // A whole buffer's worth or more goes to the file as it is, uncopied.
+        if (buffered == 0 && left >= kBufferBytes) {
+            if (!writeAt(from, left, bufferStart)) return 0;
+            bufferStart += static_cast<sf_count_t>(left);
+            break;
+        }
         const std::size_t part = std::min(left, kBufferBytes - buffered);
         std::memcpy(buffer.get() + buffered, from, part);
         buffered += part;

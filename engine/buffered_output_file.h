@@ -1,6 +1,7 @@
 // An output file behind libsndfile's virtual I/O: what libsndfile writes is
-// gathered in a large buffer and goes to the file a megabyte at a time, so a
-// render makes a few hundred system calls rather than thousands. Each stretch
+// gathered in a large buffer and goes to the file a megabyte at a time (or
+// more at once, when libsndfile hands over that much), so a render makes a
+// few hundred system calls rather than thousands. Each stretch
 // written is handed to the kernel's writeback at once, so the one fsync
 // before the rename finds little left to do.
 #pragma once
@@ -39,6 +40,8 @@ public:
 
 private:
     bool flush();
+    // Writes bytes at the offset, and starts their writeback.
+    bool writeAt(const unsigned char* from, std::size_t bytes, sf_count_t at);
 
     int descriptor;
     std::unique_ptr<unsigned char[]> buffer;

@@ -35,8 +35,11 @@ public:
     // lanes, a whole round of lanes at a time.
     template <typename Sample>
     void add(const Sample* samples, std::size_t n) {
-        using Bits = std::conditional_t<sizeof(Sample) == 4, std::uint32_t, std::uint64_t>;
-        constexpr Bits magnitudeMask = std::numeric_limits<Bits>::max() >> 1;
+        // Signed: without the sign bit, the bits are never negative, and
+        // signed comparisons are single instructions where unsigned ones
+        // are not.
+        using Bits = std::conditional_t<sizeof(Sample) == 4, std::int32_t, std::int64_t>;
+        constexpr Bits magnitudeMask = std::numeric_limits<Bits>::max();
         constexpr Bits infinity = std::bit_cast<Bits>(std::numeric_limits<Sample>::infinity());
         constexpr Bits one = std::bit_cast<Bits>(Sample(1));
         constexpr std::size_t kRun = 256;
@@ -64,7 +67,8 @@ public:
             };
             std::size_t i = 0;
             for (; i < length && (position + i) % kLanes != 0; ++i) square(i);
-            if (finite == length)
+            const auto finiteCount = static_cast<std::size_t>(finite);
+            if (finiteCount == length)
                 for (; i + kLanes <= length; i += kLanes)
                     for (std::size_t lane = 0; lane < kLanes; ++lane) {
                         const double sample = run[i + lane];
@@ -73,9 +77,9 @@ public:
             for (; i < length; ++i) square(i);
             position += length;
             peak = std::max(peak, static_cast<double>(std::bit_cast<Sample>(top)));
-            count += finite;
-            overFullScale += over;
-            nonFinite += length - finite;
+            count += finiteCount;
+            overFullScale += static_cast<std::uint64_t>(over);
+            nonFinite += length - finiteCount;
         }
         std::copy(sums, sums + kLanes, std::begin(squares));
     }
