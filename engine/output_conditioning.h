@@ -47,8 +47,8 @@ public:
     // one sample at a time. Only where convertsToIntegers().
     void toIntegers(const float* samples, std::int32_t* integers, std::size_t n) const;
     void toIntegers(const double* samples, std::int32_t* integers, std::size_t n) const;
-    // The same as 16-bit integers, which the library writes to a 16-bit file
-    // as they are. Only where fitsShorts() too.
+    // The same in 16-bit integers, the output's bits at the top: a 16-bit
+    // file takes them as they are. Only where fitsShorts() too.
     bool fitsShorts() const { return step >= 0x1p-15; }
     void toIntegers(const float* samples, std::int16_t* integers, std::size_t n) const;
     void toIntegers(const double* samples, std::int16_t* integers, std::size_t n) const;
