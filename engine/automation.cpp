@@ -62,9 +62,9 @@ AutomationLane parseAutomation(const std::string& text) {
         if (!(time >= 0.0))
             throw UsageError(what + ": '" + pointText.substr(0, colon) +
                              "' is not a time in seconds (e.g. 1.5, 1.5s or 1500ms)");
-        if (!(value >= 0.0 && value <= 1.0))
-            throw UsageError(what + ": the value in '" + pointText +
-                             "' must be a number between 0 and 1");
+        // Its range is the parameter's, checked once the plug-in is open.
+        if (!std::isfinite(value))
+            throw UsageError(what + ": the value in '" + pointText + "' must be a number");
         if (!lane.points.empty() && time < lane.points.back().seconds)
             throw UsageError(what + ": the times must not go back");
         lane.points.push_back({time, static_cast<float>(value)});

@@ -17,7 +17,7 @@ inline constexpr std::int64_t kRampStepFrames = 32;
 
 struct AutomationPoint {
     double seconds = 0.0;
-    float value = 0.0f;  // normalised, 0 to 1
+    float value = 0.0f;  // in the parameter's own units (VST 2.4: 0 to 1)
 };
 
 struct AutomationLane {

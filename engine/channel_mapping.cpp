@@ -63,9 +63,19 @@ ChannelMapping singleInstanceMapping(const std::vector<InputInfo>& inputs, int p
 ChannelMapping mapChannels(int fileChannels, const std::vector<InputInfo>& inputs,
                            int pluginOutputs, int sideChainChannels) {
     // A file with a channel for every input, side-chains included, feeds
-    // them one to one, as a workstation's routing of them all would.
+    // them one to one, as a workstation's routing of them all would; but
+    // where the plug-in names its side-chains and the file splits evenly
+    // among its main inputs, each channel group gets an instance of its own
+    // (a stereo file through a mono compressor with a side-chain).
+    const auto named = [](const InputInfo& input) {
+        return input.sideChain && input.reason != SideChainReason::Count;
+    };
+    const int mainCount = static_cast<int>(std::count_if(
+        inputs.begin(), inputs.end(), [](const InputInfo& input) { return !input.sideChain; }));
+    const bool splitsAmongMains = mainCount > 0 && fileChannels % mainCount == 0 &&
+                                  std::any_of(inputs.begin(), inputs.end(), named);
     const bool everyInput = sideChainChannels == 0 && fileChannels > 1 &&
-                            fileChannels == static_cast<int>(inputs.size());
+                            fileChannels == static_cast<int>(inputs.size()) && !splitsAmongMains;
     ChannelMapping mapping =
         everyInput ? splitInputs(fileChannels, std::vector<InputInfo>(inputs.size()), pluginOutputs, 0)
                    : splitInputs(fileChannels, inputs, pluginOutputs, sideChainChannels);

@@ -2,6 +2,7 @@
 
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
+#include <unistd.h>
 
 #include <memory>
 #include <mutex>
@@ -52,7 +53,13 @@ std::vector<CatalogEntry> lv2Catalog() {
         if (entry.path.empty()) entry.path = bundle;
         // A description without a name, a binary or well-formed ports would
         // not instantiate in any host.
-        if (!lilv_plugin_verify(plugin)) entry.failure = "incomplete description";
+        if (!lilv_plugin_verify(plugin)) {
+            entry.failure = "incomplete description";
+        } else if (const LilvNode* library = lilv_plugin_get_library_uri(plugin)) {
+            const std::string binary = taken(lilv_file_uri_parse(lilv_node_as_uri(library), nullptr));
+            if (!binary.empty() && ::access(binary.c_str(), F_OK) != 0)
+                entry.failure = "its binary " + binary + " is missing";
+        }
         entries.push_back(std::move(entry));
     }
     return entries;

@@ -11,6 +11,8 @@
 #include <lv2/state/state.h>
 #include <lv2/units/units.h>
 #include <lv2/worker/worker.h>
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,10 +21,13 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "engine/engine_error.h"
 #include "engine/lv2_world.h"
+#include "engine/parameter_lookup.h"
+#include "engine/side_chain.h"
 
 namespace varkel::engine {
 
@@ -31,12 +36,14 @@ namespace {
 constexpr const char* kRdfsLabel = "http://www.w3.org/2000/01/rdf-schema#label";
 // Newer than the LV2 headers Debian 12 has.
 constexpr const char* kIsSideChain = "http://lv2plug.in/ns/lv2core#isSideChain";
+constexpr const char* kPortGroup = "http://lv2plug.in/ns/ext/port-groups#group";
+constexpr const char* kSideChainGroup = "http://lv2plug.in/ns/ext/port-groups#SideChainGroup";
+constexpr const char* kSideChainOf = "http://lv2plug.in/ns/ext/port-groups#sideChainOf";
+constexpr const char* kRdfType = "http://www.w3.org/1999/02/22-rdf-syntax-ns#type";
 // Room for what a plug-in writes to an atom output in one run.
 constexpr std::size_t kAtomBufferBytes = 65536;
 // Room for the worker's replies within one run.
 constexpr std::size_t kWorkerReplyBytes = 65536;
-
-std::atomic<bool> pluginLogging{false};
 
 // Common units, for bundles whose unit descriptions are not loaded.
 const std::map<std::string, std::string> kUnitSymbols = {
@@ -58,7 +65,7 @@ const std::set<std::string> kProvidedFeatures = {
 };
 
 int logVprintf(LV2_Log_Handle handle, LV2_URID, const char* format, va_list arguments) {
-    if (!pluginLogging.load()) return 0;
+    if (!pluginLogging()) return 0;
     std::fprintf(stderr, "%s: ", static_cast<const char*>(handle));
     return std::vfprintf(stderr, format, arguments);
 }
@@ -84,9 +91,92 @@ std::string takeText(LilvNode* node) {
     return result;
 }
 
-}  // namespace
+std::string unitOf(Lv2World& lv2, const LilvPlugin* plugin, const LilvPort* port) {
+    LilvNode* unit = lilv_port_get(plugin, port, lv2.node(LV2_UNITS__unit));
+    if (unit == nullptr) return {};
+    std::string symbol =
+        takeText(lilv_world_get(lv2.world(), unit, lv2.node(LV2_UNITS__symbol), nullptr));
+    if (symbol.empty() && lilv_node_is_uri(unit)) {
+        const auto known = kUnitSymbols.find(lilv_node_as_uri(unit));
+        if (known != kUnitSymbols.end()) symbol = known->second;
+    }
+    lilv_node_free(unit);
+    return symbol;
+}
 
-void setPluginLogging(bool on) { pluginLogging.store(on); }
+// A port in a group that is some other group's side-chain.
+bool inSideChainGroup(Lv2World& lv2, const LilvPlugin* plugin, const LilvPort* port) {
+    LilvNode* group = lilv_port_get(plugin, port, lv2.node(kPortGroup));
+    if (group == nullptr) return false;
+    const bool side =
+        lilv_world_ask(lv2.world(), group, lv2.node(kRdfType), lv2.node(kSideChainGroup)) ||
+        lilv_world_ask(lv2.world(), group, lv2.node(kSideChainOf), nullptr);
+    lilv_node_free(group);
+    return side;
+}
+
+// A port value as a preset or state holds it: presets are written with
+// float, double, integer and boolean literals alike.
+std::optional<float> numberOf(const void* value, std::uint32_t size, std::uint32_t type) {
+    Lv2World& lv2 = Lv2World::instance();
+    if (type == lv2.map(LV2_ATOM__Float) && size == sizeof(float))
+        return *static_cast<const float*>(value);
+    if (type == lv2.map(LV2_ATOM__Double) && size == sizeof(double))
+        return static_cast<float>(*static_cast<const double*>(value));
+    if ((type == lv2.map(LV2_ATOM__Int) || type == lv2.map(LV2_ATOM__Bool)) &&
+        size == sizeof(std::int32_t))
+        return static_cast<float>(*static_cast<const std::int32_t*>(value));
+    if (type == lv2.map(LV2_ATOM__Long) && size == sizeof(std::int64_t))
+        return static_cast<float>(*static_cast<const std::int64_t*>(value));
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::string, float>> portValuesOf(const LilvState* state) {
+    std::vector<std::pair<std::string, float>> values;
+    lilv_state_emit_port_values(
+        state,
+        [](const char* symbol, void* user, const void* value, std::uint32_t size,
+           std::uint32_t type) {
+            if (const auto number = numberOf(value, size, type))
+                static_cast<std::vector<std::pair<std::string, float>>*>(user)->emplace_back(
+                    symbol, *number);
+        },
+        &values);
+    return values;
+}
+
+// Why lilv could not instantiate a plug-in, where its binary says so: the
+// file is missing, is no library that loads, or does not describe the URI.
+// Empty when the binary is sound (the plug-in itself refused).
+std::string binaryTrouble(const LilvPlugin* plugin, const std::string& uri) {
+    char* parsed = lilv_file_uri_parse(lilv_node_as_uri(lilv_plugin_get_library_uri(plugin)), nullptr);
+    const std::string path = parsed != nullptr ? parsed : "";
+    lilv_free(parsed);
+    if (path.empty()) return "it names no binary";
+    if (::access(path.c_str(), F_OK) != 0) return "its binary " + path + " is missing";
+    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* error = ::dlerror();
+        return "its binary " + path + " does not load (" + (error != nullptr ? error : "") + ")";
+    }
+    std::string trouble;
+    const auto entry = reinterpret_cast<LV2_Descriptor_Function>(::dlsym(library, "lv2_descriptor"));
+    if (entry == nullptr) {
+        trouble = "its binary " + path + " is not an LV2 library (it has no lv2_descriptor)";
+    } else {
+        bool found = false;
+        for (std::uint32_t i = 0; !found && i < 100000; ++i) {
+            const LV2_Descriptor* descriptor = entry(i);
+            if (descriptor == nullptr) break;
+            found = descriptor->URI != nullptr && uri == descriptor->URI;
+        }
+        if (!found) trouble = "its binary " + path + " does not hold " + uri;
+    }
+    ::dlclose(library);
+    return trouble;
+}
+
+}  // namespace
 
 // Everything whose address a plug-in keeps.
 struct Lv2Plugin::Features {
@@ -186,12 +276,28 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
             if (has(kIsSideChain)) {
                 role.sideChain = true;
                 role.reason = SideChainReason::Property;
+            } else if (inSideChainGroup(lv2, plugin, port)) {
+                role.sideChain = true;
+                role.reason = SideChainReason::Group;
             }
             inputRoles.push_back(role);
         } else if (lilv_port_is_a(plugin, port, control)) {
+            // A range written the wrong way round is taken with its ends
+            // swapped, so that its default and its values stay usable.
+            float low = minimum[p], high = maximum[p];
+            if (std::isfinite(low) && std::isfinite(high) && low > high) std::swap(low, high);
             if (!isInput) {
+                // Meters, gain reduction, latency: every run writes them, so
+                // each has a place to go.
                 if (port == latencyOutput || has(LV2_CORE__reportsLatency))
                     latencyPort = static_cast<int>(p);
+                ControlOutput reported;
+                reported.name = takeText(lilv_port_get_name(plugin, port));
+                reported.symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
+                reported.unit = unitOf(lv2, plugin, port);
+                reported.minimum = std::isfinite(low) ? low : 0.0f;
+                reported.maximum = std::isfinite(high) ? high : reported.minimum;
+                outputControls.push_back({p, std::move(reported)});
                 continue;
             }
             Control c;
@@ -199,23 +305,15 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
             ParameterInfo& info = c.info;
             info.name = takeText(lilv_port_get_name(plugin, port));
             info.symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
-            info.minimum = std::isfinite(minimum[p]) ? minimum[p] : 0.0f;
-            info.maximum = std::isfinite(maximum[p]) ? maximum[p] : std::max(info.minimum, 1.0f);
+            info.minimum = std::isfinite(low) ? low : 0.0f;
+            info.maximum = std::isfinite(high) ? high : std::max(info.minimum, 1.0f);
             info.defaultValue = std::isfinite(defaults[p]) ? defaults[p] : info.minimum;
             info.defaultValue = std::clamp(info.defaultValue, info.minimum, info.maximum);
             info.toggled = has(LV2_CORE__toggled);
             info.integer = has(LV2_CORE__integer);
             info.enumeration = has(LV2_CORE__enumeration);
             info.logarithmic = has(LV2_PORT_PROPS__logarithmic);
-            if (LilvNode* unit = lilv_port_get(plugin, port, lv2.node(LV2_UNITS__unit))) {
-                info.unit = takeText(lilv_world_get(lv2.world(), unit,
-                                                    lv2.node(LV2_UNITS__symbol), nullptr));
-                if (info.unit.empty() && lilv_node_is_uri(unit)) {
-                    const auto known = kUnitSymbols.find(lilv_node_as_uri(unit));
-                    if (known != kUnitSymbols.end()) info.unit = known->second;
-                }
-                lilv_node_free(unit);
-            }
+            info.unit = unitOf(lv2, plugin, port);
             if (LilvScalePoints* points = lilv_port_get_scale_points(plugin, port)) {
                 LILV_FOREACH (scale_points, i, points) {
                     const LilvScalePoint* point = lilv_scale_points_get(points, i);
@@ -281,18 +379,20 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
     // The plug-in's own default state, where it describes one.
     if (LilvState* state = lilv_state_new_from_world(lv2.world(), lv2.mapFeature(),
                                                      lilv_plugin_get_uri(plugin))) {
-        lilv_state_restore(
-            state, instance,
-            [](const char* symbol, void* self, const void* value, std::uint32_t size,
-               std::uint32_t type) {
-                auto* me = static_cast<Lv2Plugin*>(self);
-                if (size == sizeof(float) &&
-                    type == Lv2World::instance().map(LV2_ATOM__Float))
-                    me->setBySymbol(symbol, *static_cast<const float*>(value));
-            },
-            this, 0, f.list);
+        restore(state);
         lilv_state_free(state);
     }
+}
+
+void Lv2Plugin::restore(const LilvState* state) {
+    lilv_state_restore(
+        state, instance,
+        [](const char* symbol, void* self, const void* value, std::uint32_t size,
+           std::uint32_t type) {
+            if (const auto number = numberOf(value, size, type))
+                static_cast<Lv2Plugin*>(self)->setBySymbol(symbol, *number);
+        },
+        this, 0, features->list);
 }
 
 Lv2Plugin::~Lv2Plugin() {
@@ -302,18 +402,23 @@ Lv2Plugin::~Lv2Plugin() {
 }
 
 LilvInstance* Lv2Plugin::instantiate() {
-    LilvInstance* made = lilv_plugin_instantiate(plugin, rate, features->list);
-    if (made == nullptr)
-        throw EngineError(uri + ": " + pluginName + " refused to start at " +
-                          std::to_string(static_cast<long>(rate)) + " Hz");
-    return made;
+    LilvInstance* made = nullptr;
+    {
+        const QuietLilv quiet;
+        made = lilv_plugin_instantiate(plugin, rate, features->list);
+    }
+    if (made != nullptr) return made;
+    const std::string trouble = binaryTrouble(plugin, uri);
+    throw EngineError(uri + ": " + pluginName +
+                      (trouble.empty() ? " refused to start at " +
+                                             std::to_string(static_cast<long>(rate)) + " Hz"
+                                       : " cannot be loaded: " + trouble));
 }
 
 void Lv2Plugin::connectFixedPorts(LilvInstance* target) {
     for (const Control& c : controls) lilv_instance_connect_port(target, c.port, &portValues[c.port]);
-    if (latencyPort >= 0)
-        lilv_instance_connect_port(target, static_cast<std::uint32_t>(latencyPort),
-                                   &portValues[static_cast<std::size_t>(latencyPort)]);
+    for (const OutputControl& o : outputControls)
+        lilv_instance_connect_port(target, o.port, &portValues[o.port]);
     std::size_t buffer = 0;
     const LV2_URID sequence = Lv2World::instance().map(LV2_ATOM__Sequence);
     for (const std::uint32_t port : atomInputs) {
@@ -341,7 +446,11 @@ void Lv2Plugin::runOnce(LilvInstance* target, int frames) {
         atom->type = chunkType;
     }
     lilv_instance_run(target, static_cast<std::uint32_t>(frames));
-    if (target == instance) features->deliverReplies();
+    features->deliverReplies();
+}
+
+std::vector<InputInfo> Lv2Plugin::inputInfo() const {
+    return markSideChains(inputRoles, outputs());
 }
 
 ParameterInfo Lv2Plugin::parameterInfo(int index) const {
@@ -414,15 +523,36 @@ void Lv2Plugin::loadPreset(const std::string& preset) {
         throw UsageError("--preset " + preset + ": " + pluginName + " has no such preset" +
                          (known.empty() ? std::string(" (it has none)") : "; its presets: " + known));
     }
-    lilv_state_restore(
-        state, instance,
-        [](const char* symbol, void* self, const void* value, std::uint32_t size,
-           std::uint32_t type) {
-            if (size == sizeof(float) && type == Lv2World::instance().map(LV2_ATOM__Float))
-                static_cast<Lv2Plugin*>(self)->setBySymbol(symbol, *static_cast<const float*>(value));
-        },
-        this, 0, features->list);
+    // Checked whole before any of it is applied: a value out of its port's
+    // range refuses the preset; a port the plug-in lacks is passed over.
+    const std::string context = "--preset " + preset;
+    try {
+        for (const auto& [symbol, value] : portValuesOf(state)) {
+            const auto control = std::find_if(controls.begin(), controls.end(),
+                                              [&](const Control& c) { return c.info.symbol == symbol; });
+            if (control == controls.end()) {
+                warn("preset " + preset + " sets " + symbol + ", a port " + pluginName +
+                     " does not have");
+                continue;
+            }
+            checkValue(*this, static_cast<int>(control - controls.begin()), value,
+                       context + " " + symbol);
+        }
+    } catch (...) {
+        lilv_state_free(state);
+        throw;
+    }
+    restore(state);
     lilv_state_free(state);
+}
+
+std::vector<ControlOutput> Lv2Plugin::controlOutputs() const {
+    std::vector<ControlOutput> reported;
+    for (const OutputControl& o : outputControls) {
+        reported.push_back(o.info);
+        reported.back().value = portValues[o.port];
+    }
+    return reported;
 }
 
 int Lv2Plugin::latency() {
@@ -441,9 +571,17 @@ int Lv2Plugin::latency() {
     std::size_t b = 0;
     for (const std::uint32_t port : audioInputs) lilv_instance_connect_port(probe, port, silence[b++].data());
     for (const std::uint32_t port : audioOutputs) lilv_instance_connect_port(probe, port, silence[b++].data());
+    // Its worker's requests and replies are its own, not this instance's.
+    Features& f = *features;
+    f.handle = lilv_instance_get_handle(probe);
+    f.worker = static_cast<const LV2_Worker_Interface*>(
+        lilv_instance_get_extension_data(probe, LV2_WORKER__interface));
     lilv_instance_activate(probe);
     runOnce(probe, blockFrames);
     lilv_instance_deactivate(probe);
+    f.handle = lilv_instance_get_handle(instance);
+    f.worker = static_cast<const LV2_Worker_Interface*>(
+        lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
     const float frames = portValues[static_cast<std::size_t>(latencyPort)];
     // The probe shares the control ports; give back what the run may have moved.
     portValues = saved;

@@ -2,8 +2,9 @@
 // plug-ins require: URID map and unmap, options (rate and block lengths),
 // bounded block length, log, a worker run synchronously (as offline hosts
 // do), and the plug-in's default state. Its control inputs are its
-// parameters, in their own units; atom inputs get empty sequences, atom
-// outputs room to write, CV inputs silence.
+// parameters, in their own units; its control outputs are read after each
+// run; atom inputs get empty sequences, atom outputs room to write, CV
+// inputs silence.
 #pragma once
 
 #include <lilv/lilv.h>
@@ -12,12 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/lv2_world.h"
 #include "engine/plugin.h"
 
 namespace varkel::engine {
-
-// Whether plug-ins' log messages go to stderr (off: they are dropped).
-void setPluginLogging(bool on);
 
 class Lv2Plugin : public Plugin {
 public:
@@ -34,7 +33,7 @@ public:
     std::string location() const override { return uri; }
     int inputs() const override { return static_cast<int>(audioInputs.size()); }
     int outputs() const override { return static_cast<int>(audioOutputs.size()); }
-    std::vector<InputInfo> inputInfo() const override { return inputRoles; }
+    std::vector<InputInfo> inputInfo() const override;
 
     int parameterCount() const override { return static_cast<int>(controls.size()); }
     ParameterInfo parameterInfo(int index) const override;
@@ -45,6 +44,7 @@ public:
     std::vector<std::string> presets() const override;
     void loadPreset(const std::string& preset) override;
     int latency() override;
+    std::vector<ControlOutput> controlOutputs() const override;
 
     void start(Precision precision) override;
     void stop() override;
@@ -60,11 +60,17 @@ private:
         std::uint32_t port = 0;
         ParameterInfo info;
     };
+    struct OutputControl {
+        std::uint32_t port = 0;
+        ControlOutput info;
+    };
 
     LilvInstance* instantiate();
     void connectFixedPorts(LilvInstance* target);
     void runOnce(LilvInstance* target, int frames);
     void setBySymbol(const std::string& symbol, float value);
+    // Port values and the plug-in's own state from a preset or state.
+    void restore(const LilvState* state);
 
     const LilvPlugin* plugin;
     std::string uri;
@@ -78,6 +84,7 @@ private:
     std::vector<std::uint32_t> audioInputs, audioOutputs;
     std::vector<InputInfo> inputRoles;
     std::vector<Control> controls;
+    std::vector<OutputControl> outputControls;  // the latency port among them
     std::vector<float> portValues;  // every control port, by port index
     int latencyPort = -1;
     std::vector<std::uint32_t> atomInputs, atomOutputs, cvInputs, cvOutputs;

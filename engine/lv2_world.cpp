@@ -1,6 +1,11 @@
 #include "engine/lv2_world.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -12,6 +17,8 @@ namespace varkel::engine {
 namespace fs = std::filesystem;
 
 namespace {
+
+std::atomic<bool> loggingOn{false};
 
 // LV2_PATH with its relative folders made absolute: lilv takes each folder
 // for the start of a file URI and fails on (or crashes at) a relative one.
@@ -31,6 +38,28 @@ std::string absoluteLv2Path(const std::string& path) {
 
 }  // namespace
 
+QuietLilv::QuietLilv() {
+    if (loggingOn.load()) return;
+    std::fflush(stderr);
+    saved = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved < 0 || null < 0 || ::dup2(null, STDERR_FILENO) < 0) restore();
+    if (null >= 0) ::close(null);
+}
+
+QuietLilv::~QuietLilv() { restore(); }
+
+void QuietLilv::restore() {
+    if (saved < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    saved = -1;
+}
+
+void setPluginLogging(bool on) { loggingOn.store(on); }
+bool pluginLogging() { return loggingOn.load(); }
+
 Lv2World& Lv2World::instance() {
     static Lv2World world;
     return world;
@@ -42,7 +71,10 @@ Lv2World::Lv2World() : lilvWorld(lilv_world_new()) {
         lilv_world_set_option(lilvWorld, LILV_OPTION_LV2_PATH, folders);
         lilv_node_free(folders);
     }
-    lilv_world_load_all(lilvWorld);
+    {
+        const QuietLilv quiet;
+        lilv_world_load_all(lilvWorld);
+    }
     mapData.handle = this;
     mapData.map = [](LV2_URID_Map_Handle handle, const char* uri) {
         return static_cast<Lv2World*>(handle)->map(uri);
@@ -98,6 +130,7 @@ const LilvPlugin* Lv2World::find(const std::string& uriOrBundle) {
         // A bundle on LV2_PATH is loaded already; loading it again only warns.
         collect();
         if (inBundle.empty()) {
+            const QuietLilv quiet;
             lilv_world_load_bundle(lilvWorld, bundle);
             collect();
         }

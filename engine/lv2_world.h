@@ -14,6 +14,26 @@
 
 namespace varkel::engine {
 
+// Whether plug-ins' log messages, and lilv's own about the bundles it reads,
+// go to stderr (off: they are dropped).
+void setPluginLogging(bool on);
+bool pluginLogging();
+
+// stderr sent to /dev/null for its life, unless plug-in logging is on: lilv
+// prints its complaints about broken bundles and binaries there and offers
+// no way to take them. Made under lock(), so that two never overlap.
+class QuietLilv {
+public:
+    QuietLilv();
+    ~QuietLilv();
+    QuietLilv(const QuietLilv&) = delete;
+    QuietLilv& operator=(const QuietLilv&) = delete;
+
+private:
+    void restore();
+    int saved = -1;
+};
+
 class Lv2World {
 public:
     // Created and loaded on first use.

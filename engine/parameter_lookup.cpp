@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 #include "engine/engine_error.h"
@@ -39,6 +40,10 @@ int findParameter(const Plugin& plugin, const std::string& nameOrIndex,
         const std::string wanted = trimmedLower(nameOrIndex);
         for (int i = 0; i < count; ++i)
             if (trimmedLower(plugin.parameterName(i)) == wanted) return i;
+        for (int i = 0; i < count; ++i) {
+            const std::string symbol = plugin.parameterInfo(i).symbol;
+            if (!symbol.empty() && trimmedLower(symbol) == wanted) return i;
+        }
     }
     if (count == 0)
         throw UsageError(context + " " + nameOrIndex + ": " + plugin.name() +
@@ -50,14 +55,39 @@ int findParameter(const Plugin& plugin, const std::string& nameOrIndex,
                      std::to_string(count - 1) + ")");
 }
 
+namespace {
+
+std::string shown(float value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", static_cast<double>(value));
+    return text;
+}
+
+// The values a toggle or an enumeration takes, or none for any in range.
+std::vector<float> allowedValues(const ParameterInfo& info) {
+    if (info.toggled) return {info.minimum, info.maximum};
+    std::vector<float> values;
+    if (info.enumeration)
+        for (const auto& [value, label] : info.scalePoints) values.push_back(value);
+    return values;
+}
+
+}  // namespace
+
 void checkValue(const Plugin& plugin, int index, float value, const std::string& context) {
     const ParameterInfo info = plugin.parameterInfo(index);
-    if (value >= info.minimum && value <= info.maximum) return;
-    char range[96];
-    std::snprintf(range, sizeof(range), "%g and %g", static_cast<double>(info.minimum),
-                  static_cast<double>(info.maximum));
-    throw UsageError(context + ": the value must lie between " + range +
-                     (info.unit.empty() ? "" : " " + info.unit) + " (" + info.name + ")");
+    const std::string unit = info.unit.empty() ? "" : " " + info.unit;
+    if (!(value >= info.minimum && value <= info.maximum))
+        throw UsageError(context + ": the value must lie between " + shown(info.minimum) +
+                         " and " + shown(info.maximum) + unit + " (" + info.name + ")");
+    const std::vector<float> allowed = allowedValues(info);
+    if (!allowed.empty() && std::find(allowed.begin(), allowed.end(), value) == allowed.end()) {
+        std::string listed;
+        for (const float v : allowed) listed += (listed.empty() ? "" : ", ") + shown(v);
+        throw UsageError(context + ": " + info.name + " takes only " + listed);
+    }
+    if (info.integer && value != std::nearbyint(value))
+        throw UsageError(context + ": " + info.name + " takes only whole numbers");
 }
 
 void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings,

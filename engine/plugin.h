@@ -30,8 +30,19 @@ struct ParameterInfo {
     std::vector<std::pair<float, std::string>> scalePoints;
 };
 
+// What a plug-in reports from each run (LV2's control outputs: meters, gain
+// reduction, latency), as it stood after the latest one.
+struct ControlOutput {
+    std::string name;
+    std::string symbol;
+    std::string unit;
+    float minimum = 0.0f;
+    float maximum = 0.0f;
+    float value = 0.0f;
+};
+
 // Why an input counts as a side-chain, for info to say.
-enum class SideChainReason { None, Label, Property, Count };
+enum class SideChainReason { None, Label, Property, Group, Count };
 
 struct InputInfo {
     std::string label;
@@ -73,6 +84,12 @@ public:
     // Frames the output lags the input, with the current settings.
     virtual int latency() = 0;
 
+    virtual std::vector<ControlOutput> controlOutputs() const { return {}; }
+
+    // What loading its presets and state found wrong but could go on past
+    // (a preset naming a port it lacks), for a summary to warn about.
+    const std::vector<std::string>& warnings() const { return noted; }
+
     // Ready to process at the precision; throws EngineError when the plug-in
     // cannot process at it.
     virtual void start(Precision precision) = 0;
@@ -80,6 +97,12 @@ public:
 
     virtual void process(float** inputs, float** outputs, int frames) = 0;
     virtual void process(double** inputs, double** outputs, int frames) = 0;
+
+protected:
+    void warn(std::string text) { noted.push_back(std::move(text)); }
+
+private:
+    std::vector<std::string> noted;
 };
 
 }  // namespace varkel::engine

@@ -245,6 +245,7 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
     const int format = withRoomForLength(chosen, knownFrames, channels);
 
     RenderSummary summary;
+    summary.pluginWarnings = first.warnings();
     summary.input = job.input;
     summary.output = job.output;
     summary.sampleRate = input.sampleRate();

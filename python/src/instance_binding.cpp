@@ -180,6 +180,12 @@ void bindInstance(py::module_& module) {
                      self.stream.plugin().parameterInfo(checkedIndex(self, index));
                  return std::pair<float, float>(info.minimum, info.maximum);
              }))
+        .def("control_outputs", claimed(+[](Instance& self) {
+                 std::vector<std::pair<std::string, float>> values;
+                 for (const engine::ControlOutput& o : self.stream.plugin().controlOutputs())
+                     values.emplace_back(o.name, o.value);
+                 return values;
+             }))
         .def("presets", claimed(+[](Instance& self) { return self.stream.plugin().presets(); }))
         .def("load_preset", claimed(+[](Instance& self, const std::string& preset) {
                  self.stream.loadPreset(preset);

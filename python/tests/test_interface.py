@@ -62,3 +62,14 @@ def test_interleaved_transpose_is_read_in_place():
     a = varkel.Varkel(RATE).process(interleaved.T)
     b = varkel.Varkel(RATE).process(np.ascontiguousarray(interleaved.T))
     assert a.tobytes() == b.tobytes()
+
+
+def test_control_outputs_hold_what_the_latest_run_reported():
+    meter = varkel.load_plugin("urn:varkel:test:worker-meter", RATE)
+    assert meter.control_outputs == {"Peak": 0.0, "Replies": 0.0}
+    audio = np.zeros((2, 300), np.float32)
+    audio[1, 123] = -0.75
+    out = meter.process(audio)
+    assert np.array_equal(out, audio)  # its worker's replies arrived once each
+    assert meter.control_outputs["Peak"] == 0.75
+    assert varkel.Varkel(RATE).control_outputs == {}

@@ -159,6 +159,12 @@ class _Processor:
         return self._instance.latency()
 
     @property
+    def control_outputs(self) -> dict[str, float]:
+        """What the plug-in reported from its latest run, by name: an LV2 plug-in's
+        meters, gain reduction and latency (its control outputs). Empty for VST 2.4."""
+        return dict(self._instance.control_outputs())
+
+    @property
     def presets(self) -> list[str]:
         """The plug-in's presets by name: LV2 presets, or a VST 2.4 module's programs."""
         return list(self._instance.presets())

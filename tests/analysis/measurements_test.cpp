@@ -69,6 +69,31 @@ public:
     }
 };
 
+// Output = -input, 5 frames late: a polarity-inverting device that says so.
+class InvertedDelay : public Device {
+public:
+    static constexpr int kFrames = 5;
+    int outputs() const override { return 1; }
+    std::string description() const override { return "inverted delay"; }
+    int reportedLatency() const override { return kFrames; }
+    std::vector<Signal> render(const Signal& input) const override {
+        Signal out(input.size(), 0.0f);
+        for (std::size_t n = kFrames; n < input.size(); ++n) out[n] = -input[n - kFrames];
+        return {out};
+    }
+};
+
+TEST(Measurements, AnInvertedImpulsePeaksWhereItsMagnitudeDoes) {
+    InvertedDelay device;
+    AnalysisPlan plan;
+    plan.what = {Measurement::Impulse};
+    const Analysis a = analyse(device, plan, [](double) {});
+    ASSERT_TRUE(a.impulse);
+    EXPECT_EQ(a.impulse->channels[0].latencyFrames, InvertedDelay::kFrames);
+    EXPECT_TRUE(a.impulse->latencyAgrees());
+    EXPECT_NEAR(a.impulse->channels[0].impulse[InvertedDelay::kFrames], -1.0, 1e-3);
+}
+
 TEST(Measurements, GainsClippingAndProgressOfAModelDevice) {
     HalfAndClip device;
     AnalysisPlan plan;

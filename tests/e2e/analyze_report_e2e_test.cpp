@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -121,6 +122,22 @@ TEST_F(AnalyzeReport, CsvHasARowPerPointAndAColumnPerOutput) {
     // 5 to 20 kHz in 1 kHz steps, and the header.
     const std::string aliasing = e2e::fileBytes(dir / "out/aliasing.csv");
     EXPECT_EQ(std::count(aliasing.begin(), aliasing.end(), '\n'), 17);
+
+    // A 7-frame delay's group delay, in milliseconds as its column says.
+    ASSERT_EQ(e2e::runHost({"analyze", "--plugin", ANALYSIS_DELAY_PLUGIN, "--out", dir / "delay",
+                            "--what", "impulse", "--csv", "--quiet"})
+                  .status,
+              0);
+    std::istringstream delay(e2e::fileBytes(dir / "delay/group-delay.csv"));
+    std::string line;
+    std::getline(delay, line);
+    EXPECT_EQ(line, "frequency_hz,out1_group_delay_ms,out2_group_delay_ms");
+    int rows = 0;
+    for (; std::getline(delay, line); ++rows) {
+        const double ms = std::stod(line.substr(line.find(',') + 1));
+        EXPECT_NEAR(ms, 1000.0 * 7 / 44100, 1e-3) << line;
+    }
+    EXPECT_GT(rows, 10);
 }
 
 TEST_F(AnalyzeReport, CompareNamesWhatChangedAndRefusesAnotherPlan) {

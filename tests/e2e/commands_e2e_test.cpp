@@ -265,6 +265,10 @@ TEST(List, Lv2PluginsComeFromTheirDescriptions) {
          "/varkel-test.lv2/"},
         {"urn:varkel:test:needs-map", "Varkel test needs map", 2, 2, "/varkel-test.lv2/"},
         {"urn:varkel:test:needs-unknown", "Varkel test needs unknown", 2, 2, "/varkel-test.lv2/"},
+        {"urn:varkel:test:worker-meter", "Varkel test worker meter", 2, 2, "/varkel-test.lv2/"},
+        {"urn:varkel:test:ranges", "Varkel test ranges", 2, 2, "/varkel-test.lv2/"},
+        {"urn:varkel:test:keyed-by-label", "Varkel test keyed by label", 4, 2,
+         "/varkel-test.lv2/"},
     };
     e2e::ScratchDir noVst;
     const auto list =

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -206,7 +208,14 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
     };
     e2e::writeSound(dir / "key.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 44100, 3000,
                     [](std::int64_t f, int) { return f < 2000 ? 0.0f : 0.5f; });
+    // Each channel's key loud from its own frame on: 1000 left, 3000 right.
+    e2e::writeSound(dir / "stereo-key.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 4000,
+                    [](std::int64_t f, int c) { return f < (c == 0 ? 1000 : 3000) ? 0.0f : 0.5f; });
+    const auto keyedByChannel = [](const e2e::Sound& in, std::int64_t f, int c) {
+        return in.at(f, c) * (f >= (c == 0 ? 1000 : 3000) ? 1.0f : 0.25f);
+    };
     const std::string delay = "urn:varkel:test:delay";
+    const std::string ranges = "urn:varkel:test:ranges";
     const Hosted cases[] = {
         {{"--plugin", delay, "--set", "frames=10"}, 2, scaled(1.0f), 0,
          "latency of 10 frames compensated"},
@@ -219,6 +228,28 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
         {{"--plugin", "urn:varkel:test:sidechain-gate", "--sidechain", dir / "key.wav"}, 2, keyed,
          0, "side-chain from file"},
         {{"--plugin", "urn:varkel:test:needs-map"}, 2, scaled(0.5f), 0, "s, "},
+        // Its worker's replies arrive once each, or it falls silent.
+        {{"--plugin", "urn:varkel:test:worker-meter", "--block", "64"}, 2, scaled(1.0f), 0, "s, "},
+        // 64-bit audio through a plug-in with more inputs than outputs.
+        {{"--plugin", "urn:varkel:test:sidechain-gate", "--sidechain", dir / "key.wav",
+          "--precision", "64"},
+         2, keyed, 0, "side-chain from file"},
+        // --set wins over the preset, whichever comes first.
+        {{"--set", "frames=10", "--plugin", delay, "--preset", "Long"}, 2, scaled(1.0f), 0,
+         "latency of 10 frames compensated"},
+        // A range written backwards keeps its default and takes values in it.
+        {{"--plugin", ranges}, 2, scaled(1.0f), 0, "s, "},
+        {{"--plugin", ranges, "--set", "gain=1.5"}, 2, scaled(1.5f), 0, "s, "},
+        {{"--plugin", ranges, "--automate", "gain=0:1.5"}, 2, scaled(1.5f), 0, "s, "},
+        // Presets in decimal, integer, double and boolean literals.
+        {{"--plugin", ranges, "--preset", "Half"}, 2, scaled(0.5f), 0, "s, "},
+        {{"--plugin", ranges, "--preset", "Quarter"}, 2, scaled(0.25f), 0, "s, "},
+        {{"--plugin", ranges, "--preset", "Double"}, 2, scaled(2.0f), 0, "s, "},
+        {{"--plugin", ranges, "--preset", "Muted"}, 2, scaled(0.0f), 0, "s, "},
+        {{"--plugin", ranges, "--preset", "Stranger"}, 2, scaled(0.5f), 0, "s, "},
+        // Side-chains known by their labels, fed each from its own channel.
+        {{"--plugin", "urn:varkel:test:keyed-by-label", "--sidechain", dir / "stereo-key.wav"}, 2,
+         keyedByChannel, 0, "side-chain from file"},
     };
     e2e::writeSound(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 4000,
                     e2e::testSignal);
@@ -238,6 +269,35 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
         for (std::int64_t f = 0; f < out.info.frames; ++f)
             for (int ch = 0; ch < 2; ++ch) wrong += out.at(f, ch) != c.expected(in, f, ch);
         EXPECT_EQ(wrong, 0);
+    }
+
+    // A preset's port the plug-in lacks is named in a warning.
+    const auto stranger = host({"render", dir / "in.wav", dir / "stranger.wav", "--plugin", ranges,
+                                "--preset", "Stranger"});
+    EXPECT_NE(stranger.err.find("preset Stranger sets nosuch, a port Varkel test ranges does not "
+                                "have"),
+              std::string::npos)
+        << stranger.err;
+
+    // Values a port does not take, from a preset, --set or --automate: one
+    // line naming what it takes, nothing written.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
+        {{"--preset", "Loud"}, "--preset Loud gain: the value must lie between 0 and 2"},
+        {{"--set", "mute=0.5"}, "Mute takes only 0, 1"},
+        {{"--set", "steps=2"}, "Steps takes only 0, 1, 3"},
+        {{"--automate", "steps=0:1,0.01:2"}, "Steps takes only 0, 1, 3"},
+        {{"--automate", "gain=0:0.5,0.01:2.5"}, "between 0 and 2"},
+    };
+    for (const auto& [options, message] : refusals) {
+        SCOPED_TRACE(message);
+        std::vector<std::string> args = {"render", dir / "in.wav", dir / "refused.wav", "--plugin",
+                                         ranges};
+        args.insert(args.end(), options.begin(), options.end());
+        const auto run = host(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "refused.wav"));
     }
 
     // A feature it does not provide: one line naming it, nothing written.
@@ -267,6 +327,59 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
     EXPECT_EQ(broken.status, 1);
     EXPECT_NE(broken.err.find("broken.flac: reading failed"), std::string::npos) << broken.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "keyless.wav"));
+}
+
+// The values a plug-in reports from its runs, listed by info.
+TEST(Lv2Fixtures, InfoListsTheControlOutputs) {
+    const auto info = e2e::runProgram(VARKEL_HOST_BINARY,
+                                      {"info", "--json", "--plugin", "urn:varkel:test:worker-meter"},
+                                      {std::string("LV2_PATH=") + VARKEL_TEST_LV2_PATH});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const auto outputs = nlohmann::json::parse(info.out)["controlOutputs"];
+    ASSERT_EQ(outputs.size(), 2u) << info.out;
+    EXPECT_EQ(outputs[0]["symbol"], "peak");
+    EXPECT_EQ(outputs[1]["symbol"], "replies");
+    EXPECT_EQ(outputs[1]["maximum"], 1000000);
+}
+
+// A bundle whose binary is gone: list marks it, render says so in one line,
+// and lilv's own complaints stay off stderr unless --verbose asks for them.
+TEST(Lv2Fixtures, ABundleWithoutItsBinaryIsNamedAsSuch) {
+    e2e::ScratchDir dir;
+    std::filesystem::create_directories(dir / "lv2/gone.lv2");
+    e2e::writeBytes(dir / "lv2/gone.lv2/manifest.ttl",
+                    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+                    "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+                    "<urn:varkel:test:gone> a lv2:Plugin ; lv2:binary <gone.so> ;\n"
+                    "  doap:name \"Gone\" ; lv2:port [ a lv2:AudioPort , lv2:InputPort ;\n"
+                    "  lv2:index 0 ; lv2:symbol \"in\" ; lv2:name \"In\" ] , [ a lv2:AudioPort ,\n"
+                    "  lv2:OutputPort ; lv2:index 1 ; lv2:symbol \"out\" ; lv2:name \"Out\" ] .\n");
+    // And one lilv cannot read at all, which it complains about.
+    std::filesystem::create_directories(dir / "lv2/broken.lv2");
+    e2e::writeBytes(dir / "lv2/broken.lv2/manifest.ttl", "<urn:varkel:test:broken> syntax error\n");
+    const std::vector<std::string> environment = {"LV2_PATH=" + dir / "lv2",
+                                                  "VST_PATH=" + dir / "novst"};
+    const auto list = e2e::runProgram(VARKEL_HOST_BINARY, {"list", "--json"}, environment);
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.err, "");
+    const auto entries = nlohmann::json::parse(list.out);
+    ASSERT_EQ(entries.size(), 1u) << list.out;
+    EXPECT_NE(entries[0]["failure"].get<std::string>().find("gone.so is missing"),
+              std::string::npos)
+        << entries;
+
+    e2e::writeSound(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 44100, 100,
+                    e2e::testSignal);
+    const auto render = e2e::runProgram(
+        VARKEL_HOST_BINARY, {"render", dir / "in.wav", dir / "out.wav", "--plugin", "urn:varkel:test:gone"},
+        environment);
+    EXPECT_EQ(render.status, 1);
+    EXPECT_EQ(std::count(render.err.begin(), render.err.end(), '\n'), 1) << render.err;
+    EXPECT_NE(render.err.find("its binary " + dir / "lv2/gone.lv2/gone.so" + " is missing"),
+              std::string::npos)
+        << render.err;
+    const auto verbose = e2e::runProgram(VARKEL_HOST_BINARY, {"list", "--verbose"}, environment);
+    EXPECT_NE(verbose.err.find("rror"), std::string::npos) << verbose.err;
 }
 
 }  // namespace

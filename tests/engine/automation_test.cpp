@@ -23,12 +23,14 @@ TEST(AutomationText, PointsWithTimesInSecondsOrMilliseconds) {
         EXPECT_EQ(lane.points[i].value, expected[i].second);
     }
     EXPECT_EQ(parseAutomation("Out Level=1:0").parameter, "Out Level");
+    // Values in the parameter's own units: its range is checked against it.
+    EXPECT_EQ(parseAutomation("freq=0:20000").points[0].value, 20000.0f);
 }
 
 TEST(AutomationText, MistakesAreUsageErrors) {
     for (const char* text :
          {"PreGain", "=1:0", "PreGain=", "PreGain=1", "PreGain=1:", "PreGain=x:0.5",
-          "PreGain=-1:0.5", "PreGain=1:1.5", "PreGain=1:-0.1", "PreGain=2:0,1:1", "PreGain=1:nan",
+          "PreGain=-1:0.5", "PreGain=1:inf", "PreGain=2:0,1:1", "PreGain=1:nan",
           "PreGain=infs:0", "PreGain=1:0,,2:1", "PreGain=1ms2:0"}) {
         SCOPED_TRACE(text);
         try {

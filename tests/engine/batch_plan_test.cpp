@@ -2,6 +2,7 @@
 #include "engine/batch_plan.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -144,6 +145,12 @@ TEST(BatchPlan, OutputsInTheFolderWithProblemsPerFile) {
         EXPECT_NE(items[0].problem.find("is another input of this batch"), std::string::npos)
             << other;
     }
+    // Run from inside the inputs' folder, {dir} is still that folder's name.
+    fs::current_path(folder / "in");
+    naming.outputFolder = "out";
+    naming.pattern = "{dir}-{stem}.{ext}";
+    items = planBatch({{"a.wav", ""}}, naming);
+    EXPECT_EQ(fs::path(items[0].output).filename(), "in-a.wav");
     fs::current_path(home);
 }
 
@@ -195,6 +202,23 @@ TEST(BatchPlan, RunsAgainAndResumes) {
     EXPECT_FALSE(fs::exists(dead));
     EXPECT_FALSE(fs::exists(fs::path(deadFolder).parent_path().parent_path()));
     for (const std::string& file : kept) EXPECT_TRUE(fs::exists(file)) << file;
+
+    // A live process of another user, which this one may not signal (EPERM),
+    // is not gone: in a shared folder its temporaries stay. The cleanup runs
+    // in a child without root's rights, against init's pid.
+    const std::string othersLive = folder.touch("in/" + tag + "1-abcdef");
+    fs::permissions(folder / "", fs::perms::all);
+    fs::permissions(folder / "in", fs::perms::all);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+        ::_exit(removeStaleTemporaries(folder / "in"));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(fs::exists(othersLive));
 }
 
 }  // namespace

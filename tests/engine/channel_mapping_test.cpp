@@ -118,6 +118,32 @@ TEST(ChannelMapping, SideChainsAreFedApart) {
     EXPECT_EQ(marks({"", ""}, 2), (std::vector{R::None, R::None}));
 }
 
+// A mono compressor with a named side-chain takes a stereo file as two
+// instances; one whose second input is a side-chain only by count (more
+// inputs than outputs, a stereo-to-mono mixer perhaps) takes it whole.
+TEST(ChannelMapping, NamedSideChainsSplitAFileAmongTheMainInputs) {
+    struct Case {
+        SideChainReason reason;
+        int instances, outputChannels;
+        const char* description;
+    };
+    const Case cases[] = {
+        {SideChainReason::Property, 2, 2, "2 instances, 1 channel each; side-chain silent"},
+        {SideChainReason::Label, 2, 2, "2 instances, 1 channel each; side-chain silent"},
+        {SideChainReason::Group, 2, 2, "2 instances, 1 channel each; side-chain silent"},
+        {SideChainReason::Count, 1, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.reason));
+        std::vector<InputInfo> inputs(2);
+        inputs[1] = {"side", true, c.reason};
+        const ChannelMapping m = mapChannels(2, inputs, 1);
+        EXPECT_EQ(m.instances, c.instances);
+        EXPECT_EQ(m.outputChannels(), c.outputChannels);
+        EXPECT_EQ(m.description(), c.description);
+    }
+}
+
 TEST(ChannelMapping, ImpossibleLayoutsAreErrorsThatSayWhy) {
     struct Bad {
         int fileChannels, inputs, outputs;

@@ -47,5 +47,22 @@ TEST(LevelMeter, AddingABufferIsAddingEachSample) {
         }
 }
 
+// Non-finite samples are counted apart and take no part in the levels: the
+// RMS of the finite ones alone, whichever way they were added.
+TEST(LevelMeter, NonFiniteSamplesStayOutOfTheLevels) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> samples;
+    for (int i = 0; i < 300; ++i) samples.insert(samples.end(), {0.5f, nan, -0.5f, inf, -inf});
+    LevelMeter whole, oneByOne;
+    whole.add(samples.data(), samples.size());
+    for (const float sample : samples) oneByOne.add(static_cast<double>(sample));
+    for (const LevelMeter* meter : {&whole, &oneByOne}) {
+        EXPECT_EQ(meter->rmsLevel(), 0.5);
+        EXPECT_EQ(meter->peakLevel(), 0.5);
+        EXPECT_EQ(meter->nonFiniteSamples(), 900u);
+    }
+}
+
 }  // namespace
 }  // namespace varkel::engine

@@ -103,6 +103,7 @@ std::string summaryWarning(const RenderSummary& summary) {
     const auto add = [&warning](const std::string& part) {
         warning += (warning.empty() ? "" : "; ") + part;
     };
+    for (const std::string& note : summary.pluginWarnings) add(note);
     if (summary.missingFrames > 0)
         add(fmt::format("{} ends {} frames short of the length its header declares; rendered "
                         "the {} present",

@@ -73,6 +73,7 @@ PluginDescription describe(engine::Plugin& plugin) {
     d.inputRoles = plugin.inputInfo();
     d.latency = plugin.latency();
     d.presets = plugin.presets();
+    d.controlOutputs = plugin.controlOutputs();
     if (const auto* lv2 = dynamic_cast<const engine::Lv2Plugin*>(&plugin)) d.bundle = lv2->bundle();
     if (const auto* vst = dynamic_cast<const engine::VstPlugin*>(&plugin)) {
         const host::PluginInstance& effect = vst->effect();
@@ -109,6 +110,8 @@ std::string reasonText(engine::SideChainReason reason) {
             return "its label";
         case engine::SideChainReason::Property:
             return "lv2:isSideChain";
+        case engine::SideChainReason::Group:
+            return "its port group is a side-chain";
         case engine::SideChainReason::Count:
             return "more inputs than outputs";
         case engine::SideChainReason::None:
@@ -170,7 +173,7 @@ std::string descriptionText(const PluginDescription& d) {
         out += fmt::format("  ({} more)\n",
                            d.vst->programCount - static_cast<int>(d.presets.size()));
     line("Parameters", std::to_string(d.parameters.size()));
-    if (d.parameters.empty()) return out;
+    if (d.parameters.empty() && d.controlOutputs.empty()) return out;
     if (d.vst) {
         out += fmt::format("  {:<4} {:<24} {:<10} {:<16} {}\n", "#", "name", "value", "display",
                            "label");
@@ -180,8 +183,9 @@ std::string descriptionText(const PluginDescription& d) {
                                cleanText(p.info.unit));
         return out;
     }
-    out += fmt::format("  {:<4} {:<16} {:<24} {:<10} {:<8} {:<22} {:<10} {}\n", "#", "symbol",
-                       "name", "value", "unit", "range", "default", "kind");
+    if (!d.parameters.empty())
+        out += fmt::format("  {:<4} {:<16} {:<24} {:<10} {:<8} {:<22} {:<10} {}\n", "#",
+                           "symbol", "name", "value", "unit", "range", "default", "kind");
     for (const ParameterDescription& p : d.parameters) {
         out += fmt::format("  {:<4} {:<16} {:<24} {:<10g} {:<8} {:<22} {:<10g} {}\n", p.index,
                            cleanText(p.info.symbol), cleanText(p.info.name), p.value,
@@ -190,6 +194,15 @@ std::string descriptionText(const PluginDescription& d) {
                            p.info.defaultValue, kindText(p.info));
         for (const auto& [value, label] : p.info.scalePoints)
             out += fmt::format("  {:<4} {:<16} {:g} = {}\n", "", "", value, cleanText(label));
+    }
+    if (d.controlOutputs.empty()) return out;
+    line("Outputs", fmt::format("{} control output{}, written by each run",
+                                d.controlOutputs.size(), d.controlOutputs.size() == 1 ? "" : "s"));
+    out += fmt::format("  {:<4} {:<16} {:<24} {:<8} {}\n", "#", "symbol", "name", "unit", "range");
+    for (std::size_t i = 0; i < d.controlOutputs.size(); ++i) {
+        const engine::ControlOutput& o = d.controlOutputs[i];
+        out += fmt::format("  {:<4} {:<16} {:<24} {:<8} {:g} .. {:g}\n", i, cleanText(o.symbol),
+                           cleanText(o.name), cleanText(o.unit), o.minimum, o.maximum);
     }
     return out;
 }
@@ -261,6 +274,14 @@ std::string descriptionJson(const PluginDescription& d) {
             {"sideChains", sideChains},   {"latency", d.latency},
             {"presets", presets},         {"parameters", parameters},
         };
+        Json outputs = Json::array();
+        for (const engine::ControlOutput& o : d.controlOutputs)
+            outputs.push_back({{"symbol", cleanText(o.symbol)},
+                               {"name", cleanText(o.name)},
+                               {"unit", cleanText(o.unit)},
+                               {"minimum", o.minimum},
+                               {"maximum", o.maximum}});
+        description["controlOutputs"] = outputs;
     }
     return description.dump(2) + "\n";
 }

@@ -47,6 +47,7 @@ struct PluginDescription {
     std::vector<std::string> presets;  // VST 2.4: the program names
     std::optional<VstIdentity> vst;
     std::vector<ParameterDescription> parameters;
+    std::vector<engine::ControlOutput> controlOutputs;  // LV2: meters and the like
 };
 
 inline constexpr int kMaxListedPrograms = 1000;

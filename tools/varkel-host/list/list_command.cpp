@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/varkel-host/cli/clean_text.h"
+#include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/info/info_command.h"
 
 namespace varkel::tool {
@@ -103,7 +104,10 @@ public:
     std::string summary() const override {
         return "Lists the VST 2.4 and LV2 plug-ins found on this machine";
     }
-    void declare(CLI::App& command) override { command.add_flag("--json", json, "As JSON"); }
+    void declare(CLI::App& command) override {
+        command.add_flag("--json", json, "As JSON");
+        addVerbose(command);
+    }
     int run() override {
         const std::vector<engine::CatalogEntry> entries = engine::catalogPlugins();
         fmt::print("{}", json ? catalogJson(entries) : catalogText(entries));
