@@ -396,6 +396,13 @@ void Lv2Plugin::restore(const LilvState* state) {
 }
 
 Lv2Plugin::~Lv2Plugin() {
+    // Some plug-ins free in cleanup what only activate allocated (SWH's
+    // delays and filters), and crash on an instance that never started, as
+    // no workstation leaves one: each is started once before it goes.
+    if (!everActive && instance != nullptr) {
+        lilv_instance_activate(instance);
+        active = true;
+    }
     stop();
     const std::lock_guard guard(Lv2World::instance().lock());
     if (instance != nullptr) lilv_instance_free(instance);
@@ -603,7 +610,7 @@ void Lv2Plugin::start(Precision precision) {
         for (auto& buffer : floatOutputs) floatOutputPointers.push_back(buffer.data());
     }
     if (!active) lilv_instance_activate(instance);
-    active = true;
+    active = everActive = true;
 }
 
 void Lv2Plugin::stop() {

@@ -80,6 +80,7 @@ private:
     std::unique_ptr<Features> features;
     LilvInstance* instance = nullptr;
     bool active = false;
+    bool everActive = false;
 
     std::vector<std::uint32_t> audioInputs, audioOutputs;
     std::vector<InputInfo> inputRoles;

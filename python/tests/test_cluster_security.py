@@ -130,6 +130,17 @@ def test_address_rule(address, tls, insecure, outcome):
             check_address(address, tls, insecure)
 
 
+def test_a_name_is_local_only_when_every_address_it_resolves_to_is(monkeypatch):
+    def resolve(host, *args, **kwargs):
+        found = {"both.test": ["127.0.0.1", "192.0.2.7"], "local.test": ["127.0.0.1", "::1"]}[host]
+        return [(socket.AF_INET, socket.SOCK_STREAM, 6, "", (a, 0)) for a in found]
+
+    monkeypatch.setattr(socket, "getaddrinfo", resolve)
+    assert check_address("tcp://local.test:8786", False, False) is None
+    with pytest.raises(ValueError, match="beyond this machine"):
+        check_address("tcp://both.test:8786", False, False)
+
+
 def test_plain_tcp_beyond_loopback_is_refused_before_connecting(tmp_path):
     started = time.monotonic()
     run = cluster_batch([tmp_path], tmp_path / "out", "--scheduler", "tcp://192.0.2.7:8786")

@@ -55,6 +55,8 @@ def test_bad_audio_is_a_value_error(kind, audio, message):
         (lambda: varkel.write("/tmp/x.m4a", STEREO, RATE), RuntimeError, "m4a"),
         (lambda: varkel.write("/tmp/x.wav", STEREO, RATE, format="pcm8"), ValueError, "format pcm8"),
         (lambda: varkel.analyze(what=["loudness"]), ValueError, "no measurement loudness"),
+        (lambda: varkel.load_plugin("urn:varkel:test:sidechain-gate", RATE).process(
+            STEREO.astype(np.float64), sidechain=np.ones((1, 64), np.float32)), ValueError, "dtype"),
     ],
 )
 def test_bad_requests_raise_with_the_engines_message(call, error, message):

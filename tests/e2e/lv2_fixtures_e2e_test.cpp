@@ -225,6 +225,9 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
          "s, "},
         {{"--plugin", delay, "--tail", "0.01"}, 2, scaled(1.0f), 441, "0.010 s tail"},
         {{"--plugin", "urn:varkel:test:sidechain-gate"}, 2, scaled(0.25f), 0, "side-chain silent"},
+        // A port symbol in any case.
+        {{"--plugin", "urn:varkel:test:sidechain-gate", "--set", "QUIET_GAIN=0.5"}, 2,
+         scaled(0.5f), 0, "side-chain silent"},
         {{"--plugin", "urn:varkel:test:sidechain-gate", "--sidechain", dir / "key.wav"}, 2, keyed,
          0, "side-chain from file"},
         {{"--plugin", "urn:varkel:test:needs-map"}, 2, scaled(0.5f), 0, "s, "},
@@ -331,10 +334,16 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
 
 // The values a plug-in reports from its runs, listed by info.
 TEST(Lv2Fixtures, InfoListsTheControlOutputs) {
-    const auto info = e2e::runProgram(VARKEL_HOST_BINARY,
-                                      {"info", "--json", "--plugin", "urn:varkel:test:worker-meter"},
-                                      {std::string("LV2_PATH=") + VARKEL_TEST_LV2_PATH});
+    const std::vector<std::string> environment = {std::string("LV2_PATH=") + VARKEL_TEST_LV2_PATH};
+    const auto info = e2e::runProgram(
+        VARKEL_HOST_BINARY, {"info", "--json", "--plugin", "urn:varkel:test:worker-meter"}, environment);
     ASSERT_EQ(info.status, 0) << info.err;
+    // A plug-in that cannot be cleaned up unless it started once, never run
+    // by info, still goes away quietly.
+    EXPECT_EQ(e2e::runProgram(VARKEL_HOST_BINARY, {"info", "--plugin", "urn:varkel:test:ranges"},
+                              environment)
+                  .status,
+              0);
     const auto outputs = nlohmann::json::parse(info.out)["controlOutputs"];
     ASSERT_EQ(outputs.size(), 2u) << info.out;
     EXPECT_EQ(outputs[0]["symbol"], "peak");

@@ -3,10 +3,12 @@ file, results gathered as they come, the job's own folders removed at the end.""
 
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import os
 import secrets
 import shutil
+import signal
 import sys
 import tempfile
 import threading
@@ -97,8 +99,12 @@ def render_files(
     for result in extra:
         report(result)
     results: list[Optional[FileResult]] = [None] * len(plan["items"])
-    job = _Job(plan["folders"])
+    job = None
     try:
+        # An interrupt that lands between the job's folders being made and
+        # their removal being due would leave them behind: it waits.
+        with _interrupts_held():
+            job = _Job(plan["folders"])
         tasks = {}
         for index, (source, output, problem, skip) in enumerate(plan["items"]):
             if problem or skip:
@@ -113,8 +119,25 @@ def render_files(
                 tasks[index] = task
         _run(job.tag, tasks, options, client or workers, progress, results, report)
     finally:
-        job.remove()
+        if job is not None:
+            with _interrupts_held():
+                job.remove()
     return [r for r in results if r is not None] + extra
+
+
+@contextlib.contextmanager
+def _interrupts_held():
+    """SIGINT, SIGTERM and SIGHUP held back until the block is done (then their
+    handlers run): on the main thread, where Python runs signal handlers."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    held = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+    before = signal.pthread_sigmask(signal.SIG_BLOCK, held)
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, before)
 
 
 def _options(plugin, settings, automation, preset, ramp, precision, block_size, format, dither,
