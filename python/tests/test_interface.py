@@ -66,7 +66,7 @@ def test_interleaved_transpose_is_read_in_place():
 
 def test_control_outputs_hold_what_the_latest_run_reported():
     meter = varkel.load_plugin("urn:varkel:test:worker-meter", RATE)
-    assert meter.control_outputs == {"Peak": 0.0, "Replies": 0.0}
+    assert meter.control_outputs == {"Peak": 0.0, "Replies": 0.0, "Latency": 0.0}
     audio = np.zeros((2, 300), np.float32)
     audio[1, 123] = -0.75
     out = meter.process(audio)

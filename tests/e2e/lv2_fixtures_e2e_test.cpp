@@ -250,7 +250,7 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
         {{"--plugin", ranges, "--preset", "Double"}, 2, scaled(2.0f), 0, "s, "},
         {{"--plugin", ranges, "--preset", "Muted"}, 2, scaled(0.0f), 0, "s, "},
         {{"--plugin", ranges, "--preset", "Stranger"}, 2, scaled(0.5f), 0, "s, "},
-        // Side-chains known by their labels, fed each from its own channel.
+        // Side-chains known by a label and a port group, fed each from its own channel.
         {{"--plugin", "urn:varkel:test:keyed-by-label", "--sidechain", dir / "stereo-key.wav"}, 2,
          keyedByChannel, 0, "side-chain from file"},
     };
@@ -345,10 +345,18 @@ TEST(Lv2Fixtures, InfoListsTheControlOutputs) {
                   .status,
               0);
     const auto outputs = nlohmann::json::parse(info.out)["controlOutputs"];
-    ASSERT_EQ(outputs.size(), 2u) << info.out;
+    ASSERT_EQ(outputs.size(), 3u) << info.out;
     EXPECT_EQ(outputs[0]["symbol"], "peak");
     EXPECT_EQ(outputs[1]["symbol"], "replies");
     EXPECT_EQ(outputs[1]["maximum"], 1000000);
+    // Side-chains by label and by port group, each said so.
+    const auto keyed = e2e::runProgram(
+        VARKEL_HOST_BINARY, {"info", "--json", "--plugin", "urn:varkel:test:keyed-by-label"},
+        environment);
+    const auto sides = nlohmann::json::parse(keyed.out)["sideChains"];
+    ASSERT_EQ(sides.size(), 2u) << keyed.out;
+    EXPECT_EQ(sides[0]["why"], "its label");
+    EXPECT_EQ(sides[1]["why"], "its port group is a side-chain");
 }
 
 // A bundle whose binary is gone: list marks it, render says so in one line,
