@@ -127,17 +127,27 @@ def render_files(
 
 @contextlib.contextmanager
 def _interrupts_held():
-    """SIGINT, SIGTERM and SIGHUP held back until the block is done (then their
-    handlers run): on the main thread, where Python runs signal handlers."""
+    """SIGINT, SIGTERM and SIGHUP held back until the block is done, then handled
+    as they would have been. Python runs signal handlers on the main thread, so
+    there the handlers are swapped for ones that only take note; blocking the
+    signals would not do, as another thread of the process may receive them."""
     if threading.current_thread() is not threading.main_thread():
         yield
         return
-    held = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
-    before = signal.pthread_sigmask(signal.SIG_BLOCK, held)
+    noted: list[int] = []
+    previous = {signum: signal.signal(signum, lambda signum, frame: noted.append(signum))
+                for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
     try:
         yield
     finally:
-        signal.pthread_sigmask(signal.SIG_SETMASK, before)
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
+        if noted:
+            handler = previous[noted[0]]
+            if callable(handler):
+                handler(noted[0], None)
+            elif handler == signal.SIG_DFL:
+                signal.raise_signal(noted[0])
 
 
 def _options(plugin, settings, automation, preset, ramp, precision, block_size, format, dither,
