@@ -59,6 +59,7 @@ public:
     // Flushes, closes and renames onto the destination; with replace false,
     // fails instead when the destination has appeared meanwhile.
     void commit(bool replace = true);
+    const std::string& path() const { return destinationPath; }
 
 private:
     void closeFile();

@@ -62,6 +62,11 @@ const BadRender kBadRenders[] = {
     {"plug-in without entry point", {"@in.wav", "@out.wav", "--plugin", NO_ENTRY_PLUGIN}, "has no VST 2.4 entry point", 1},
     {"plug-in returning null", {"@in.wav", "@out.wav", "--plugin", NULL_ENTRY_PLUGIN}, "the entry point returned no effect", 1},
     {"plug-in with the wrong magic", {"@in.wav", "@out.wav", "--plugin", BAD_MAGIC_PLUGIN}, "wrong magic number", 1},
+    {"plug-in output not a number, float output", {"@long.wav", "@out.wav", "--plugin", ANALYSIS_NONFINITE_PLUGIN},
+     "out.wav: the plug-in's output is not a number (NaN or infinity) from frame 1000, channel 1; nothing written", 1},
+    {"plug-in output not a number, 16-bit output",
+     {"@long.wav", "@out.wav", "--plugin", ANALYSIS_NONFINITE_PLUGIN, "--format", "pcm16"},
+     "from frame 1000, channel 1; nothing written", 1},
     {"failure keeps an existing output", {"@in.wav", "@keep.wav", "--set", "Drive=1"}, "has no parameter Drive", 2},
 };
 
@@ -70,6 +75,7 @@ protected:
     void SetUp() override {
         const auto signal = e2e::testSignal;
         e2e::writeSound(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 1000, signal);
+        e2e::writeSound(dir / "long.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 3000, signal);
         e2e::writeSound(dir / "mono.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 44100, 1000, signal);
         e2e::writeSound(dir / "in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, 1000, signal);
         e2e::writeSound(dir / "three.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, 1000, signal);

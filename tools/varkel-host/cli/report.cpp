@@ -110,10 +110,6 @@ std::string summaryWarning(const RenderSummary& summary) {
     const auto over = summary.levels.samplesOverFullScale();
     if (summary.integerOutput && over > 0)
         add(std::to_string(over) + " samples exceed full scale and were clipped");
-    const auto invalid = summary.levels.nonFiniteSamples();
-    if (invalid > 0)
-        add(std::to_string(invalid) + " samples were not finite numbers" +
-            (summary.integerOutput ? " and were written as 0" : ""));
     return warning.empty() ? warning : "warning: " + summary.output + ": " + warning;
 }
 
