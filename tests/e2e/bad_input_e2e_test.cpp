@@ -67,6 +67,10 @@ const BadRender kBadRenders[] = {
     {"plug-in output not a number, 16-bit output",
      {"@long.wav", "@out.wav", "--plugin", ANALYSIS_NONFINITE_PLUGIN, "--format", "pcm16"},
      "from frame 1000, channel 1; nothing written", 1},
+    // A FIFO stands for every device: as root, a test on /dev/null would
+    // replace it were the check ever lost.
+    {"output is a FIFO", {"@in.wav", "@fifo"}, "fifo, which is not a regular file", 1},
+    {"output is a link to a FIFO", {"@in.wav", "@to-fifo"}, "to-fifo leads to ", 1},
     {"failure keeps an existing output", {"@in.wav", "@keep.wav", "--set", "Drive=1"}, "has no parameter Drive", 2},
 };
 
@@ -84,6 +88,8 @@ protected:
         e2e::writeBytes(dir / "empty.wav", "");
         e2e::writeBytes(dir / "keep.wav", "an earlier render");
         std::filesystem::create_directory(dir / "folder");
+        ::mkfifo((dir / "fifo").c_str(), 0644);
+        std::filesystem::create_symlink("fifo", dir / "to-fifo");
     }
 
     std::vector<std::string> expand(const std::vector<std::string>& args) const {

@@ -185,6 +185,22 @@ TEST_F(Render, LongPathsAreReportedWhole) {
     EXPECT_EQ(failed.err, "varkel-host: output folder " + missing + " does not exist\n");
 }
 
+TEST_F(Render, ASymbolicLinkOutputStaysOneAndItsFileIsReplaced) {
+    std::filesystem::create_directory(dir / "real");
+    std::filesystem::create_symlink("real/target.wav", dir / "link.wav");
+    // First dangling, then leading to the earlier render.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const auto run = runHost({"render", stereoInput(), dir / "link.wav", "--quiet"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.wav"));
+        EXPECT_EQ(readSound(dir / "real/target.wav").info.frames, kFrames);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "real"),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+}
+
 TEST_F(Render, QuietPrintsNothing) {
     const auto run = runHost({"render", stereoInput(), dir / "out.wav", "--quiet"});
     EXPECT_EQ(run.status, 0);

@@ -24,7 +24,10 @@ public:
         command
             .add_option("FILES", files,
                         "IN OUT: the sound file to render and the file to write (its extension "
-                        "chooses the container). With --out-dir: the files and folders to render")
+                        "chooses the container). OUT as a symbolic link stays one: the file it "
+                        "leads to is replaced. OUT as a device, FIFO or socket (also through a "
+                        "link, e.g. /dev/null, /dev/stdout) is refused. With --out-dir: the files "
+                        "and folders to render")
             ->type_name("")
             ->required();
         addPlugin(command, job.plugin);
