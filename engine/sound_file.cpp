@@ -82,7 +82,10 @@ std::mutex& soundFileOpenLock() {
 SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) throw FileNotFound(path + ": no such file");
+    if (!fs::exists(status))
+        throw FileNotFound(path + (error && error != std::errc::no_such_file_or_directory
+                                       ? ": " + error.message()
+                                       : std::string(": no such file")));
     if (fs::is_directory(status)) throw EngineError(path + " is a folder, not a sound file");
 
     // Opened once by hand so that a permission problem is told as one,
@@ -220,11 +223,12 @@ void SoundFileWriter::commit(bool replace) {
         throw EngineError(destinationPath + ": writing failed (" +
                           failureText(sf_error_number(closeError)) + ")");
     if (!replace) {
-        if (!renameWithoutReplacing(temporaryPath, targetPath))
-            throw EngineError(destinationPath + (errno == EEXIST
-                                                   ? " already exists (--overwrite replaces it)"
-                                                   : ": cannot put the finished file in place (" +
-                                                         systemError() + ")"));
+        if (!renameWithoutReplacing(temporaryPath, targetPath)) {
+            if (errno == EEXIST)
+                throw OutputExists(destinationPath + " already exists (--overwrite replaces it)");
+            throw EngineError(destinationPath + ": cannot put the finished file in place (" +
+                              systemError() + ")");
+        }
     } else if (std::rename(temporaryPath.c_str(), targetPath.c_str()) != 0) {
         throw EngineError(destinationPath + ": cannot put the finished file in place (" +
                         systemError() + ")");
@@ -243,6 +247,13 @@ void checkOutputPath(const std::string& input, const std::string& output) {
     if (!fs::is_directory(folder, error)) throw EngineError(folder + " is not a folder");
     const fs::file_status status = fs::status(target, error);
     if (fs::is_directory(status)) throw EngineError(output + " is a folder; OUT must be a file");
+    // Found now rather than at the rename after a whole render.
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::string name = fs::path(target).filename().string();
+    if (longest > 0 && name.size() > static_cast<std::size_t>(longest))
+        throw EngineError(output + ": the name is " + std::to_string(name.size()) +
+                          " bytes long; the folder takes names of at most " +
+                          std::to_string(longest));
     // Replacing a device or a FIFO would take it away from everyone else
     // (as root, /dev/null itself), and a sound file's header needs seeking.
     if (fs::exists(status) && !fs::is_regular_file(status))

@@ -71,6 +71,9 @@ const BadRender kBadRenders[] = {
     // replace it were the check ever lost.
     {"output is a FIFO", {"@in.wav", "@fifo"}, "fifo, which is not a regular file", 1},
     {"output is a link to a FIFO", {"@in.wav", "@to-fifo"}, "to-fifo leads to ", 1},
+    {"output name longer than the folder takes, found before rendering",
+     {"@in.wav", "@" + std::string(252, 'n') + ".wav"},
+     "bytes long; the folder takes names of at most 255", 1},
     {"failure keeps an existing output", {"@in.wav", "@keep.wav", "--set", "Drive=1"}, "has no parameter Drive", 2},
 };
 

@@ -147,7 +147,8 @@ private:
         batchOnly(overwrite);
         batchOnly(command
                       .add_flag("--skip-existing", batch.request.skipExisting,
-                                "Skip the files whose outputs exist, as when resuming a batch")
+                                "Skip the files whose outputs exist (or appear meanwhile), as when resuming "
+                                "a batch; an empty or unreadable output is rendered again")
                       ->excludes(overwrite));
     }
 
