@@ -313,6 +313,9 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
         stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
                cancelled, summary);
     }
+    for (const AutomationLane& lane : job.automation)
+        for (const AutomationPoint& point : lane.points)
+            if (std::llround(point.seconds * sampleRate) >= summary.frames) ++summary.automationPastEnd;
     const std::int64_t fromFile = summary.frames - summary.tailFrames;
     if (declared > fromFile) summary.missingFrames = declared - fromFile;
     for (const auto& instance : instances) instance->stop();

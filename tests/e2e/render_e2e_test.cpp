@@ -164,6 +164,11 @@ TEST_F(Render, SummaryLineReportsTheOutput) {
     ASSERT_EQ(run.out.rfind(head, 0), 0u) << run.out;
     EXPECT_GT(std::stod(run.out.substr(head.size())), 0.0) << run.out;
     EXPECT_TRUE(run.out.ends_with(levels)) << run.out << " vs " << levels;
+
+    const auto late = runHost({"render", in, dir / "late.wav", "--automate", "PreGain=0.1:1,9:0"});
+    ASSERT_EQ(late.status, 0) << late.err;
+    EXPECT_EQ(late.err, "warning: " + dir / "late.wav" +
+                            ": 1 automation point lies past the last frame, not applied\n");
 }
 
 TEST_F(Render, LongPathsAreReportedWhole) {

@@ -107,6 +107,9 @@ std::string summaryWarning(const RenderSummary& summary) {
         add(fmt::format("{} ends {} frames short of the length its header declares; rendered "
                         "the {} present",
                         summary.input, summary.missingFrames, summary.frames));
+    if (summary.automationPastEnd > 0)
+        add(fmt::format("{} automation point{} past the last frame, not applied",
+                        summary.automationPastEnd, summary.automationPastEnd == 1 ? " lies" : "s lie"));
     const auto over = summary.levels.samplesOverFullScale();
     if (summary.integerOutput && over > 0)
         add(std::to_string(over) + " samples exceed full scale and were clipped");
