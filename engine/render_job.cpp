@@ -224,7 +224,12 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
 // The side-chain file, checked against the input before anything is written.
 std::unique_ptr<SoundFileReader> openSideChain(const RenderJob& job, int inputRate) {
     if (job.sideChain.empty()) return nullptr;
-    auto file = std::make_unique<SoundFileReader>(job.sideChain);
+    std::unique_ptr<SoundFileReader> file;
+    try {
+        file = std::make_unique<SoundFileReader>(job.sideChain);
+    } catch (const EngineError& error) {
+        throw EngineError("--sidechain " + std::string(error.what()), error.status());
+    }
     if (file->sampleRate() != inputRate)
         throw EngineError("--sidechain " + job.sideChain + ": its rate is " +
                           std::to_string(file->sampleRate()) + " Hz, the input's " +

@@ -74,6 +74,7 @@ const BadRender kBadRenders[] = {
     {"output name longer than the folder takes, found before rendering",
      {"@in.wav", "@" + std::string(252, 'n') + ".wav"},
      "bytes long; the folder takes names of at most 255", 1},
+    {"side-chain missing", {"@in.wav", "@out.wav", "--sidechain", "@nosuch.wav"}, "--sidechain /", 1},
     {"failure keeps an existing output", {"@in.wav", "@keep.wav", "--set", "Drive=1"}, "has no parameter Drive", 2},
 };
 

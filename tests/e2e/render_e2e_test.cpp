@@ -165,6 +165,11 @@ TEST_F(Render, SummaryLineReportsTheOutput) {
     EXPECT_GT(std::stod(run.out.substr(head.size())), 0.0) << run.out;
     EXPECT_TRUE(run.out.ends_with(levels)) << run.out << " vs " << levels;
 
+    // A newline in the name does not split the line.
+    const auto odd = runHost({"render", in, dir / "two\nlines.wav"});
+    ASSERT_EQ(odd.status, 0) << odd.err;
+    EXPECT_EQ(std::count(odd.out.begin(), odd.out.end(), '\n'), 1) << odd.out;
+
     const auto late = runHost({"render", in, dir / "late.wav", "--automate", "PreGain=0.1:1,9:0"});
     ASSERT_EQ(late.status, 0) << late.err;
     EXPECT_EQ(late.err, "warning: " + dir / "late.wav" +

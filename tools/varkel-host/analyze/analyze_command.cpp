@@ -160,7 +160,8 @@ std::vector<std::string> summaryLines(const std::vector<analysis::Analysis>& ana
                                     analyses[d].outputs, analyses[d].outputs == 1 ? "" : "s",
                                     plan.rate));
     auto row = [&](const std::string& label, auto value) {
-        std::string line = fmt::format("  {:<30}", label);
+        // At least one space after a label of any length.
+        std::string line = fmt::format("  {:<29} ", label);
         for (std::size_t d = 0; d < analyses.size(); ++d)
             line +=
                 fmt::format("{}{:<28}", ab ? (d == 0 ? "A " : "   B ") : "", value(analyses[d]));
@@ -371,24 +372,24 @@ void AnalyzeCommand::declare(CLI::App& command) {
                     "--compare: levels and gains (impulse and step relative to their peak)")
         ->type_name("DB")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("dB"));
     command
         .add_option("--tolerance-phase", tolerances.phaseDeg,
                     "--compare: phase in degrees (group delay as this much phase)")
         ->type_name("DEG")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("degrees"));
     command
         .add_option("--tolerance-distortion", tolerances.distortionDb,
                     "--compare: THD, harmonics, aliases and IMD")
         ->type_name("DB")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("dB"));
     command
         .add_option("--tolerance-latency", tolerances.latencyFrames, "--compare: latency")
         ->type_name("FRAMES")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("frames"));
     command.add_flag("--quiet", quiet, "No progress bar and no summary");
     command.footer(
         "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"

@@ -1,5 +1,7 @@
 #include "tools/varkel-host/cli/report.h"
 
+#include "tools/varkel-host/cli/clean_text.h"
+
 #include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -86,7 +88,7 @@ std::string summaryLine(const RenderSummary& summary) {
     // A tiny file can finish within the clock's resolution.
     const double speed = duration / std::max(summary.elapsedSeconds, 1e-6);
     std::string line = fmt::format("{}: {} frames, {:.3f} s, {:.1f}x realtime, peak {}, RMS {}",
-                                   summary.output, summary.frames, duration, speed,
+                                   cleanText(summary.output), summary.frames, duration, speed,
                                    dbfs(summary.levels.peakLevel()), dbfs(summary.levels.rmsLevel()));
     line += "; " + summary.format + (summary.dithered ? ", dithered" : "");
     if (!summary.channelMapping.empty()) line += "; " + summary.channelMapping;
@@ -113,7 +115,7 @@ std::string summaryWarning(const RenderSummary& summary) {
     const auto over = summary.levels.samplesOverFullScale();
     if (summary.integerOutput && over > 0)
         add(std::to_string(over) + " samples exceed full scale and were clipped");
-    return warning.empty() ? warning : "warning: " + summary.output + ": " + warning;
+    return warning.empty() ? warning : "warning: " + cleanText(summary.output) + ": " + warning;
 }
 
 RenderSummary renderWithProgress(const engine::RenderJob& job, bool showProgress) {
