@@ -165,8 +165,9 @@ Json imdJson(const ImdResult& r) {
                 {"points", points}};
 }
 
-// What a reference must share for its numbers to be comparable.
-Json planJson(const AnalysisPlan& plan, std::size_t devices) {
+}  // namespace
+
+Json analysisPlanJson(const AnalysisPlan& plan, std::size_t devices) {
     Json what = Json::array();
     for (Measurement m : plan.what) what.push_back(measurementName(m));
     return Json{{"sample_rate_hz", plan.rate},
@@ -180,8 +181,6 @@ Json planJson(const AnalysisPlan& plan, std::size_t devices) {
                 {"sweep_step_db", plan.sweepStepDb},
                 {"oversample", plan.oversample}};
 }
-
-}  // namespace
 
 nlohmann::ordered_json analysisJson(const std::vector<Analysis>& analyses,
                                     const AnalysisPlan& plan) {
@@ -215,7 +214,7 @@ nlohmann::ordered_json analysisJson(const std::vector<Analysis>& analyses,
     return Json{{"schema_version", kAnalysisSchemaVersion},
                 {"sample_rate_hz", plan.rate},
                 {"measurements", what},
-                {"plan", planJson(plan, analyses.size())},
+                {"plan", analysisPlanJson(plan, analyses.size())},
                 {"devices", devices}};
 }
 

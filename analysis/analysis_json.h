@@ -17,4 +17,8 @@ inline constexpr int kAnalysisSchemaVersion = 2;
 nlohmann::ordered_json analysisJson(const std::vector<Analysis>& analyses,
                                     const AnalysisPlan& plan);
 
+// The JSON's "plan": what a reference must share for its numbers to be
+// comparable, known before anything is measured.
+nlohmann::ordered_json analysisPlanJson(const AnalysisPlan& plan, std::size_t devices);
+
 }  // namespace varkel::analysis

@@ -15,9 +15,17 @@ using Json = nlohmann::ordered_json;
 
 enum class Kind { Level, Distortion, Phase, GroupDelay, Latency, Waveform, Corner };
 
+struct KeyKind {
+    Kind kind;
+    const char* label;
+    // Null where a measurement can find nothing: a corner, a harmonic past
+    // Nyquist, a product below the floor.
+    bool mayBeNone = false;
+};
+
 // Keys of the same meaning in every measurement.
-const std::map<std::string, std::pair<Kind, const char*>>& keyKinds() {
-    static const std::map<std::string, std::pair<Kind, const char*>> kinds{
+const std::map<std::string, KeyKind>& keyKinds() {
+    static const std::map<std::string, KeyKind> kinds{
         {"magnitude_db", {Kind::Level, "gain"}},
         {"gain_at_1khz_db", {Kind::Level, "gain at 1 kHz"}},
         {"gain_change_db", {Kind::Level, "gain change with level"}},
@@ -30,21 +38,79 @@ const std::map<std::string, std::pair<Kind, const char*>>& keyKinds() {
         {"latency_frames", {Kind::Latency, "latency"}},
         {"impulse", {Kind::Waveform, "impulse response"}},
         {"step", {Kind::Waveform, "step response"}},
-        {"low_minus_3db_hz", {Kind::Corner, "-3 dB point below 1 kHz"}},
-        {"high_minus_3db_hz", {Kind::Corner, "-3 dB point above 1 kHz"}},
-        {"harmonics_2_to_10_db", {Kind::Distortion, "H"}},
-        {"thd_db", {Kind::Distortion, "THD"}},
+        {"low_minus_3db_hz", {Kind::Corner, "-3 dB point below 1 kHz", true}},
+        {"high_minus_3db_hz", {Kind::Corner, "-3 dB point above 1 kHz", true}},
+        {"harmonics_2_to_10_db", {Kind::Distortion, "H", true}},
+        {"thd_db", {Kind::Distortion, "THD", true}},
         {"thd_n_db", {Kind::Distortion, "THD+N"}},
         {"total_alias_db", {Kind::Distortion, "all aliases"}},
         {"level_db", {Kind::Distortion, "alias"}},
-        {"smpte_db", {Kind::Distortion, "SMPTE IMD"}},
-        {"ccif_d2_db", {Kind::Distortion, "CCIF d2"}},
-        {"ccif_d3_low_db", {Kind::Distortion, "CCIF d3 (2f1-f2)"}},
-        {"ccif_d3_high_db", {Kind::Distortion, "CCIF d3 (2f2-f1)"}},
-        {"thd_reaches_1_percent_at_dbfs", {Kind::Level, "THD reaches 1 % at"}},
+        {"smpte_db", {Kind::Distortion, "SMPTE IMD", true}},
+        {"ccif_d2_db", {Kind::Distortion, "CCIF d2", true}},
+        {"ccif_d3_low_db", {Kind::Distortion, "CCIF d3 (2f1-f2)", true}},
+        {"ccif_d3_high_db", {Kind::Distortion, "CCIF d3 (2f2-f1)", true}},
+        {"thd_reaches_1_percent_at_dbfs", {Kind::Level, "THD reaches 1 % at", true}},
     };
     return kinds;
 }
+
+// Keys the comparison reads besides the compared ones: the structure and
+// what names a difference's place.
+bool structuralKey(const std::string& key) {
+    for (const char* k : {"outputs", "points", "aliases", "frequencies_hz", "spectrum_bin_hz",
+                          "order", "latency_agrees"})
+        if (key == k) return true;
+    return false;
+}
+
+// Problems listed when a reference is malformed; the rest are not looked for.
+constexpr std::size_t kMalformedShown = 5;
+
+// Every object, list and number the comparison will read in now has its like
+// in ref, lists of the same length.
+class ShapeCheck {
+public:
+    explicit ShapeCheck(std::vector<std::string>& problems) : problems(problems) {}
+
+    void object(const Json& now, const Json& ref, const std::string& path) {
+        if (!ref.is_object()) return problem(path, "not an object");
+        for (const auto& [key, value] : now.items()) {
+            const auto kind = keyKinds().find(key);
+            const bool compared = kind != keyKinds().end();
+            if (!compared && !structuralKey(key)) continue;
+            const std::string at = path + "." + key;
+            if (!ref.contains(key))
+                problem(at, "missing");
+            else
+                this->value(value, ref[key], at, compared && kind->second.mayBeNone);
+        }
+    }
+
+    void value(const Json& now, const Json& ref, const std::string& path, bool mayBeNone) {
+        if (problems.size() >= kMalformedShown) return;
+        if (now.is_object()) {
+            object(now, ref, path);
+        } else if (now.is_array()) {
+            if (!ref.is_array()) return problem(path, "not a list");
+            if (ref.size() != now.size())
+                return problem(path, std::to_string(ref.size()) + " values where " +
+                                         std::to_string(now.size()) + " were measured");
+            for (std::size_t i = 0; i < now.size(); ++i)
+                value(now[i], ref[i], path + "[" + std::to_string(i) + "]", mayBeNone);
+        } else if (now.is_number()) {
+            if (!ref.is_number() && !(mayBeNone && ref.is_null())) problem(path, "not a number");
+        } else if (now.is_boolean() && !ref.is_boolean()) {
+            problem(path, "not true or false");
+        }
+    }
+
+private:
+    void problem(const std::string& path, const std::string& what) {
+        if (problems.size() < kMalformedShown) problems.push_back(path + ": " + what);
+    }
+
+    std::vector<std::string>& problems;
+};
 
 std::string hzText(double hz) {
     char text[32];
@@ -62,15 +128,14 @@ std::string valueText(Kind kind, const Json& value) {
     switch (kind) {
         case Kind::Phase: std::snprintf(text, sizeof(text), "%.1f°", v); break;
         case Kind::GroupDelay: std::snprintf(text, sizeof(text), "%.4f ms", v); break;
-        case Kind::Latency: std::snprintf(text, sizeof(text), "%.0f frames", v); break;
+        case Kind::Latency:
+            std::snprintf(text, sizeof(text), "%.0f frame%s", v, std::fabs(v) == 1.0 ? "" : "s");
+            break;
         case Kind::Waveform: std::snprintf(text, sizeof(text), "%.5f", v); break;
         case Kind::Corner: return hzText(v);
         default: std::snprintf(text, sizeof(text), "%+.2f dB", v); break;
     }
-    // A typographic minus, as a person writes it.
-    std::string shown = text;
-    if (shown[0] == '-') shown.replace(0, 1, "\u2212");
-    return shown;
+    return text;
 }
 
 class Walker {
@@ -184,7 +249,8 @@ private:
     // extra: the group delay's frequency, or a waveform's peak.
     void leaf(const std::string& key, const Json& now, const Json& ref, const Where& where,
               double extra) {
-        const auto [kind, label] = keyKinds().at(key);
+        const auto& [kind, label, mayBeNone] = keyKinds().at(key);
+        (void)mayBeNone;
         ++out.compared;
         if (within(kind, now, ref, extra)) return;
         std::string name = label;
@@ -239,8 +305,12 @@ std::string planValue(const Json& value) {
 
 }  // namespace
 
-Comparison compareAnalyses(const Json& now, const Json& reference, const Tolerances& tolerances) {
+Comparison screenReference(const Json& reference, const Json& plan) {
     Comparison result;
+    if (!reference.is_object()) {
+        result.malformed.push_back("not a JSON object");
+        return result;
+    }
     if (!reference.contains("schema_version") ||
         reference["schema_version"] != kAnalysisSchemaVersion) {
         result.planDifferences.push_back(
@@ -250,13 +320,51 @@ Comparison compareAnalyses(const Json& now, const Json& reference, const Toleran
             "; this varkel-host writes " + std::to_string(kAnalysisSchemaVersion));
         return result;
     }
-    const Json& plan = now["plan"];
+    if (!reference.contains("plan") || !reference["plan"].is_object()) {
+        result.malformed.push_back("plan: missing");
+        return result;
+    }
     for (const auto& [key, value] : reference["plan"].items())
         if (!plan.contains(key) || plan[key] != value)
             result.planDifferences.push_back(
                 key + ": " + (plan.contains(key) ? planValue(plan[key]) : "none") +
                 " here, " + planValue(value) + " in the reference");
+    for (const auto& [key, value] : plan.items())
+        if (!reference["plan"].contains(key))
+            result.planDifferences.push_back(key + ": " + planValue(value) +
+                                             " here, none in the reference");
     if (!result.planDifferences.empty()) return result;
+    const std::size_t devices = plan["devices"].get<std::size_t>();
+    if (!reference.contains("devices") || !reference["devices"].is_array() ||
+        reference["devices"].size() != devices) {
+        result.malformed.push_back("devices: not a list of " + std::to_string(devices));
+        return result;
+    }
+    for (std::size_t d = 0; d < devices; ++d) {
+        const Json& device = reference["devices"][d];
+        const std::string at = "devices[" + std::to_string(d) + "]";
+        if (!device.is_object() || !device.contains("device") || !device["device"].is_string())
+            result.malformed.push_back(at + ": no device name");
+        else if (device.contains("parameters") && !device["parameters"].is_object())
+            result.malformed.push_back(at + ".parameters: not an object");
+    }
+    return result;
+}
+
+Comparison compareAnalyses(const Json& now, const Json& reference, const Tolerances& tolerances) {
+    Comparison result = screenReference(reference, now["plan"]);
+    if (!result.planDifferences.empty() || !result.malformed.empty()) return result;
+    ShapeCheck shape(result.malformed);
+    for (std::size_t d = 0; d < now["devices"].size(); ++d)
+        for (const auto& [key, value] : now["devices"][d].items())
+            if (value.is_object() && key != "parameters") {
+                const std::string at = "devices[" + std::to_string(d) + "]." + key;
+                if (!reference["devices"][d].contains(key))
+                    result.malformed.push_back(at + ": missing");
+                else
+                    shape.object(value, reference["devices"][d][key], at);
+            }
+    if (!result.malformed.empty()) return result;
 
     const Json& devices = now["devices"];
     const Json& refDevices = reference["devices"];

@@ -25,6 +25,9 @@ inline constexpr double kCornerTolerance = 0.01;
 struct Comparison {
     // What makes the numbers incomparable: schema, rate, measurements, levels.
     std::vector<std::string> planDifferences;
+    // Where the reference is not an analysis at all: a series missing or of
+    // another length, text or nothing where a number belongs.
+    std::vector<std::string> malformed;
     // Parameters and plug-ins that differ, in words.
     std::vector<std::string> settingChanges;
     // "gain at 10.1 kHz (out 1): -0.42 dB, was -0.10 dB", in the JSON's order.
@@ -32,6 +35,14 @@ struct Comparison {
     std::size_t compared = 0;
 };
 
+// What can be told of reference before measuring: its schema, its plan
+// against plan (analysisPlanJson's) and its devices. Fills planDifferences
+// and malformed only.
+Comparison screenReference(const nlohmann::ordered_json& reference,
+                           const nlohmann::ordered_json& plan);
+
+// The reference is screened first, then every series of now must be in it
+// with the same length; only then are the numbers compared.
 Comparison compareAnalyses(const nlohmann::ordered_json& now,
                            const nlohmann::ordered_json& reference, const Tolerances& tolerances);
 

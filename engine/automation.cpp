@@ -62,6 +62,11 @@ AutomationLane parseAutomation(const std::string& text) {
         if (!(time >= 0.0))
             throw UsageError(what + ": '" + pointText.substr(0, colon) +
                              "' is not a time in seconds (e.g. 1.5, 1.5s or 1500ms)");
+        if (time > kLongestAutomationSeconds)
+            throw UsageError(what + ": '" + pointText.substr(0, colon) +
+                             "' lies beyond any sound file's frames (at most " +
+                             std::to_string(static_cast<long long>(kLongestAutomationSeconds)) +
+                             " s)");
         // Its range is the parameter's, checked once the plug-in is open.
         if (!std::isfinite(value))
             throw UsageError(what + ": the value in '" + pointText + "' must be a number");
@@ -76,8 +81,15 @@ void AutomationSchedule::addLane(int parameter, const std::vector<AutomationPoin
                                  double sampleRate, std::int64_t firstFrame) {
     Lane lane;
     lane.parameter = parameter;
-    for (const AutomationPoint& point : points)
-        lane.points.push_back({firstFrame + std::llround(point.seconds * sampleRate), point.value});
+    for (const AutomationPoint& point : points) {
+        // llround of a count beyond 2^63 is undefined (in practice frame 0).
+        const double frames = point.seconds * sampleRate;
+        if (!(frames >= 0.0 && frames < 0x1p62))
+            throw UsageError("an automation time of " + std::to_string(point.seconds) +
+                             " s lies beyond any frame count at " + std::to_string(sampleRate) +
+                             " Hz");
+        lane.points.push_back({firstFrame + std::llround(frames), point.value});
+    }
     if (!lane.points.empty()) lanes.push_back(std::move(lane));
 }
 

@@ -25,9 +25,13 @@ struct AutomationLane {
     std::vector<AutomationPoint> points;
 };
 
+// Times past this no frame count holds at a rate a sound file can have
+// (2^62 frames at 2^31 Hz), about 68 years.
+inline constexpr double kLongestAutomationSeconds = 2147483648.0;
+
 // Parses NAME=TIME:VALUE[,TIME:VALUE...]; TIME is seconds, with an optional
-// "s" or "ms". Times must not go back. Throws UsageError starting with the
-// text.
+// "s" or "ms". Times must not go back nor lie past kLongestAutomationSeconds.
+// Throws UsageError starting with the text.
 AutomationLane parseAutomation(const std::string& text);
 
 class AutomationSchedule {

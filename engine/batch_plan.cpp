@@ -8,8 +8,9 @@
 #include <set>
 #include <system_error>
 
-#include "engine/output_format.h"
 #include "engine/engine_error.h"
+#include "engine/output_format.h"
+#include "engine/sound_file.h"
 
 namespace varkel::engine {
 
@@ -155,7 +156,14 @@ NameFields fieldsFor(const BatchInput& input, const BatchNaming& naming) {
     const fs::path path(input.path);
     NameFields fields;
     fields.stem = path.stem().string();
-    fields.dir = fs::weakly_canonical(path).parent_path().filename().string();
+    // A name the file system cannot resolve (a link loop, a name too long)
+    // is that file's failure when it is rendered, not the batch's.
+    std::error_code error;
+    const fs::path full = fs::weakly_canonical(path, error);
+    fields.dir = (error ? fs::absolute(path, error).lexically_normal() : full)
+                     .parent_path()
+                     .filename()
+                     .string();
     fields.inputExt = withoutDot(path.extension().string());
     fields.ext = naming.extension.empty()            ? fields.inputExt
                  : naming.extension.starts_with(".") ? naming.extension.substr(1)
@@ -177,6 +185,18 @@ std::string outputFor(const BatchInput& input, const BatchNaming& naming) {
                                        : "the hidden name '" + name + "'") +
                          " for " + input.path + "; choose a pattern that names every file");
     return (fs::path(naming.outputFolder) / input.relativeFolder / name).lexically_normal().string();
+}
+
+// Why an existing output is no finished render: empty, or not a sound file
+// libsndfile reads (a render cut off by a crash of the whole machine, a
+// file of another kind); empty when it reads.
+std::string unreadableOutput(const std::string& output) {
+    try {
+        SoundFileReader file(output);
+        return {};
+    } catch (const EngineError& error) {
+        return error.what();
+    }
 }
 
 // How to tell apart two inputs that would write the same output.
@@ -224,8 +244,12 @@ std::vector<BatchItem> planBatch(const std::vector<BatchInput>& inputs, const Ba
         else if (inputPaths.contains(comparable(item.output)))
             item.problem =
                 item.input + ": its output " + item.output + " is another input of this batch";
-        else if (naming.skipExisting && fs::exists(item.output, error))
-            item.skip = true;
+        else if (naming.skipExisting && fs::exists(item.output, error)) {
+            const std::string unreadable = unreadableOutput(item.output);
+            item.skip = unreadable.empty();
+            item.replace = !item.skip;
+            if (item.replace) item.warning = unreadable + "; rendering it again";
+        }
         else if (!naming.overwrite && fs::exists(item.output, error))
             item.problem = item.output +
                            " already exists (--overwrite replaces it, --skip-existing skips it)";

@@ -55,6 +55,10 @@ struct BatchItem {
     std::string output;
     std::string problem;  // set when the file cannot be rendered as planned
     bool skip = false;    // its output exists and the batch skips existing outputs
+    // Its output exists but holds no sound, so it is rendered again,
+    // replacing it; the warning says so.
+    bool replace = false;
+    std::string warning;
 };
 
 struct BatchNaming {
@@ -70,7 +74,8 @@ struct BatchNaming {
 // One item per input, in order. An output that already exists (without
 // overwrite), that is the input itself or another input, or that an earlier
 // item already writes gets a problem naming it; one that exists with
-// skipExisting is skipped. A file found in a folder that another input's
+// skipExisting is skipped, unless it is empty or not a sound file
+// libsndfile reads, which is rendered again with a warning. A file found in a folder that another input's
 // output would be is left out: it is an earlier run's output. Throws
 // UsageError, before anything is rendered, for a pattern that makes an
 // empty or hidden name.

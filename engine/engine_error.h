@@ -32,6 +32,12 @@ public:
     using EngineError::EngineError;
 };
 
+// An output that appeared while it was rendered, where none may be replaced.
+class OutputExists : public EngineError {
+public:
+    using EngineError::EngineError;
+};
+
 // A request that cannot be met as given: a parameter, a name, a value.
 class UsageError : public EngineError {
 public:

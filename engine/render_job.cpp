@@ -103,35 +103,66 @@ struct IntegerBuffers {
     std::vector<std::int32_t> integers;
 };
 
+// Where a stretch of output starts: its samples and its first frame in the
+// output.
+template <typename Sample>
+struct Stretch {
+    const Sample* samples;
+    int channels;
+    std::int64_t firstFrame;
+};
+
+// Meters samples (a piece of the stretch, from its sample start). A plug-in
+// that put out NaN or infinity has failed: no file holds its output,
+// silenced or not, so the first such sample ends the render.
+template <typename Sample>
+void meterPiece(const Stretch<Sample>& stretch, std::size_t start, std::size_t length,
+                LevelMeter& meter, const SoundFileWriter& output) {
+    meter.add(stretch.samples + start, length);
+    if (meter.nonFiniteSamples() == 0) return;
+    const Sample* piece = stretch.samples + start;
+    const auto bad = static_cast<std::int64_t>(
+        start + static_cast<std::size_t>(std::find_if(piece, piece + length, [](Sample s) {
+                    return !std::isfinite(s);
+                }) - piece));
+    throw EngineError(output.path() + ": the plug-in's output is not a number (NaN or infinity) "
+                      "from frame " + std::to_string(stretch.firstFrame + bad / stretch.channels) +
+                      ", channel " + std::to_string(bad % stretch.channels + 1) +
+                      "; nothing written");
+}
+
 // Meters and converts a piece at a time, so that the conversion finds in
 // the cache what the meter has just read.
 template <typename Sample, typename Integer>
-void finishAsIntegers(const Sample* kept, std::size_t samples, sf_count_t frames,
+void finishAsIntegers(const Stretch<Sample>& stretch, std::size_t samples, sf_count_t frames,
                       const OutputConditioning& condition, SoundFileWriter& output,
                       LevelMeter& meter, Integer* integers) {
     constexpr std::size_t kPiece = 4096;
     for (std::size_t start = 0; start < samples; start += kPiece) {
         const std::size_t length = std::min(kPiece, samples - start);
-        meter.add(kept + start, length);
-        condition.toIntegers(kept + start, integers + start, length);
+        meterPiece(stretch, start, length, meter, output);
+        condition.toIntegers(stretch.samples + start, integers + start, length);
     }
     output.write(integers, frames);
 }
 
-// Meters, conditions and writes one stretch of output.
+// Meters, conditions and writes one stretch of output; firstFrame: its
+// first frame in the output.
 template <typename Sample>
-void finish(Sample* kept, std::size_t keptFrames, int outputChannels,
+void finish(Sample* kept, std::size_t keptFrames, int outputChannels, std::int64_t firstFrame,
             const OutputConditioning& condition, SoundFileWriter& output, LevelMeter& meter,
             IntegerBuffers& buffers) {
     // Metered before conditioning: the levels are those the plug-in made.
     const std::size_t samples = keptFrames * static_cast<std::size_t>(outputChannels);
     const auto frames = static_cast<sf_count_t>(keptFrames);
+    const Stretch<Sample> stretch{kept, outputChannels, firstFrame};
     if (!buffers.shorts.empty())
-        return finishAsIntegers(kept, samples, frames, condition, output, meter, buffers.shorts.data());
+        return finishAsIntegers(stretch, samples, frames, condition, output, meter,
+                                buffers.shorts.data());
     if (!buffers.integers.empty())
-        return finishAsIntegers(kept, samples, frames, condition, output, meter,
+        return finishAsIntegers(stretch, samples, frames, condition, output, meter,
                                 buffers.integers.data());
-    meter.add(kept, samples);
+    meterPiece(stretch, 0, samples, meter, output);
     if (condition.changesSamples()) condition.apply(kept, samples);
     output.write(kept, frames);
 }
@@ -176,8 +207,9 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
         const std::size_t keptFrames = available - dropped;
         // The previous stretch is written (or its failure thrown) first.
         if (writePosted) writing.wait();
-        writing.post([&, kept, keptFrames] {
-            finish(kept, keptFrames, outputChannels, condition, output, summary.levels, integers);
+        writing.post([&, kept, keptFrames, firstFrame = summary.frames] {
+            finish(kept, keptFrames, outputChannels, firstFrame, condition, output, summary.levels,
+                   integers);
         });
         writePosted = true;
         summary.frames += static_cast<std::int64_t>(keptFrames);
@@ -192,7 +224,12 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
 // The side-chain file, checked against the input before anything is written.
 std::unique_ptr<SoundFileReader> openSideChain(const RenderJob& job, int inputRate) {
     if (job.sideChain.empty()) return nullptr;
-    auto file = std::make_unique<SoundFileReader>(job.sideChain);
+    std::unique_ptr<SoundFileReader> file;
+    try {
+        file = std::make_unique<SoundFileReader>(job.sideChain);
+    } catch (const EngineError& error) {
+        throw EngineError("--sidechain " + std::string(error.what()), error.status());
+    }
     if (file->sampleRate() != inputRate)
         throw EngineError("--sidechain " + job.sideChain + ": its rate is " +
                           std::to_string(file->sampleRate()) + " Hz, the input's " +
@@ -282,6 +319,9 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
         stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
                cancelled, summary);
     }
+    for (const AutomationLane& lane : job.automation)
+        for (const AutomationPoint& point : lane.points)
+            if (std::llround(point.seconds * sampleRate) >= summary.frames) ++summary.automationPastEnd;
     const std::int64_t fromFile = summary.frames - summary.tailFrames;
     if (declared > fromFile) summary.missingFrames = declared - fromFile;
     for (const auto& instance : instances) instance->stop();

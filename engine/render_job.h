@@ -58,6 +58,7 @@ struct RenderSummary {
     std::int64_t missingFrames = 0;
     int latencyFrames = 0;        // compensated
     std::int64_t tailFrames = 0;  // rendered past the input's end
+    int automationPastEnd = 0;    // automation points after the last frame, never applied
     std::vector<std::string> pluginWarnings;  // from loading its preset
     LevelMeter levels;
 };

@@ -44,7 +44,33 @@ bool renameWithoutReplacing(const std::string& source, const std::string& target
     return true;
 }
 
+// Makes the rename that put a file in folder survive a power cut; a file
+// system that cannot flush a folder says EINVAL.
+void syncFolder(const std::string& folder, const std::string& file) {
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return;
+    const int result = ::fsync(descriptor);
+    const int error = errno;
+    ::close(descriptor);
+    if (result != 0 && error != EINVAL)
+        throw EngineError(file + ": in place, but its folder could not be flushed to the disk (" +
+                          std::strerror(error) + ")");
+}
+
 }  // namespace
+
+std::string outputTarget(const std::string& path) {
+    fs::path target(path);
+    // As many links as the kernel follows.
+    for (int links = 0; links < 40; ++links) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(target, error))) return target.string();
+        const fs::path next = fs::read_symlink(target, error);
+        if (error) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    throw EngineError(path + ": too many levels of symbolic links");
+}
 
 std::mutex& soundFileOpenLock() {
     static std::mutex lock;
@@ -56,7 +82,10 @@ std::mutex& soundFileOpenLock() {
 SoundFileReader::SoundFileReader(const std::string& path) : filePath(path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) throw FileNotFound(path + ": no such file");
+    if (!fs::exists(status))
+        throw FileNotFound(path + (error && error != std::errc::no_such_file_or_directory
+                                       ? ": " + error.message()
+                                       : std::string(": no such file")));
     if (fs::is_directory(status)) throw EngineError(path + " is a folder, not a sound file");
 
     // Opened once by hand so that a permission problem is told as one,
@@ -110,15 +139,16 @@ void SoundFileReader::checkReadError() const {
 
 SoundFileWriter::SoundFileWriter(const std::string& destination, int format, int channels,
                                  int sampleRate, bool downgradeToWav)
-    : destinationPath(destination) {
-    // Hidden and unique, in the destination's folder so that the final
-    // rename stays on one file system and is atomic.
-    const std::string pattern = temporaryPattern(folderOf(destination));
+    : destinationPath(destination), targetPath(outputTarget(destination)) {
+    // Hidden and unique, in the folder of the file the name leads to, so
+    // that the final rename stays on one file system, is atomic, and leaves
+    // a symbolic link pointing where it did.
+    const std::string pattern = temporaryPattern(folderOf(targetPath));
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back(0);
     const int descriptor = ::mkostemp(name.data(), O_CLOEXEC);
     if (descriptor < 0)
-        throw EngineError(destination + ": cannot create a file in " + folderOf(destination) + " (" +
+        throw EngineError(destination + ": cannot create a file in " + folderOf(targetPath) + " (" +
                         systemError() + ")");
     temporaryPath = name.data();
     // mkstemp makes the file private; the result gets the usual permissions.
@@ -193,27 +223,43 @@ void SoundFileWriter::commit(bool replace) {
         throw EngineError(destinationPath + ": writing failed (" +
                           failureText(sf_error_number(closeError)) + ")");
     if (!replace) {
-        if (!renameWithoutReplacing(temporaryPath, destinationPath))
-            throw EngineError(destinationPath + (errno == EEXIST
-                                                   ? " already exists (--overwrite replaces it)"
-                                                   : ": cannot put the finished file in place (" +
-                                                         systemError() + ")"));
-    } else if (std::rename(temporaryPath.c_str(), destinationPath.c_str()) != 0) {
+        if (!renameWithoutReplacing(temporaryPath, targetPath)) {
+            if (errno == EEXIST)
+                throw OutputExists(destinationPath + " already exists (--overwrite replaces it)");
+            throw EngineError(destinationPath + ": cannot put the finished file in place (" +
+                              systemError() + ")");
+        }
+    } else if (std::rename(temporaryPath.c_str(), targetPath.c_str()) != 0) {
         throw EngineError(destinationPath + ": cannot put the finished file in place (" +
                         systemError() + ")");
     }
     committed = true;
+    syncFolder(folderOf(targetPath), destinationPath);
 }
 
 // --- formats and paths ---
 
 void checkOutputPath(const std::string& input, const std::string& output) {
     std::error_code error;
-    const std::string folder = folderOf(output);
+    const std::string target = outputTarget(output);
+    const std::string folder = folderOf(target);
     if (!fs::exists(folder, error)) throw EngineError("output folder " + folder + " does not exist");
     if (!fs::is_directory(folder, error)) throw EngineError(folder + " is not a folder");
-    if (fs::is_directory(output, error))
-        throw EngineError(output + " is a folder; OUT must be a file");
+    const fs::file_status status = fs::status(target, error);
+    if (fs::is_directory(status)) throw EngineError(output + " is a folder; OUT must be a file");
+    // Found now rather than at the rename after a whole render.
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::string name = fs::path(target).filename().string();
+    if (longest > 0 && name.size() > static_cast<std::size_t>(longest))
+        throw EngineError(output + ": the name is " + std::to_string(name.size()) +
+                          " bytes long; the folder takes names of at most " +
+                          std::to_string(longest));
+    // Replacing a device or a FIFO would take it away from everyone else
+    // (as root, /dev/null itself), and a sound file's header needs seeking.
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        throw EngineError(output + (target != output ? " leads to " + target : std::string()) +
+                          ", which is not a regular file (a device, FIFO or socket); OUT must be "
+                          "a regular file or a new name");
     if (fs::exists(output, error) && fs::equivalent(input, output, error))
         throw EngineError(output + " is the input file; choose another OUT");
 }

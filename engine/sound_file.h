@@ -41,7 +41,8 @@ private:
 
 class SoundFileWriter {
 public:
-    // Creates the temporary file beside destination. Integer formats clip
+    // Creates the temporary file beside destination (beside the file it
+    // leads to, when it is a symbolic link). Integer formats clip
     // instead of wrapping around. An RF64 format with downgradeToWav ends as
     // plain WAV when the file stays small enough for one.
     SoundFileWriter(const std::string& destination, int format, int channels, int sampleRate,
@@ -59,6 +60,7 @@ public:
     // Flushes, closes and renames onto the destination; with replace false,
     // fails instead when the destination has appeared meanwhile.
     void commit(bool replace = true);
+    const std::string& path() const { return destinationPath; }
 
 private:
     void closeFile();
@@ -67,14 +69,20 @@ private:
     std::string failureText(const char* fromLibrary) const;
 
     std::string destinationPath;
+    std::string targetPath;  // where a symbolic link at destination leads
     std::string temporaryPath;
     std::unique_ptr<BufferedOutputFile> stream;
     SNDFILE* file = nullptr;
     bool committed = false;
 };
 
+// The file a name leads to, through any symbolic links (which may dangle):
+// where an output is written, so that the links stay.
+std::string outputTarget(const std::string& path);
+
 // Throws when OUT cannot be written as asked: its folder is missing, it is
-// a folder, or it is the input itself.
+// a folder, a device, FIFO or socket (also through a symbolic link), or it
+// is the input itself.
 void checkOutputPath(const std::string& input, const std::string& output);
 
 }  // namespace varkel::engine

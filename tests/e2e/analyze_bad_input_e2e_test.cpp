@@ -40,6 +40,7 @@ const BadAnalysis kBadAnalyses[] = {
      "--tone-frequency 30000 Hz: must lie below 19845 Hz at 44100 Hz (see varkel-host analyze "
      "--help)",
      2},
+    {"negative tolerance", {"--tolerance-db", "-1"}, "--tolerance-db: must be 0 dB or more, got -1 (see", 2},
     {"unknown parameter", {"--set", "Drive=1"}, "has no parameter Drive", 2},
     {"unknown parameter to compare", {"--vs-set", "Drive=1"}, "has no parameter Drive", 2},
     {"setting out of range", {"--set", "PreGain=2"}, "between 0 and 1", 2},

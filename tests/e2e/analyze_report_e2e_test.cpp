@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
@@ -160,7 +162,7 @@ TEST_F(AnalyzeReport, CompareNamesWhatChangedAndRefusesAnotherPlan) {
         run({"--out", dir / "changed", "--set", "Gain=0.49", "--compare", reference});
     EXPECT_EQ(changed.status, 1) << changed.out << changed.err;
     EXPECT_NE(changed.out.find("Gain: 0.49, was 0.5"), std::string::npos) << changed.out;
-    EXPECT_NE(changed.out.find("gain at 1 kHz (response, out 1): \u22121.14 dB, was \u22120.96 dB"),
+    EXPECT_NE(changed.out.find("gain at 1 kHz (response, out 1): -1.14 dB, was -0.96 dB"),
               std::string::npos)
         << changed.out;
     const e2e::RunResult looser = run({"--out", dir / "looser", "--set", "Gain=0.49",
@@ -173,6 +175,72 @@ TEST_F(AnalyzeReport, CompareNamesWhatChangedAndRefusesAnotherPlan) {
     EXPECT_NE(otherRate.out.find("sample_rate_hz: 48000 here, 44100 in the reference"),
               std::string::npos)
         << otherRate.out;
+}
+
+TEST_F(AnalyzeReport, CompareReadsAReferenceInOutBeforeReplacingIt) {
+    const std::vector<std::string> measure{"analyze", "--plugin", ANALYSIS_LOWPASS_PLUGIN,
+                                           "--quiet", "--what", "response", "--out", dir / "A"};
+    ASSERT_EQ(e2e::runHost(measure).status, 0);
+    std::vector<std::string> again = measure;
+    for (const char* arg : {"--set", "Gain=0.49", "--compare"}) again.push_back(arg);
+    again.push_back(dir / "A/analysis.json");
+    const e2e::RunResult changed = e2e::runHost(again);
+    EXPECT_EQ(changed.status, 1) << changed.out << changed.err;
+    EXPECT_NE(changed.out.find("Gain: 0.49, was 0.5"), std::string::npos) << changed.out;
+    // The folder holds the new analysis, as without --compare.
+    const auto json = nlohmann::json::parse(e2e::fileBytes(dir / "A/analysis.json"));
+    EXPECT_FLOAT_EQ(json["devices"][0]["parameters"]["Gain"].get<float>(), 0.49f);
+}
+
+TEST_F(AnalyzeReport, CompareRefusesAReferenceThatIsNoComparableAnalysis) {
+    using Json = nlohmann::ordered_json;
+    const std::vector<std::string> measure{"analyze", "--plugin", ANALYSIS_LOWPASS_PLUGIN,
+                                           "--quiet", "--what", "response,impulse"};
+    std::vector<std::string> first = measure;
+    first.insert(first.end(), {"--out", dir / "reference"});
+    ASSERT_EQ(e2e::runHost(first).status, 0);
+    const Json good = Json::parse(e2e::fileBytes(dir / "reference/analysis.json"));
+    struct Case {
+        const char* name;
+        std::function<void(Json&)> spoil;
+        const char* message;
+        bool measures;  // found only once the numbers are there to hold it against
+    };
+    const Case cases[] = {
+        {"empty device", [](Json& j) { j["devices"][0] = Json::object(); },
+         "devices[0]: no device name", false},
+        {"no devices", [](Json& j) { j["devices"] = Json::array(); },
+         "devices: not a list of 1", false},
+        {"not an object", [](Json& j) { j = Json::array(); }, "not a JSON object", false},
+        {"a measurement missing", [](Json& j) { j["devices"][0].erase("impulse"); },
+         "devices[0].impulse: missing", true},
+        {"halved series",
+         [](Json& j) {
+             Json& gain = j["devices"][0]["response"]["outputs"][0]["magnitude_db"];
+             gain.erase(gain.begin() + static_cast<long>(gain.size() / 2), gain.end());
+         },
+         "magnitude_db: 67 values where 135 were measured", true},
+        {"text for a number",
+         [](Json& j) { j["devices"][0]["impulse"]["outputs"][1]["latency_frames"] = "0"; },
+         "devices[0].impulse.outputs[1].latency_frames: not a number", true},
+        {"null for a number",
+         [](Json& j) { j["devices"][0]["response"]["outputs"][0]["phase_deg"][3] = nullptr; },
+         "outputs[0].phase_deg[3]: not a number", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Json spoilt = good;
+        c.spoil(spoilt);
+        const std::string path = dir / (std::string(c.name) + ".json");
+        e2e::writeBytes(path, spoilt.dump());
+        std::vector<std::string> args = measure;
+        args.insert(args.end(), {"--out", dir / c.name, "--compare", path});
+        const e2e::RunResult run = e2e::runHost(args);
+        EXPECT_EQ(run.status, 2) << run.out << run.err;
+        EXPECT_NE(run.out.find("not a comparable analysis"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+        EXPECT_EQ(std::filesystem::exists(dir / c.name), c.measures);
+    }
 }
 
 }  // namespace

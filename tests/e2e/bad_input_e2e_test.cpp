@@ -62,6 +62,19 @@ const BadRender kBadRenders[] = {
     {"plug-in without entry point", {"@in.wav", "@out.wav", "--plugin", NO_ENTRY_PLUGIN}, "has no VST 2.4 entry point", 1},
     {"plug-in returning null", {"@in.wav", "@out.wav", "--plugin", NULL_ENTRY_PLUGIN}, "the entry point returned no effect", 1},
     {"plug-in with the wrong magic", {"@in.wav", "@out.wav", "--plugin", BAD_MAGIC_PLUGIN}, "wrong magic number", 1},
+    {"plug-in output not a number, float output", {"@long.wav", "@out.wav", "--plugin", ANALYSIS_NONFINITE_PLUGIN},
+     "out.wav: the plug-in's output is not a number (NaN or infinity) from frame 1000, channel 1; nothing written", 1},
+    {"plug-in output not a number, 16-bit output",
+     {"@long.wav", "@out.wav", "--plugin", ANALYSIS_NONFINITE_PLUGIN, "--format", "pcm16"},
+     "from frame 1000, channel 1; nothing written", 1},
+    // A FIFO stands for every device: as root, a test on /dev/null would
+    // replace it were the check ever lost.
+    {"output is a FIFO", {"@in.wav", "@fifo"}, "fifo, which is not a regular file", 1},
+    {"output is a link to a FIFO", {"@in.wav", "@to-fifo"}, "to-fifo leads to ", 1},
+    {"output name longer than the folder takes, found before rendering",
+     {"@in.wav", "@" + std::string(252, 'n') + ".wav"},
+     "bytes long; the folder takes names of at most 255", 1},
+    {"side-chain missing", {"@in.wav", "@out.wav", "--sidechain", "@nosuch.wav"}, "--sidechain /", 1},
     {"failure keeps an existing output", {"@in.wav", "@keep.wav", "--set", "Drive=1"}, "has no parameter Drive", 2},
 };
 
@@ -70,6 +83,7 @@ protected:
     void SetUp() override {
         const auto signal = e2e::testSignal;
         e2e::writeSound(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 1000, signal);
+        e2e::writeSound(dir / "long.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 3000, signal);
         e2e::writeSound(dir / "mono.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 44100, 1000, signal);
         e2e::writeSound(dir / "in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, 1000, signal);
         e2e::writeSound(dir / "three.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, 1000, signal);
@@ -78,6 +92,8 @@ protected:
         e2e::writeBytes(dir / "empty.wav", "");
         e2e::writeBytes(dir / "keep.wav", "an earlier render");
         std::filesystem::create_directory(dir / "folder");
+        ::mkfifo((dir / "fifo").c_str(), 0644);
+        std::filesystem::create_symlink("fifo", dir / "to-fifo");
     }
 
     std::vector<std::string> expand(const std::vector<std::string>& args) const {

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <csignal>
 #include <filesystem>
+#include <future>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -88,14 +89,20 @@ TEST_F(Batch, OneBadFileAmongGoodOnesIsNamedAndTheOthersRender) {
     sound("in/a.wav", kWavFloat, 2, 5000);
     e2e::writeBytes(dir / "in/broken.wav", "RIFF but nothing a decoder wants");
     sound("in/c.wav", kWavFloat, 1, 5000);
-    const auto run =
-        runHost({"render", dir / "in", dir / "missing.wav", "--out-dir", dir / "out", "-j", "2"});
+    const e2e::ScratchDir links;  // apart: the checks below list the scratch folder
+    fs::create_symlink("loop-b", links / "loop-a");
+    fs::create_symlink("loop-a", links / "loop-b");
+    const auto run = runHost({"render", dir / "in", dir / "missing.wav", links / "loop-a",
+                              "--out-dir", dir / "out", "-j", "2"});
     EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(links / "loop-a" + ": Too many levels of symbolic links"),
+              std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find(dir / "in/broken.wav" + ": not a sound file"), std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find(dir / "missing.wav" + ": no such file"), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
-    EXPECT_NE(run.out.find("4 files: 2 rendered, 2 failed"), std::string::npos) << run.out;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 3) << run.err;
+    EXPECT_NE(run.out.find("5 files: 2 rendered, 3 failed"), std::string::npos) << run.out;
     // Exactly the good outputs: no temporary files, nothing for the bad ones.
     const auto out = filesIn("out");
     EXPECT_EQ(out.size(), 2u);
@@ -113,16 +120,56 @@ TEST_F(Batch, ExistingOutputsStayUnlessOverwriteIsGiven) {
               std::string::npos)
         << run.err;
     EXPECT_EQ(e2e::fileBytes(dir / "out/a-varkel.wav"), "an earlier render");
-    // Resuming: what is there counts as done.
-    run = runHost({"render", in, "--out-dir", dir / "out", "--skip-existing"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("1 file: 0 rendered, 1 skipped (their outputs exist), 0 failed"),
-              std::string::npos)
-        << run.out;
-    EXPECT_EQ(e2e::fileBytes(dir / "out/a-varkel.wav"), "an earlier render");
+    // Resuming: a sound file there counts as done; an empty file or one
+    // that is no sound file is rendered again, with a warning.
+    struct Existing {
+        const char* bytes;  // nullptr: a sound file of 1000 frames
+        const char* warning;
+        std::int64_t framesAfter;
+    };
+    const Existing cases[] = {
+        {nullptr, nullptr, 1000},
+        {"", "a-varkel.wav is empty; rendering it again", 3000},
+        {"an earlier render", "a-varkel.wav: not a sound file libsndfile can decode", 3000},
+    };
+    for (const Existing& c : cases) {
+        SCOPED_TRACE(c.bytes ? c.bytes : "sound");
+        if (c.bytes)
+            e2e::writeBytes(dir / "out/a-varkel.wav", c.bytes);
+        else
+            sound("out/a-varkel.wav", kWavFloat, 2, 1000);
+        run = runHost({"render", in, "--out-dir", dir / "out", "--skip-existing"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(c.bytes ? "1 file: 1 rendered, 0 failed"
+                                       : "1 file: 0 rendered, 1 skipped (their outputs exist), 0 failed"),
+                  std::string::npos)
+            << run.out;
+        if (c.warning)
+            EXPECT_NE(run.err.find(c.warning), std::string::npos) << run.err;
+        else
+            EXPECT_EQ(run.err, "");
+        EXPECT_EQ(readSound(dir / "out/a-varkel.wav").info.frames, c.framesAfter);
+    }
     run = runHost({"render", in, "--out-dir", dir / "out", "--overwrite"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readSound(dir / "out/a-varkel.wav").info.frames, 3000);
+}
+
+TEST_F(Batch, TwoRunsSkippingExistingOutputsIntoOneFolderBothSucceed) {
+    // Long enough that both runs plan before either finishes a file.
+    for (const char* name : {"a", "b", "c"})
+        sound(std::string("in/") + name + ".wav", kWavFloat, 2, 44100 * 20);
+    const std::vector<std::string> args{"render", dir / "in", "--out-dir", dir / "out",
+                                        "--skip-existing", "-j", "1"};
+    auto second = std::async(std::launch::async, [&] { return runHost(args); });
+    const auto first = runHost(args);
+    const auto other = second.get();
+    for (const auto* run : {&first, &other}) {
+        EXPECT_EQ(run->status, 0) << run->err;
+        EXPECT_EQ(run->err, "");
+        EXPECT_NE(run->out.find("0 failed"), std::string::npos) << run->out;
+    }
+    EXPECT_EQ(filesIn("out").size(), 3u);
 }
 
 TEST_F(Batch, NamePatternAndExtensionChooseTheOutputs) {

@@ -164,6 +164,16 @@ TEST_F(Render, SummaryLineReportsTheOutput) {
     ASSERT_EQ(run.out.rfind(head, 0), 0u) << run.out;
     EXPECT_GT(std::stod(run.out.substr(head.size())), 0.0) << run.out;
     EXPECT_TRUE(run.out.ends_with(levels)) << run.out << " vs " << levels;
+
+    // A newline in the name does not split the line.
+    const auto odd = runHost({"render", in, dir / "two\nlines.wav"});
+    ASSERT_EQ(odd.status, 0) << odd.err;
+    EXPECT_EQ(std::count(odd.out.begin(), odd.out.end(), '\n'), 1) << odd.out;
+
+    const auto late = runHost({"render", in, dir / "late.wav", "--automate", "PreGain=0.1:1,9:0"});
+    ASSERT_EQ(late.status, 0) << late.err;
+    EXPECT_EQ(late.err, "warning: " + dir / "late.wav" +
+                            ": 1 automation point lies past the last frame, not applied\n");
 }
 
 TEST_F(Render, LongPathsAreReportedWhole) {
@@ -183,6 +193,22 @@ TEST_F(Render, LongPathsAreReportedWhole) {
     const auto failed = runHost({"render", stereoInput(), missing + "/out.wav"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.err, "varkel-host: output folder " + missing + " does not exist\n");
+}
+
+TEST_F(Render, ASymbolicLinkOutputStaysOneAndItsFileIsReplaced) {
+    std::filesystem::create_directory(dir / "real");
+    std::filesystem::create_symlink("real/target.wav", dir / "link.wav");
+    // First dangling, then leading to the earlier render.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const auto run = runHost({"render", stereoInput(), dir / "link.wav", "--quiet"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.wav"));
+        EXPECT_EQ(readSound(dir / "real/target.wav").info.frames, kFrames);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "real"),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
 }
 
 TEST_F(Render, QuietPrintsNothing) {

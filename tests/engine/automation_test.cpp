@@ -31,7 +31,8 @@ TEST(AutomationText, MistakesAreUsageErrors) {
     for (const char* text :
          {"PreGain", "=1:0", "PreGain=", "PreGain=1", "PreGain=1:", "PreGain=x:0.5",
           "PreGain=-1:0.5", "PreGain=1:inf", "PreGain=2:0,1:1", "PreGain=1:nan",
-          "PreGain=infs:0", "PreGain=1:0,,2:1", "PreGain=1ms2:0"}) {
+          "PreGain=infs:0", "PreGain=1:0,,2:1", "PreGain=1ms2:0", "PreGain=1e15:0",
+          "PreGain=0:1,2147483649:0"}) {
         SCOPED_TRACE(text);
         try {
             parseAutomation(text);
@@ -61,6 +62,8 @@ TEST(AutomationSchedule, HeldPointsLandOnTheRoundedFrame) {
     schedule.addLane(0, {{0.00003, 1.0f}}, 48000.0 /* 1.44 frames: 1 */);
     const std::vector<Change> expected = {{1, 0, 1.0f}, {4, 1, 0.25f}, {22050, 1, 0.75f}};
     EXPECT_EQ(allChanges(schedule), expected);
+    // Given as numbers (as from Python), a time no frame count holds is refused, not frame 0.
+    EXPECT_THROW(schedule.addLane(2, {{1e15, 0.5f}}, 44100.0), UsageError);
 }
 
 TEST(AutomationSchedule, TimesBetweenFramesGoToTheNearest) {

@@ -176,9 +176,12 @@ TEST(BatchPlan, RunsAgainAndResumes) {
     EXPECT_NE(items[0].problem.find("already exists"), std::string::npos);
     EXPECT_EQ(items[1].output, folder / "in/take-varkel");  // keeps the input's container
 
+    // An output that is no sound file is no finished render: it is made again.
     naming.skipExisting = true;
     items = planBatch(found, naming);
-    EXPECT_TRUE(items[0].skip);
+    EXPECT_FALSE(items[0].skip);
+    EXPECT_TRUE(items[0].replace);
+    EXPECT_NE(items[0].warning.find("not a sound file libsndfile can decode"), std::string::npos);
     EXPECT_EQ(items[0].problem, "");
     EXPECT_FALSE(items[1].skip);
 

@@ -160,7 +160,8 @@ std::vector<std::string> summaryLines(const std::vector<analysis::Analysis>& ana
                                     analyses[d].outputs, analyses[d].outputs == 1 ? "" : "s",
                                     plan.rate));
     auto row = [&](const std::string& label, auto value) {
-        std::string line = fmt::format("  {:<30}", label);
+        // At least one space after a label of any length.
+        std::string line = fmt::format("  {:<29} ", label);
         for (std::size_t d = 0; d < analyses.size(); ++d)
             line +=
                 fmt::format("{}{:<28}", ab ? (d == 0 ? "A " : "   B ") : "", value(analyses[d]));
@@ -285,8 +286,14 @@ public:
 
 private:
     bool compares() const { return !vsPlugin.empty() || !vsSettings.empty(); }
-    // Exit status of the comparison with reference, which it prints.
-    int compareWithReference(const nlohmann::ordered_json& json) const;
+    // The reference, read before anything is measured: the comparison may
+    // be with a reference in --out, which the results replace.
+    nlohmann::ordered_json readReference() const;
+    // Prints why the reference cannot be compared, if it cannot.
+    bool refuses(const analysis::Comparison& comparison) const;
+    // Exit status of the comparison with saved, which it prints.
+    int compareWithReference(const nlohmann::ordered_json& json,
+                             const nlohmann::ordered_json& saved) const;
 
     std::string plugin;
     std::vector<engine::ParameterSetting> settings;
@@ -355,8 +362,9 @@ void AnalyzeCommand::declare(CLI::App& command) {
     command.add_flag("--csv", csv, "Also writes each measurement as a CSV table");
     command
         .add_option("--compare", reference,
-                    "Compares with a saved analysis.json: exit 0 when every number is within "
-                    "tolerance, 1 when not, 2 when it was measured with another plan")
+                    "Compares with a saved analysis.json, read before measuring (it may lie in "
+                    "--out): exit 0 when every number is within tolerance, 1 when not, 2 when "
+                    "it was measured with another plan or is not a comparable analysis")
         ->type_name("REFERENCE.json")
         ->check(CLI::ExistingFile);
     command
@@ -364,24 +372,24 @@ void AnalyzeCommand::declare(CLI::App& command) {
                     "--compare: levels and gains (impulse and step relative to their peak)")
         ->type_name("DB")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("dB"));
     command
         .add_option("--tolerance-phase", tolerances.phaseDeg,
                     "--compare: phase in degrees (group delay as this much phase)")
         ->type_name("DEG")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("degrees"));
     command
         .add_option("--tolerance-distortion", tolerances.distortionDb,
                     "--compare: THD, harmonics, aliases and IMD")
         ->type_name("DB")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("dB"));
     command
         .add_option("--tolerance-latency", tolerances.latencyFrames, "--compare: latency")
         ->type_name("FRAMES")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberFromZero("frames"));
     command.add_flag("--quiet", quiet, "No progress bar and no summary");
     command.footer(
         "Writes a PNG and an SVG per measurement and analysis.json into DIR, and sums up\n"
@@ -428,6 +436,13 @@ int AnalyzeCommand::run() {
     for (const auto& device : devices)
         if (device->outputs() < 1)
             throw EngineError(device->description() + " has no outputs; there is nothing to measure");
+    nlohmann::ordered_json saved;
+    if (!reference.empty()) {
+        saved = readReference();
+        if (refuses(analysis::screenReference(saved,
+                                              analysis::analysisPlanJson(plan, devices.size()))))
+            return kExitUsage;
+    }
 
     fs::path target(outputFolder);
     // "out/" names the folder out.
@@ -476,23 +491,37 @@ int AnalyzeCommand::run() {
         warnOfLevelDependence(analyses);
         warnOfLatency(analyses);
     }
-    return reference.empty() ? kExitSuccess : compareWithReference(json);
+    return reference.empty() ? kExitSuccess : compareWithReference(json, saved);
 }
 
-int AnalyzeCommand::compareWithReference(const nlohmann::ordered_json& json) const {
-    nlohmann::ordered_json saved;
+nlohmann::ordered_json AnalyzeCommand::readReference() const {
     try {
-        saved = nlohmann::ordered_json::parse(readText(reference));
+        return nlohmann::ordered_json::parse(readText(reference));
     } catch (const nlohmann::json::exception& e) {
-        throw EngineError("--compare " + reference + ": not an analysis.json: " + e.what());
+        throw EngineError("--compare " + reference + ": not an analysis.json: " + e.what(),
+                          kExitUsage);
     }
-    const analysis::Comparison comparison = analysis::compareAnalyses(json, saved, tolerances);
+}
+
+bool AnalyzeCommand::refuses(const analysis::Comparison& comparison) const {
     std::fflush(stdout);
     if (!comparison.planDifferences.empty()) {
         fmt::print("cannot compare with {}: it was measured with another plan:\n", reference);
         for (const std::string& d : comparison.planDifferences) fmt::print("  {}\n", d);
-        return kExitUsage;
+        return true;
     }
+    if (!comparison.malformed.empty()) {
+        fmt::print("cannot compare with {}: not a comparable analysis:\n", reference);
+        for (const std::string& d : comparison.malformed) fmt::print("  {}\n", d);
+        return true;
+    }
+    return false;
+}
+
+int AnalyzeCommand::compareWithReference(const nlohmann::ordered_json& json,
+                                         const nlohmann::ordered_json& saved) const {
+    const analysis::Comparison comparison = analysis::compareAnalyses(json, saved, tolerances);
+    if (refuses(comparison)) return kExitUsage;
     for (const std::string& change : comparison.settingChanges)
         fmt::print("setting changed: {}\n", change);
     if (comparison.differences.empty()) {

@@ -61,6 +61,17 @@ CLI::Validator numberBetween(double low, double high, const std::string& unit) {
         "");
 }
 
+CLI::Validator numberFromZero(const std::string& unit) {
+    return CLI::Validator(
+        [unit](std::string& text) -> std::string {
+            const std::optional<double> value = plainNumber(text);
+            if (!value) return fmt::format("'{}' is not a number", text);
+            if (*value < 0.0) return fmt::format("must be 0 {} or more, got {}", unit, text);
+            return {};
+        },
+        "");
+}
+
 CLI::Validator notEmpty() {
     return CLI::Validator(
         [](std::string& text) -> std::string { return text.empty() ? "needs a value" : ""; }, "");

@@ -29,6 +29,8 @@ CLI::Validator wholeNumberBetween(long long low, long long high);
 CLI::Validator numberAboveZeroUpTo(double high);
 // A number from low to high in the given unit.
 CLI::Validator numberBetween(double low, double high, const std::string& unit);
+// A number of 0 or more, its message without the largest double.
+CLI::Validator numberFromZero(const std::string& unit);
 CLI::Validator notEmpty();
 
 template <typename T>

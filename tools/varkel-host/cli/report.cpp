@@ -1,5 +1,7 @@
 #include "tools/varkel-host/cli/report.h"
 
+#include "tools/varkel-host/cli/clean_text.h"
+
 #include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -86,7 +88,7 @@ std::string summaryLine(const RenderSummary& summary) {
     // A tiny file can finish within the clock's resolution.
     const double speed = duration / std::max(summary.elapsedSeconds, 1e-6);
     std::string line = fmt::format("{}: {} frames, {:.3f} s, {:.1f}x realtime, peak {}, RMS {}",
-                                   summary.output, summary.frames, duration, speed,
+                                   cleanText(summary.output), summary.frames, duration, speed,
                                    dbfs(summary.levels.peakLevel()), dbfs(summary.levels.rmsLevel()));
     line += "; " + summary.format + (summary.dithered ? ", dithered" : "");
     if (!summary.channelMapping.empty()) line += "; " + summary.channelMapping;
@@ -108,14 +110,13 @@ std::string summaryWarning(const RenderSummary& summary) {
         add(fmt::format("{} ends {} frames short of the length its header declares; rendered "
                         "the {} present",
                         summary.input, summary.missingFrames, summary.frames));
+    if (summary.automationPastEnd > 0)
+        add(fmt::format("{} automation point{} past the last frame, not applied",
+                        summary.automationPastEnd, summary.automationPastEnd == 1 ? " lies" : "s lie"));
     const auto over = summary.levels.samplesOverFullScale();
     if (summary.integerOutput && over > 0)
         add(std::to_string(over) + " samples exceed full scale and were clipped");
-    const auto invalid = summary.levels.nonFiniteSamples();
-    if (invalid > 0)
-        add(std::to_string(invalid) + " samples were not finite numbers" +
-            (summary.integerOutput ? " and were written as 0" : ""));
-    return warning.empty() ? warning : "warning: " + summary.output + ": " + warning;
+    return warning.empty() ? warning : "warning: " + cleanText(summary.output) + ": " + warning;
 }
 
 RenderSummary renderWithProgress(const engine::RenderJob& job, bool showProgress) {

@@ -78,6 +78,13 @@ public:
         std::fprintf(stderr, "varkel-host: %s\n", error.what());
     }
 
+    void warn(const std::string& warning) {
+        const std::lock_guard lock(mutex);
+        clearLine();
+        std::fflush(stdout);
+        std::fprintf(stderr, "varkel-host: warning: %s\n", warning.c_str());
+    }
+
     // A planned problem, reported without running anything.
     void failed(const std::string& problem) {
         const std::lock_guard lock(mutex);
@@ -170,7 +177,9 @@ private:
     int workersDone = 0;
 };
 
-void renderItems(BatchState& state, int slot, const engine::RenderJob& common) {
+// skipExisting: an output that another run made meanwhile counts as
+// skipped, found before rendering or at the end.
+void renderItems(BatchState& state, int slot, const engine::RenderJob& common, bool skipExisting) {
     std::size_t index = 0;
     while (state.take(index)) {
         const engine::BatchItem& item = state.item(index);
@@ -178,15 +187,17 @@ void renderItems(BatchState& state, int slot, const engine::RenderJob& common) {
             state.failed(item.problem);
             continue;
         }
-        if (item.skip) {
+        std::error_code error;
+        if (item.skip || (skipExisting && !item.replace && fs::exists(item.output, error))) {
             state.skipped();
             continue;
         }
+        if (!item.warning.empty()) state.warn(item.warning);
         try {
             engine::RenderJob job = common;
             job.input = item.input;
             job.output = item.output;
-            std::error_code error;
+            job.replaceExisting = common.replaceExisting || item.replace;
             fs::create_directories(fs::path(item.output).parent_path(), error);
             RenderSummary summary;
             // A thread of its own per file: the plug-in's per-thread state
@@ -201,6 +212,13 @@ void renderItems(BatchState& state, int slot, const engine::RenderJob& common) {
                     interruptRequested);
             });
             state.succeeded(slot, summary);
+        } catch (const engine::OutputExists& error) {
+            if (!skipExisting) {
+                state.failed(slot, error);
+                continue;
+            }
+            state.progress(slot, 0, 0);
+            state.skipped();
         } catch (const EngineError& error) {
             state.failed(slot, error);
         } catch (const std::exception& error) {
@@ -229,7 +247,8 @@ int runBatch(const BatchOptions& options, const engine::RenderJob& render) {
         const InterruptGuard interrupts;
         std::vector<std::thread> threads;
         for (int slot = 0; slot < workers; ++slot)
-            threads.emplace_back(renderItems, std::ref(state), slot, std::cref(common));
+            threads.emplace_back(renderItems, std::ref(state), slot, std::cref(common),
+                                 options.request.skipExisting);
         state.showProgressUntilDone(workers);
         for (std::thread& thread : threads) thread.join();
     }

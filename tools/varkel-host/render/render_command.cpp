@@ -24,7 +24,10 @@ public:
         command
             .add_option("FILES", files,
                         "IN OUT: the sound file to render and the file to write (its extension "
-                        "chooses the container). With --out-dir: the files and folders to render")
+                        "chooses the container). OUT as a symbolic link stays one: the file it "
+                        "leads to is replaced. OUT as a device, FIFO or socket (also through a "
+                        "link, e.g. /dev/null, /dev/stdout) is refused. With --out-dir: the files "
+                        "and folders to render")
             ->type_name("")
             ->required();
         addPlugin(command, job.plugin);
@@ -144,7 +147,8 @@ private:
         batchOnly(overwrite);
         batchOnly(command
                       .add_flag("--skip-existing", batch.request.skipExisting,
-                                "Skip the files whose outputs exist, as when resuming a batch")
+                                "Skip the files whose outputs exist (or appear meanwhile), as when resuming "
+                                "a batch; an empty or unreadable output is rendered again")
                       ->excludes(overwrite));
     }
 
