@@ -74,7 +74,7 @@ def test_a_stream_keeps_its_shape_until_reset():
 
 def test_unknown_attribute_names_the_parameters():
     p = varkel.Varkel(RATE)
-    with pytest.raises(AttributeError):
+    with pytest.raises(AttributeError, match="valid names: PreGain"):
         p.Drive
-    with pytest.raises(ValueError, match="valid names"):
+    with pytest.raises(AttributeError, match="valid names: PreGain"):
         p.Drive = 0.3

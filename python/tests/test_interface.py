@@ -1,8 +1,11 @@
 """Parameters, analysis and memory as a Python user meets them."""
 
+import gc
 import json
 import subprocess
 import tracemalloc
+import weakref
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -62,3 +65,24 @@ def test_interleaved_transpose_is_read_in_place():
     a = varkel.Varkel(RATE).process(interleaved.T)
     b = varkel.Varkel(RATE).process(np.ascontiguousarray(interleaved.T))
     assert a.tobytes() == b.tobytes()
+
+
+def os_threads():
+    status = Path("/proc/self/status").read_text()
+    return int(status.split("Threads:")[1].split()[0])
+
+
+@pytest.mark.parametrize("make", [lambda: varkel.Varkel(RATE), lambda: varkel.load_plugin(MODULE, RATE)])
+def test_a_processor_is_freed_with_its_last_reference(make):
+    before = os_threads()
+    gc.disable()
+    try:
+        p = make()
+        p.parameters["PreGain"].value = 0.5
+        p.process(np.zeros((2, 64), np.float32))
+        gone = weakref.ref(p)
+        del p
+        assert gone() is None
+        assert os_threads() == before  # a loaded module's own thread has ended
+    finally:
+        gc.enable()

@@ -1,5 +1,7 @@
 """Varkel in Python renders what varkel-host renders, bit for bit."""
 
+import multiprocessing
+import pickle
 import threading
 
 import numpy as np
@@ -23,7 +25,7 @@ def in_chunks(p, audio, sizes):
     pieces, at, i = [], 0, 0
     while at < audio.shape[1]:
         n = sizes[i % len(sizes)]
-        pieces.append(p.process(audio[:, at:at + n]))
+        pieces.append(p.process(audio[:, at:at + n], latency_compensation=False))
         at, i = at + n, i + 1
     return np.concatenate(pieces, axis=1)
 
@@ -41,6 +43,49 @@ def test_process_equals_render(reference, kind, dtype, settings, sizes):
     expected = reference(2, dtype, settings)
     assert out.dtype == np.dtype(dtype) and out.shape == audio.shape
     assert out.tobytes() == expected.tobytes()
+
+
+def in_a_forked_child(p, audio):
+    context = multiprocessing.get_context("fork")
+    results = context.Queue()
+    child = context.Process(target=lambda: results.put(p.process(audio).tobytes()), daemon=True)
+    child.start()
+    out = results.get(timeout=30)  # a hang fails here, not in the whole run
+    child.join(30)
+    return out
+
+
+@pytest.mark.parametrize("kind", ["dsp", "module", "lv2"])
+@pytest.mark.parametrize("copy", ["fork", "pickle"])
+def test_a_copy_in_another_process_gives_the_parents_bits(reference, kind, copy):
+    p = processor(kind, {"PostGain": 0.3})
+    p.PreGain = 0.9  # set after opening: the copy takes the current values
+    p.process(material(2, seed=3))  # the copy starts afresh, as a new processor
+    audio = material(2)
+    out = in_a_forked_child(p, audio) if copy == "fork" else \
+        pickle.loads(pickle.dumps(p)).process(audio).tobytes()
+    assert out == reference(2, np.float32, {"PreGain": 0.9, "PostGain": 0.3}).tobytes()
+
+
+DELAY = "urn:varkel:test:delay"  # both channels delayed by `frames`, reported as its latency
+
+
+@pytest.mark.parametrize("compensated", [True, False])
+def test_latency_is_compensated_as_render_does(tmp_path, compensated):
+    audio = material(2, frames=5000)
+    write_wav(tmp_path / "in.wav", audio)
+    chain = varkel.Chain([varkel.load_plugin(DELAY, RATE, frames=300),
+                          varkel.load_plugin(DELAY, RATE, frames=44)])
+    out = chain.process(audio, latency_compensation=compensated)
+    late = np.zeros_like(audio)
+    late[:, 344:] = audio[:, :-344]
+    assert chain.latency == 344
+    assert np.array_equal(out, audio if compensated else late)
+    if compensated:
+        single = varkel.load_plugin(DELAY, RATE, frames=300).process(audio)
+        rendered = host_render(tmp_path / "in.wav", tmp_path / "out.wav", "--plugin", DELAY,
+                               "--set", "frames=300")
+        assert single.tobytes() == rendered.tobytes()
 
 
 @pytest.mark.parametrize("channels", [1, 4])
