@@ -53,7 +53,7 @@ def test_bad_audio_is_a_value_error(kind, audio, message):
         (lambda: varkel.read(__file__), RuntimeError, "not a sound file"),
         (lambda: varkel.render("/no/such/file.wav", "/tmp/x.wav"), FileNotFoundError, "no such file"),
         (lambda: varkel.write("/tmp/x.m4a", STEREO, RATE), RuntimeError, "m4a"),
-        (lambda: varkel.write("/tmp/x.wav", STEREO, RATE, format="pcm8"), ValueError, "format pcm8"),
+        (lambda: varkel.write("/tmp/x.wav", STEREO, RATE, format="pcm12"), ValueError, "format pcm12"),
         (lambda: varkel.analyze(what=["loudness"]), ValueError, "no measurement loudness"),
     ],
 )

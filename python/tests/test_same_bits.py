@@ -2,12 +2,13 @@
 
 import multiprocessing
 import pickle
+import subprocess
 import threading
 
 import numpy as np
 import pytest
 import varkel
-from conftest import BUILD, MODULE, RATE, host_render, material, read_wav, settings_args, write_wav
+from conftest import BUILD, HOST, MODULE, RATE, host_render, material, read_wav, settings_args, write_wav
 
 SETTINGS = [{}, {"PreGain": 1.0, "PostGain": 0.2}, {"LPCutOff": 0.3, "PreGain": 0.6}]
 DTYPES = [np.float32, np.float64]
@@ -170,6 +171,19 @@ def test_read_and_write_match_an_independent_codec(files, tmp_path, dtype):
     varkel.write(tmp_path / "copy.wav", audio, RATE)
     back, rate = read_wav(tmp_path / "copy.wav")
     assert rate == RATE and back.tobytes() == audio.tobytes()
+
+
+@pytest.mark.parametrize("bits", ["pcm16", "pcm24"])
+def test_an_integer_file_read_processed_and_written_equals_render(files, tmp_path, bits):
+    source = tmp_path / "integer.wav"
+    for made, args in ((source, [files[2, "float32"], "--format", bits, "--set", "PostGain=1.0"]),
+                       (tmp_path / "host.wav", [source, "--set", "PreGain=0.8"])):
+        subprocess.run([str(HOST), "render", *map(str, args[:1]), str(made), "--quiet",
+                        "--plugin", str(MODULE), *args[1:]], check=True)
+    audio, rate, kept = varkel.read(source, with_format=True)
+    assert kept == bits
+    varkel.write(tmp_path / "py.wav", varkel.Varkel(rate, PreGain=0.8).process(audio), rate, kept)
+    assert (tmp_path / "py.wav").read_bytes() == (tmp_path / "host.wav").read_bytes()
 
 
 @pytest.mark.parametrize("keyed", [False, True])

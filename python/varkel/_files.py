@@ -14,15 +14,22 @@ from ._processors import PathLike, _Processor, default_plugin_path
 PluginLike = Union[None, PathLike, _Processor]
 
 
-def read(path: PathLike, dtype: Any = np.float32) -> tuple[np.ndarray, int]:
+def read(path: PathLike, dtype: Any = np.float32, with_format: bool = False) -> tuple[Any, ...]:
     """Reads a sound file (anything libsndfile reads: WAV, AIFF, FLAC, Ogg, MP3, ...)
     and returns ``(audio, sample_rate)``, audio of shape (channels, frames) as
-    float32 (default) or float64. Raises FileNotFoundError for a missing file and
-    RuntimeError for one that cannot be decoded."""
+    float32 (default) or float64. With ``with_format`` it returns
+    ``(audio, sample_rate, format)``: the file's sample format ("float",
+    "double", "pcm16", "pcm24", "pcm32", "pcm8", "pcmu8", "ulaw", "alaw",
+    "vorbis", "opus", "mp3", or None for another), which ``write`` takes back.
+    Raises FileNotFoundError for a missing file and RuntimeError for one that
+    cannot be decoded."""
     wide = np.dtype(dtype)
     if wide not in (np.dtype(np.float32), np.dtype(np.float64)):
         raise ValueError(f"dtype {wide}: must be float32 or float64")
-    return _varkel.read(os.fspath(path), wide == np.dtype(np.float64))
+    audio, rate = _varkel.read(os.fspath(path), wide == np.dtype(np.float64))
+    if with_format:
+        return audio, rate, _varkel.sample_format(os.fspath(path))
+    return audio, rate
 
 
 def write(
@@ -31,11 +38,16 @@ def write(
     """Writes audio of shape (channels, frames), float32 or float64, to ``path``.
 
     The extension chooses the container as in varkel-host (``.wav``, ``.flac``,
-    ``.ogg``, ``.mp3``, ...; none: WAV); ``format`` is "float", "pcm24" or "pcm16",
-    else the array's own float format where the container holds it, else the
-    first of float, 24-bit and 16-bit it holds. The file is written beside
-    ``path`` and renamed into place when complete, so a failure leaves no
-    half-written file. Integer formats clip at full scale."""
+    ``.ogg``, ``.mp3``, ...; none: WAV). ``format`` "float", "pcm24" or "pcm16"
+    asks for that sample format, as render's ``format``; another of the names
+    ``read(..., with_format=True)`` gives is kept where the container holds it,
+    as ``render`` keeps an input's, so a 16-bit file read, processed and
+    written stays 16-bit; None keeps the array's own float format where the
+    container holds it. Else the first of float, 24-bit and 16-bit the
+    container holds. Integer formats are rounded to the nearest step and clip
+    at full scale, as ``render`` writes them, to the byte. The file is written
+    beside ``path`` and renamed into place when complete, so a failure leaves no
+    half-written file."""
     _varkel.write(os.fspath(path), audio, int(sample_rate), format)
 
 
