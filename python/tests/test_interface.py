@@ -32,6 +32,19 @@ def test_parameters_as_the_module_reports_them(make, presets):
     assert "PreGain" in repr(p) and "LPCutOff" in (varkel.Varkel.__doc__ or "")
 
 
+@pytest.mark.parametrize("make", [lambda: varkel.Varkel(RATE), lambda: varkel.load_plugin(MODULE, RATE)])
+@pytest.mark.parametrize("name, value, shown", [
+    ("PreGain", 0.0, "-oo"),       # 20 log10(0) + 12
+    ("PostGain", 0.5, "5.97"),     # 20 log10(0.5) + 12 = 5.979, four characters
+    ("PreGain", 1.0, "12.0"),
+    ("LPCutOff", 0.5, "6000"),     # 12000 x 0.5
+])
+def test_a_parameter_reads_the_same_however_opened(make, name, value, shown):
+    p = make()
+    p.parameters[name] = value
+    assert p.parameters[name].display == shown
+
+
 def test_analyze_equals_varkel_host_analyze(tmp_path):
     what = ["harmonics", "transfer"]
     subprocess.run([str(HOST), "analyze", "--quiet", "--plugin", str(MODULE), "--set", "PreGain=0.9",
