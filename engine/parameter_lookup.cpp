@@ -56,8 +56,10 @@ void checkValue(const Plugin& plugin, int index, float value, const std::string&
     char range[96];
     std::snprintf(range, sizeof(range), "%g and %g", static_cast<double>(info.minimum),
                   static_cast<double>(info.maximum));
+    // A VST 2.4 range is normalised, whatever unit the shown value has.
+    const bool inUnits = !info.unit.empty() && plugin.format() == "LV2";
     throw UsageError(context + ": the value must lie between " + range +
-                     (info.unit.empty() ? "" : " " + info.unit) + " (" + info.name + ")");
+                     (inUnits ? " " + info.unit : "") + " (" + info.name + ")");
 }
 
 void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings,

@@ -33,7 +33,8 @@ class CMakeBuild(build_ext):
         target.parent.mkdir(parents=True, exist_ok=True)
         built = build / "python" / "varkel"
         shutil.copy2(next(built.glob("_varkel*.so")), target)
-        shutil.copy2(built / "Varkel.so", target.parent / "Varkel.so")
+        (target.parent / "vst").mkdir(exist_ok=True)
+        shutil.copy2(built / "vst" / "Varkel.so", target.parent / "vst" / "Varkel.so")
 
 
 setup(

@@ -61,9 +61,11 @@ py::tuple read(const std::string& path, bool wide) {
     return wide ? readAs<double>(path) : readAs<float>(path);
 }
 
-std::optional<std::string> sampleFormat(const std::string& path) {
+// The file's rate and sample format, from its header.
+std::pair<int, std::optional<std::string>> soundFileFormat(const std::string& path) {
     const py::gil_scoped_release unlocked;
-    return fileSampleFormatName(engine::SoundFileReader(path).info().format);
+    const engine::SoundFileReader file(path);
+    return {file.sampleRate(), fileSampleFormatName(file.info().format)};
 }
 
 // Rounded to the output's grid as a render's output is, so that libsndfile,
@@ -119,7 +121,7 @@ void write(const std::string& path, const py::handle& object, int rate,
 
 void bindSoundFiles(py::module_& module) {
     module.def("read", &read, py::arg("path"), py::arg("wide"));
-    module.def("sample_format", &sampleFormat, py::arg("path"));
+    module.def("sound_file_format", &soundFileFormat, py::arg("path"));
     module.def("write", &write, py::arg("path"), py::arg("audio"), py::arg("sample_rate"),
                py::arg("format"));
     module.def("writable_extensions", &engine::writableExtensions);

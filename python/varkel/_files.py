@@ -3,17 +3,20 @@
 from __future__ import annotations
 
 import os
+import warnings
 from collections.abc import Mapping, Sequence
 from typing import Any, Optional, Union
 
 import numpy as np
 
 from . import _varkel
+from ._engine_messages import speaks_python
 from ._processors import PathLike, _Processor, default_plugin_path
 
 PluginLike = Union[None, PathLike, _Processor]
 
 
+@speaks_python
 def read(path: PathLike, dtype: Any = np.float32, with_format: bool = False) -> tuple[Any, ...]:
     """Reads a sound file (anything libsndfile reads: WAV, AIFF, FLAC, Ogg, MP3, ...)
     and returns ``(audio, sample_rate)``, audio of shape (channels, frames) as
@@ -28,10 +31,11 @@ def read(path: PathLike, dtype: Any = np.float32, with_format: bool = False) -> 
         raise ValueError(f"dtype {wide}: must be float32 or float64")
     audio, rate = _varkel.read(os.fspath(path), wide == np.dtype(np.float64))
     if with_format:
-        return audio, rate, _varkel.sample_format(os.fspath(path))
+        return audio, rate, _varkel.sound_file_format(os.fspath(path))[1]
     return audio, rate
 
 
+@speaks_python
 def write(
     path: PathLike, audio: np.ndarray, sample_rate: int, format: Optional[str] = None
 ) -> None:
@@ -61,6 +65,7 @@ def _plugin_and_settings(plugin: PluginLike) -> tuple[str, list[tuple[str, float
     return os.fspath(plugin), []
 
 
+@speaks_python
 def render(
     in_path: PathLike,
     out_path: PathLike,
@@ -83,7 +88,15 @@ def render(
     ``--automate``, with ``ramp`` as ``--ramp``; ``precision`` 32 or 64,
     ``block_size``, ``format`` and ``overwrite`` as varkel-host's options.
     Returns the summary: frames, sample rate, seconds taken, peak and RMS level
-    in dBFS, samples clipped by an integer format, the channel mapping."""
+    in dBFS, samples clipped by an integer format, the channel mapping.
+
+    The render runs at the input file's rate, whatever rate a processor given
+    as ``plugin`` was made for; a processor of another rate gives a warning."""
+    if isinstance(plugin, _Processor) and os.path.isfile(in_path):
+        rate = _varkel.sound_file_format(os.fspath(in_path))[0]
+        if rate != plugin.sample_rate:
+            warnings.warn(f"{os.fspath(in_path)} renders at its own rate, {rate} Hz, not at the "
+                          f"{plugin.sample_rate:g} Hz the processor was made for", stacklevel=3)
     location, settings = _plugin_and_settings(plugin)
     settings += [(name, float(value)) for name, value in params.items()]
     lanes = [

@@ -9,6 +9,7 @@ from typing import Any, Optional, Union
 import numpy as np
 
 from . import _varkel
+from ._engine_messages import speaks_python
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -18,7 +19,7 @@ DEFAULT_BLOCK_SIZE = 512
 def default_plugin_path() -> str:
     """The Varkel module that came with this package, or "" for the engine's default
     (the installed varkel-host's, else the build tree's)."""
-    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "Varkel.so")
+    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vst", "Varkel.so")
     return beside if os.path.isfile(beside) else ""
 
 
@@ -172,6 +173,7 @@ class _Processor:
         """The plug-in's presets by name: LV2 presets, or a VST 2.4 module's programs."""
         return list(self._instance.presets())
 
+    @speaks_python
     def load_preset(self, name: str) -> None:
         """Loads a preset by name (an LV2 preset's label or URI, a VST 2.4 program's
         name or number); raises ValueError naming those there for one it lacks."""
