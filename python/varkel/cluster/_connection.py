@@ -15,6 +15,8 @@ import warnings
 from typing import Optional
 from urllib.parse import urlsplit
 
+from ._roles import temporary_security
+
 # How long a scheduler has to answer before the batch gives up on it.
 CONNECT_SECONDS = 5
 
@@ -102,18 +104,25 @@ def connect(address: str, *, ca_file: Optional[str] = None, cert: Optional[str] 
 
 def local_cluster(workers: Optional[int] = None):
     """A cluster of worker processes on this machine, one per core by default,
-    reachable only on the loopback interface, over TLS with certificates made
+    reachable only on the loopback interface, over TLS with a certificate made
     for it alone (other users of the machine cannot submit work to it); no
-    dashboard. Returns (cluster, client)."""
+    dashboard, and no HTTP servers (the scheduler's preload and a plug-in on
+    the workers close Dask's). Returns (cluster, client)."""
     import logging
     import os
 
     from distributed import Client, LocalCluster
 
+    from .preload import ClosedHttpServer
+
+    logging.getLogger("distributed.preloading").setLevel(logging.WARNING)  # "Creating preload"
     cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                           processes=True, host="127.0.0.1", security=True,
-                           # The HTTP servers (health, metrics) on loopback too, any free port.
-                           dashboard_address="127.0.0.1:0", scheduler_kwargs={"dashboard": False},
-                           worker_dashboard_address="127.0.0.1:0",
-                           silence_logs=logging.ERROR)
-    return cluster, Client(cluster, set_as_default=False)
+                           processes=True, host="127.0.0.1", security=temporary_security(),
+                           dashboard_address="127.0.0.1:0",
+                           scheduler_kwargs={"dashboard": False,
+                                             "preload": ["varkel.cluster.preload"]},
+                           worker_dashboard_address="127.0.0.1:0", silence_logs=logging.ERROR)
+    client = Client(cluster, set_as_default=False)
+    # A plug-in, not the preload: the worker processes would each log loading it.
+    client.register_worker_plugin(ClosedHttpServer())
+    return cluster, client
