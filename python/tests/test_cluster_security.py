@@ -154,7 +154,8 @@ def test_a_certificate_of_another_ca_is_refused(tls_cluster, tmp_path):
                         "--tls-cert", cert, "--tls-key", key)
     assert time.monotonic() - started < 10
     assert run.returncode == 1
-    assert run.stderr.startswith(f"varkel.cluster: cannot reach the scheduler at {address}")
+    assert run.stderr.startswith(f"varkel.cluster: the scheduler at {address} refused this "
+                                 f"client's certificate {cert} (")
     assert len(run.stderr.splitlines()) == 1
 
 

@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import ipaddress
 import socket
+import time
 import warnings
 from typing import Optional
 from urllib.parse import urlsplit
@@ -23,6 +24,11 @@ CONNECT_SECONDS = 5
 
 class InsecureConnectionWarning(UserWarning):
     """A plain connection to a scheduler beyond this machine."""
+
+
+class CertificateRefused(OSError):
+    """A TLS scheduler that answered, and ended the handshake: it did not take
+    this client's certificate (another CA's, expired, or not for a client)."""
 
 
 def _host(address: str) -> str:
@@ -94,12 +100,21 @@ def connect(address: str, *, ca_file: Optional[str] = None, cert: Optional[str] 
                 pass
         security = Security(tls_ca_file=ca_file, tls_client_cert=cert, tls_client_key=key,
                             require_encryption=True)
+    started = time.monotonic()
     try:
         return Client(address, security=security, timeout=timeout, set_as_default=False)
-    except OSError:
-        raise
-    except Exception as error:  # distributed's own, say a TLS handshake it cannot finish
-        raise OSError(str(error)) from None
+    except Exception as error:  # distributed's own too, say a TLS handshake it cannot finish
+        text = " ".join(str(error).split()) or type(error).__name__
+        # A scheduler that is not there refuses the connection or lets it time
+        # out; one that ends the handshake well before the time is up has
+        # looked at the certificate.
+        quick = time.monotonic() - started < timeout / 2
+        if security is not None and quick and not isinstance(error, ConnectionRefusedError) \
+                and "refused" not in text.lower():
+            raise CertificateRefused(text) from None
+        if isinstance(error, OSError):
+            raise
+        raise OSError(text) from None
 
 
 def local_cluster(workers: Optional[int] = None):
