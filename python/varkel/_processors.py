@@ -225,10 +225,9 @@ class _Processor:
         With ``latency_compensation`` (the default) each call is a whole signal, as
         ``render`` treats a file: the plug-in's ``latency`` in frames of silence
         follows the audio and as many frames are dropped from the start, so the
-        result is aligned with the input and as long (the LSP limiter's is 220
-        frames early against ``False``). With ``False`` calls stream: nothing is
-        added or dropped, and a signal cut into calls of any size gives the same
-        result as one call. For a plug-in without latency (Varkel) both are the same.
+        result is aligned with the input and as long. With ``False`` calls stream:
+        nothing is added or dropped (the result is ``latency`` frames late), and a
+        signal cut into calls of any size gives the same result as one call. For a plug-in without latency (Varkel) both are the same.
 
         A plug-in's side-chain inputs (a compressor's key input) get silence, or
         ``sidechain``: an array of the audio's dtype and frames whose channels feed
