@@ -60,8 +60,8 @@ def in_a_forked_child(p, audio):
 @pytest.mark.parametrize("copy", ["fork", "pickle"])
 def test_a_copy_in_another_process_gives_the_parents_bits(reference, kind, copy):
     p = processor(kind, {"PostGain": 0.3})
-    p.PreGain = 0.9  # set after opening: the copy takes the current values
     p.process(material(2, seed=3))  # the copy starts afresh, as a new processor
+    p.PreGain = 0.9  # set last: the copy takes the current values
     audio = material(2)
     out = in_a_forked_child(p, audio) if copy == "fork" else \
         pickle.loads(pickle.dumps(p)).process(audio).tobytes()
