@@ -76,7 +76,9 @@ std::vector<float> allowedValues(const ParameterInfo& info) {
 
 void checkValue(const Plugin& plugin, int index, float value, const std::string& context) {
     const ParameterInfo info = plugin.parameterInfo(index);
-    const std::string unit = info.unit.empty() ? "" : " " + info.unit;
+    // A VST 2.4 range is normalised, whatever unit the shown value has.
+    const bool inUnits = !info.unit.empty() && plugin.format() == "LV2";
+    const std::string unit = inUnits ? " " + info.unit : "";
     if (!(value >= info.minimum && value <= info.maximum))
         throw UsageError(context + ": the value must lie between " + shown(info.minimum) +
                          " and " + shown(info.maximum) + unit + " (" + info.name + ")");

@@ -27,6 +27,9 @@ public:
         ExclusiveUse& owner;
     };
 
+    // In a forked child, where the thread that held it does not exist.
+    void forget() { busy.store(false, std::memory_order_relaxed); }
+
 private:
     std::atomic<bool> busy{false};
 };

@@ -3,9 +3,11 @@
 // the interpreter lock, so threads with instances of their own run in parallel.
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,12 +37,66 @@ void checkRate(double rate) {
                                  ": must be a number of hertz from 1000 to 768000");
 }
 
-struct Instance {
+// A stream that survives a fork. A forked child has none of the parent's
+// threads: the stream's own, which a loaded module runs on, and any the
+// plug-in started. Driving the parent's copy there would wait for them for
+// ever, so the child opens the plug-in afresh with the parameter values last
+// seen, and never touches (nor frees) the copy.
+class Instance {
+public:
     Instance(PluginStream::Opener open, double rate, int block, bool ownThread)
-        : stream(std::move(open), rate, block, ownThread) {}
+        : opener(std::move(open)), rate(rate), block(block), ownThread(ownThread),
+          home(getpid()), current(std::make_unique<PluginStream>(opener, rate, block, ownThread)) {
+        remember();
+    }
+    ~Instance() {
+        if (home != getpid()) static_cast<void>(current.release());
+    }
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
 
-    PluginStream stream;
-    ExclusiveUse use;
+    // The guard of every use; first opens the plug-in afresh in a forked child.
+    ExclusiveUse& use() {
+        if (home != getpid()) reopenInChild();
+        return guard;
+    }
+    PluginStream& stream() {
+        if (!current) throw engine::EngineError(broken);
+        return *current;
+    }
+    // Keeps the parameter values for a child to start from.
+    void remember() {
+        values.clear();
+        for (int i = 0; i < current->plugin().parameterCount(); ++i)
+            values.push_back(current->plugin().parameter(i));
+    }
+
+private:
+    void reopenInChild() {
+        home = getpid();
+        guard.forget();
+        static_cast<void>(current.release());
+        try {
+            current = std::make_unique<PluginStream>(opener, rate, block, ownThread);
+            for (int i = 0; i < static_cast<int>(values.size()); ++i)
+                current->plugin().setParameter(i, values[i]);
+        } catch (const std::exception& error) {
+            current.reset();
+            broken = std::string("this processor was made in another process and its plug-in "
+                                 "does not open again in this one: ") + error.what();
+            throw engine::EngineError(broken);
+        }
+    }
+
+    PluginStream::Opener opener;
+    double rate;
+    int block;
+    bool ownThread;
+    pid_t home;  // the process current belongs to
+    std::unique_ptr<PluginStream> current;
+    std::vector<float> values;
+    std::string broken;
+    ExclusiveUse guard;
 };
 
 std::unique_ptr<Instance> openProcessor(double rate) {
@@ -61,17 +117,17 @@ std::unique_ptr<Instance> openModule(const std::string& location, double rate, i
 }
 
 // The frames of delay the plug-in reports with its current settings.
-int latency(Instance& self) { return self.stream.plugin().latency(); }
+int latency(Instance& self) { return self.stream().plugin().latency(); }
 
-int checkedIndex(const Instance& self, int index) {
-    if (index < 0 || index >= self.stream.plugin().parameterCount())
+int checkedIndex(Instance& self, int index) {
+    if (index < 0 || index >= self.stream().plugin().parameterCount())
         throw engine::UsageError("no parameter " + std::to_string(index));
     return index;
 }
 
 template <typename Sample>
 py::array processAs(Instance& self, const AudioArray& audio, const AudioArray* side, int outputs,
-                    int block) {
+                    int block, bool compensateLatency) {
     py::array_t<Sample> rendered({static_cast<py::ssize_t>(outputs),
                                   static_cast<py::ssize_t>(audio.frames)});
     Sample* target = rendered.mutable_data();
@@ -79,8 +135,8 @@ py::array processAs(Instance& self, const AudioArray& audio, const AudioArray* s
         const py::gil_scoped_release unlocked;
         audio.checkFinite();
         if (side != nullptr) side->checkFinite("sidechain");
-        self.stream.process(static_cast<const Sample*>(audio.data), audio.layout, audio.channels,
-                            target, audio.frames, block,
+        self.stream().process(static_cast<const Sample*>(audio.data), audio.layout, audio.channels,
+                            target, audio.frames, block, compensateLatency,
                             side != nullptr ? static_cast<const Sample*>(side->data) : nullptr,
                             side != nullptr ? side->layout : engine::SampleLayout{},
                             side != nullptr ? side->channels : 0);
@@ -89,8 +145,8 @@ py::array processAs(Instance& self, const AudioArray& audio, const AudioArray* s
 }
 
 py::array process(Instance& self, const py::handle& object, int block,
-                  const py::handle& sideChain) {
-    const ExclusiveUse::Claim claim(self.use);
+                  const py::handle& sideChain, bool compensateLatency) {
+    const ExclusiveUse::Claim claim(self.use());
     const AudioArray audio = AudioArray::from(object);
     std::optional<AudioArray> side;
     if (!sideChain.is_none()) {
@@ -98,33 +154,36 @@ py::array process(Instance& self, const py::handle& object, int block,
         if (side->frames != audio.frames || side->wide != audio.wide)
             throw engine::UsageError("sidechain: must have the audio's frames and dtype");
     }
-    const int outputs = self.stream.outputChannels(audio.channels, side ? side->channels : 0);
+    const int outputs = self.stream().outputChannels(audio.channels, side ? side->channels : 0);
     const AudioArray* sidePointer = side ? &*side : nullptr;
-    return audio.wide ? processAs<double>(self, audio, sidePointer, outputs, block)
-                      : processAs<float>(self, audio, sidePointer, outputs, block);
+    py::array rendered =
+        audio.wide ? processAs<double>(self, audio, sidePointer, outputs, block, compensateLatency)
+                   : processAs<float>(self, audio, sidePointer, outputs, block, compensateLatency);
+    self.remember();  // automation may have moved them
+    return rendered;
 }
 
 void automate(Instance& self, int index, const std::vector<double>& times,
               const std::vector<double>& values, bool ramp) {
-    const ExclusiveUse::Claim claim(self.use);
+    const ExclusiveUse::Claim claim(self.use());
     checkedIndex(self, index);
     if (times.size() != values.size())
-        throw engine::UsageError(self.stream.plugin().parameterName(index) + ": " +
+        throw engine::UsageError(self.stream().plugin().parameterName(index) + ": " +
                                  std::to_string(times.size()) + " times but " +
                                  std::to_string(values.size()) + " values");
     std::vector<engine::AutomationPoint> points;
     for (std::size_t i = 0; i < times.size(); ++i) {
-        self.stream.checkValue(index, values[i]);
+        self.stream().checkValue(index, values[i]);
         points.push_back({times[i], static_cast<float>(values[i])});
     }
-    self.stream.automate(index, points, ramp);
+    self.stream().automate(index, points, ramp);
 }
 
 // A method that reads or writes the instance under the claim.
 template <typename Result, typename... Args>
 auto claimed(Result (*method)(Instance&, Args...)) {
     return [method](Instance& self, Args... args) {
-        const ExclusiveUse::Claim claim(self.use);
+        const ExclusiveUse::Claim claim(self.use());
         return method(self, args...);
     };
 }
@@ -138,60 +197,62 @@ void bindInstance(py::module_& module) {
         .def_static("load", &openModule, py::arg("location"), py::arg("sample_rate"),
                     py::arg("block_size"))
         .def("process", &process, py::arg("audio"), py::arg("block_size"),
-             py::arg("sidechain") = py::none())
+             py::arg("sidechain") = py::none(), py::arg("latency_compensation") = false)
         .def("automate", &automate, py::arg("index"), py::arg("times"), py::arg("values"),
              py::arg("ramp"))
         .def("reset", claimed(+[](Instance& self) {
                  const py::gil_scoped_release unlocked;
-                 self.stream.reset();
+                 self.stream().reset();
              }))
         .def("output_channels", claimed(+[](Instance& self, int channels) {
-                 return self.stream.outputChannels(channels);
+                 return self.stream().outputChannels(channels);
              }))
-        .def("name", claimed(+[](Instance& self) { return self.stream.plugin().name(); }))
+        .def("name", claimed(+[](Instance& self) { return self.stream().plugin().name(); }))
         .def("location",
-             claimed(+[](Instance& self) { return self.stream.plugin().location(); }))
-        .def("inputs", claimed(+[](Instance& self) { return self.stream.plugin().inputs(); }))
-        .def("outputs", claimed(+[](Instance& self) { return self.stream.plugin().outputs(); }))
+             claimed(+[](Instance& self) { return self.stream().plugin().location(); }))
+        .def("inputs", claimed(+[](Instance& self) { return self.stream().plugin().inputs(); }))
+        .def("outputs", claimed(+[](Instance& self) { return self.stream().plugin().outputs(); }))
         .def("latency", claimed(+[](Instance& self) { return latency(self); }))
-        .def("sample_rate", claimed(+[](Instance& self) { return self.stream.sampleRate(); }))
+        .def("sample_rate", claimed(+[](Instance& self) { return self.stream().sampleRate(); }))
         .def("parameter_count",
-             claimed(+[](Instance& self) { return self.stream.plugin().parameterCount(); }))
+             claimed(+[](Instance& self) { return self.stream().plugin().parameterCount(); }))
         .def("parameter_index", claimed(+[](Instance& self, const std::string& name) {
-                 return self.stream.parameterIndex(name);
+                 return self.stream().parameterIndex(name);
              }))
         .def("parameter_name", claimed(+[](Instance& self, int index) {
-                 return self.stream.plugin().parameterName(checkedIndex(self, index));
+                 return self.stream().plugin().parameterName(checkedIndex(self, index));
              }))
         .def("parameter_unit", claimed(+[](Instance& self, int index) {
-                 return self.stream.plugin().parameterLabel(checkedIndex(self, index));
+                 return self.stream().plugin().parameterLabel(checkedIndex(self, index));
              }))
         .def("parameter_display", claimed(+[](Instance& self, int index) {
-                 return self.stream.plugin().parameterDisplay(checkedIndex(self, index));
+                 return self.stream().plugin().parameterDisplay(checkedIndex(self, index));
              }))
         .def("parameter", claimed(+[](Instance& self, int index) {
-                 return self.stream.plugin().parameter(checkedIndex(self, index));
+                 return self.stream().plugin().parameter(checkedIndex(self, index));
              }))
         .def("default", claimed(+[](Instance& self, int index) {
-                 return self.stream.defaultValue(checkedIndex(self, index));
+                 return self.stream().defaultValue(checkedIndex(self, index));
              }))
         .def("parameter_range", claimed(+[](Instance& self, int index) {
                  const engine::ParameterInfo info =
-                     self.stream.plugin().parameterInfo(checkedIndex(self, index));
+                     self.stream().plugin().parameterInfo(checkedIndex(self, index));
                  return std::pair<float, float>(info.minimum, info.maximum);
              }))
         .def("control_outputs", claimed(+[](Instance& self) {
                  std::vector<std::pair<std::string, float>> values;
-                 for (const engine::ControlOutput& o : self.stream.plugin().controlOutputs())
+                 for (const engine::ControlOutput& o : self.stream().plugin().controlOutputs())
                      values.emplace_back(o.name, o.value);
                  return values;
              }))
-        .def("presets", claimed(+[](Instance& self) { return self.stream.plugin().presets(); }))
+        .def("presets", claimed(+[](Instance& self) { return self.stream().plugin().presets(); }))
         .def("load_preset", claimed(+[](Instance& self, const std::string& preset) {
-                 self.stream.loadPreset(preset);
+                 self.stream().loadPreset(preset);
+                 self.remember();
              }))
         .def("set_parameter", claimed(+[](Instance& self, int index, double value) {
-                 self.stream.setParameter(checkedIndex(self, index), value);
+                 self.stream().setParameter(checkedIndex(self, index), value);
+                 self.remember();
              }));
 }
 

@@ -1,8 +1,10 @@
 #include "python/src/plugin_stream.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <type_traits>
+#include <vector>
 
 #include "engine/channel_mapping.h"
 #include "engine/engine_error.h"
@@ -31,6 +33,18 @@ std::string shown(double value) {
 
 const char* precisionName(engine::Precision precision) {
     return precision == engine::Precision::Double ? "float64" : "float32";
+}
+
+// Planar copy of frames in any layout, followed by padding frames of silence.
+template <typename Sample>
+std::vector<Sample> paddedCopy(const Sample* from, engine::SampleLayout layout, int channels,
+                               std::size_t frames, std::size_t padding) {
+    const std::size_t length = frames + padding;
+    std::vector<Sample> copy(static_cast<std::size_t>(channels) * length, Sample(0));
+    for (std::size_t c = 0; c < static_cast<std::size_t>(channels); ++c)
+        for (std::size_t f = 0; f < frames; ++f)
+            copy[c * length + f] = from[f * layout.frameStride + c * layout.channelStride];
+    return copy;
 }
 
 }  // namespace
@@ -191,12 +205,15 @@ engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFram
 template <typename Sample>
 void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout, int channels,
                            Sample* output, std::size_t frames, int blockFrames,
-                           const Sample* sideChain, engine::SampleLayout sideLayout,
-                           int sideChannels) {
+                           bool compensateLatency, const Sample* sideChain,
+                           engine::SampleLayout sideLayout, int sideChannels) {
     if (blockFrames < 1 || blockFrames > engine::kMaxBlockFrames)
         throw engine::UsageError("block_size " + std::to_string(blockFrames) + ": must be 1 to " +
                                  std::to_string(engine::kMaxBlockFrames) + " frames");
     run([&] {
+        // As a render reads it: before the first call starts the instances.
+        const std::size_t latency =
+            compensateLatency ? static_cast<std::size_t>(std::max(plugin().latency(), 0)) : 0;
         engine::BlockDriver<Sample>& driver =
             driverFor<Sample>(channels, blockFrames, sideChannels);
         if (!pending.empty()) {
@@ -208,16 +225,34 @@ void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout
             driver.setAutomation(schedule);
             pending.clear();
         }
-        driver.process(input, inputLayout, output, engine::SampleLayout::planar(frames), frames,
-                       sideChain, sideLayout);
+        if (latency == 0) {
+            driver.process(input, inputLayout, output, engine::SampleLayout::planar(frames),
+                           frames, sideChain, sideLayout);
+            return;
+        }
+        // One pass over frames and padding, so the blocks fall as in a render.
+        const std::size_t length = frames + latency;
+        const std::vector<Sample> padded = paddedCopy(input, inputLayout, channels, frames, latency);
+        const std::vector<Sample> side =
+            sideChain != nullptr ? paddedCopy(sideChain, sideLayout, sideChannels, frames, latency)
+                                 : std::vector<Sample>();
+        const int outputs = outputChannels(channels, sideChannels);
+        std::vector<Sample> whole(static_cast<std::size_t>(outputs) * length);
+        driver.process(padded.data(), engine::SampleLayout::planar(length), whole.data(),
+                       engine::SampleLayout::planar(length), length,
+                       sideChain != nullptr ? side.data() : nullptr,
+                       engine::SampleLayout::planar(length));
+        for (std::size_t c = 0; c < static_cast<std::size_t>(outputs); ++c)
+            std::copy_n(whole.begin() + static_cast<std::ptrdiff_t>(c * length + latency), frames,
+                        output + c * frames);
     });
 }
 
 template void PluginStream::process<float>(const float*, engine::SampleLayout, int, float*,
-                                           std::size_t, int, const float*, engine::SampleLayout,
-                                           int);
+                                           std::size_t, int, bool, const float*,
+                                           engine::SampleLayout, int);
 template void PluginStream::process<double>(const double*, engine::SampleLayout, int, double*,
-                                            std::size_t, int, const double*,
+                                            std::size_t, int, bool, const double*,
                                             engine::SampleLayout, int);
 
 }  // namespace varkel::python

@@ -61,10 +61,13 @@ public:
     // after opening or reset fixes the channels, the precision and the block
     // size until the next reset.
     // The side-chain inputs read sideChain (sideChannels channels, as many
-    // frames), or silence when it is null.
+    // frames), or silence when it is null. With compensateLatency the call is
+    // a whole signal, as a render treats a file: the plug-in's latency in
+    // silence follows the frames, and as many frames are dropped from the
+    // start, so the output is aligned with the input and as long.
     template <typename Sample>
     void process(const Sample* input, engine::SampleLayout inputLayout, int channels,
-                 Sample* output, std::size_t frames, int blockFrames,
+                 Sample* output, std::size_t frames, int blockFrames, bool compensateLatency,
                  const Sample* sideChain = nullptr, engine::SampleLayout sideLayout = {},
                  int sideChannels = 0);
 

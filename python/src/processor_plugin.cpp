@@ -10,6 +10,7 @@
 #include "dsp/state_control.h"
 #include "dsp/stereo_block.h"
 #include "engine/engine_error.h"
+#include "plugin/varkel_plugin.h"
 
 namespace varkel::python {
 
@@ -53,16 +54,10 @@ void ProcessorPlugin::loadPreset(const std::string& preset) {
 
 std::string ProcessorPlugin::parameterDisplay(int index) const {
     if (!validIndex(index)) return {};
-    const ParameterDescription& p = kParameters[index];
-    const float value = parameter(index);
-    char text[32];
-    if (p.shown == Shown::kHertz) {
-        std::snprintf(text, sizeof text, "%.0f", static_cast<double>(shownHertz(p, value)));
-    } else {
-        const double db = shownDecibels(p, value);
-        if (std::isinf(db)) return "-inf";
-        std::snprintf(text, sizeof text, "%.2f", db);
-    }
+    if (!texts) texts = std::make_unique<::Varkel>(nullptr);
+    texts->setParameter(index, parameter(index));
+    char text[kVstMaxParamStrLen + 1] = {};
+    texts->getParameterDisplay(index, text);
     return text;
 }
 

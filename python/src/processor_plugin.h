@@ -7,11 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "dsp/varkel.h"
 #include "engine/plugin.h"
+
+class Varkel;
 
 namespace varkel::python {
 
@@ -55,6 +58,9 @@ private:
 
     VarkelState* state;
     std::uint32_t noise = 1;  // as on a thread that has never drawn
+    // The module's own effect, made when a text is first asked for, so that
+    // a parameter reads the same however it was opened.
+    mutable std::unique_ptr<::Varkel> texts;
 };
 
 }  // namespace varkel::python

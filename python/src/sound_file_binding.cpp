@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine_error.h"
+#include "engine/output_conditioning.h"
 #include "engine/output_format.h"
 #include "engine/sound_file.h"
 #include "python/src/audio_array.h"
@@ -60,8 +61,18 @@ py::tuple read(const std::string& path, bool wide) {
     return wide ? readAs<double>(path) : readAs<float>(path);
 }
 
+// The file's rate and sample format, from its header.
+std::pair<int, std::optional<std::string>> soundFileFormat(const std::string& path) {
+    const py::gil_scoped_release unlocked;
+    const engine::SoundFileReader file(path);
+    return {file.sampleRate(), fileSampleFormatName(file.info().format)};
+}
+
+// Rounded to the output's grid as a render's output is, so that libsndfile,
+// which truncates, converts each sample exactly.
 template <typename Sample>
-void writeFrames(engine::SoundFileWriter& writer, const AudioArray& audio) {
+void writeFrames(engine::SoundFileWriter& writer, const AudioArray& audio,
+                 const engine::OutputConditioning& condition) {
     const auto* base = static_cast<const Sample*>(audio.data);
     const auto channels = static_cast<std::size_t>(audio.channels);
     std::vector<Sample> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
@@ -71,6 +82,7 @@ void writeFrames(engine::SoundFileWriter& writer, const AudioArray& audio) {
             for (std::size_t c = 0; c < channels; ++c)
                 chunk[f * channels + c] = base[(first + f) * audio.layout.frameStride +
                                                c * audio.layout.channelStride];
+        if (condition.changesSamples()) condition.apply(chunk.data(), n * channels);
         writer.write(chunk.data(), static_cast<sf_count_t>(n));
     }
 }
@@ -79,20 +91,29 @@ void write(const std::string& path, const py::handle& object, int rate,
            const std::optional<std::string>& format) {
     const AudioArray audio = AudioArray::from(object);
     if (rate < 1) throw engine::UsageError("sample_rate " + std::to_string(rate) + ": must be positive");
-    const engine::SampleFormat requested = sampleFormatNamed(format);
+    // "float", "pcm24" and "pcm16" as --format asks for them; a file's other
+    // formats (read's names) as a render from such a file chooses; none: the
+    // array's own, a float WAV.
+    int own = SF_FORMAT_WAV | (audio.wide ? SF_FORMAT_DOUBLE : SF_FORMAT_FLOAT);
+    engine::SampleFormat requested = engine::SampleFormat::SameAsInput;
+    if (format) {
+        own = SF_FORMAT_WAV | fileSampleFormatNamed(*format);
+        if (*format == "float" || *format == "pcm24" || *format == "pcm16")
+            requested = sampleFormatNamed(format);
+    }
     const py::gil_scoped_release unlocked;
     audio.checkFinite();
     engine::checkOutputPath("", path);
-    // An extension-less path keeps the array's own format: a float WAV.
-    const int own = SF_FORMAT_WAV | (audio.wide ? SF_FORMAT_DOUBLE : SF_FORMAT_FLOAT);
     const int chosen = engine::chooseOutputFormat(path, own, requested, audio.channels, rate);
     const int container = engine::withRoomForLength(
         chosen, static_cast<std::int64_t>(audio.frames), audio.channels);
+    const engine::OutputConditioning condition(engine::isIntegerFormat(container),
+                                               engine::integerStep(container), nullptr);
     engine::SoundFileWriter writer(path, container, audio.channels, rate, container != chosen);
     if (audio.wide)
-        writeFrames<double>(writer, audio);
+        writeFrames<double>(writer, audio, condition);
     else
-        writeFrames<float>(writer, audio);
+        writeFrames<float>(writer, audio, condition);
     writer.commit();
 }
 
@@ -100,6 +121,7 @@ void write(const std::string& path, const py::handle& object, int rate,
 
 void bindSoundFiles(py::module_& module) {
     module.def("read", &read, py::arg("path"), py::arg("wide"));
+    module.def("sound_file_format", &soundFileFormat, py::arg("path"));
     module.def("write", &write, py::arg("path"), py::arg("audio"), py::arg("sample_rate"),
                py::arg("format"));
     module.def("writable_extensions", &engine::writableExtensions);

@@ -91,3 +91,23 @@ def test_unreachable_scheduler_is_one_line(tmp_path, forty):
                                  f"tcp://127.0.0.1:{port} within 5 s (")
     assert len(run.stderr.splitlines()) == 1 and run.stdout == ""
     assert list(tmp_path.iterdir()) == []
+
+
+def test_an_interrupted_batch_counts_the_files_in_place(forty, tmp_path, loopback_cluster):
+    takes, expected, _ = forty
+    _, client = loopback_cluster
+    reported = []
+
+    def interrupt_at_the_first(result):
+        reported.append(result)
+        if len(reported) == 1:
+            time.sleep(1.0)  # the workers place more files meanwhile
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        render_files([takes], tmp_path, plugin=MODULE, client=client,
+                     on_result=interrupt_at_the_first)
+    written = folder_bytes(tmp_path)
+    assert len(written) > 1 and all(expected[name] == data for name, data in written.items())
+    assert sorted(os.path.basename(r.output) for r in reported if r.status == RENDERED) == \
+        sorted(written)

@@ -1,6 +1,7 @@
 """Who may use a scheduler: TLS clients with a certificate of the cluster's CA;
 plain tcp:// on the loopback interface only, or with --insecure."""
 
+import asyncio
 import datetime
 import socket
 import ssl
@@ -14,21 +15,26 @@ x509 = pytest.importorskip("cryptography.x509")
 from cryptography.hazmat.primitives import hashes, serialization  # noqa: E402
 from cryptography.hazmat.primitives.asymmetric import ec  # noqa: E402
 from varkel.cluster import check_address  # noqa: E402
+from varkel.cluster._roles import WORKER_ROLE  # noqa: E402
 
 
-def certify(folder, name, authority=None):
-    """A key and a certificate for name, signed by authority (its key and certificate), else a CA."""
+def certify(folder, name, authority=None, role=None):
+    """A key and a certificate for name, signed by authority (its key and certificate), else a
+    CA; role: a URI the CA writes in as a subject alternative name."""
     key = ec.generate_private_key(ec.SECP256R1())
     subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, name)])
     signer_key, signer = authority or (key, None)
     now = datetime.datetime.utcnow()
-    certificate = (x509.CertificateBuilder().subject_name(subject)
-                   .issuer_name(signer.subject if signer else subject).public_key(key.public_key())
-                   .serial_number(x509.random_serial_number())
-                   .not_valid_before(now - datetime.timedelta(minutes=5))
-                   .not_valid_after(now + datetime.timedelta(days=1))
-                   .add_extension(x509.BasicConstraints(ca=authority is None, path_length=None), True)
-                   .sign(signer_key, hashes.SHA256()))
+    builder = (x509.CertificateBuilder().subject_name(subject)
+               .issuer_name(signer.subject if signer else subject).public_key(key.public_key())
+               .serial_number(x509.random_serial_number())
+               .not_valid_before(now - datetime.timedelta(minutes=5))
+               .not_valid_after(now + datetime.timedelta(days=1))
+               .add_extension(x509.BasicConstraints(ca=authority is None, path_length=None), True))
+    if role:
+        builder = builder.add_extension(
+            x509.SubjectAlternativeName([x509.UniformResourceIdentifier(role)]), False)
+    certificate = builder.sign(signer_key, hashes.SHA256())
     (folder / f"{name}.key").write_bytes(key.private_bytes(
         serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
         serialization.NoEncryption()))
@@ -42,8 +48,8 @@ def tls_cluster(tmp_path_factory):
     a client the CA signed and of one another CA signed."""
     folder = tmp_path_factory.mktemp("certificates")
     ca = certify(folder, "ca")
-    for name in ("node", "client"):
-        certify(folder, name, ca)
+    certify(folder, "node", ca, role=WORKER_ROLE)
+    certify(folder, "client", ca)
     certify(folder, "stranger", certify(folder, "other-ca"))
     paths = {name: (str(folder / f"{name}.pem"), str(folder / f"{name}.key"))
              for name in ("node", "client", "stranger")}
@@ -54,7 +60,8 @@ def tls_cluster(tmp_path_factory):
         tls_client_key=node[1], require_encryption=True)
     cluster = distributed.LocalCluster(
         n_workers=1, threads_per_worker=2, processes=False, protocol="tls://", host="127.0.0.1",
-        security=security, dashboard_address="127.0.0.1:0", scheduler_kwargs={"dashboard": False})
+        security=security, dashboard_address="127.0.0.1:0",
+        scheduler_kwargs={"dashboard": False, "preload": ["varkel.cluster.preload"]})
     yield cluster.scheduler_address, str(folder / "ca.pem"), paths
     cluster.close(timeout=10)
 
@@ -97,6 +104,48 @@ def test_only_certificates_of_the_ca_are_taken(tls_cluster, client, answer):
     assert tls_answer(address, ca, paths.get(client)) == answer
 
 
+@pytest.mark.parametrize("certificate, joins", [("node", True), ("client", False)])
+def test_only_a_certificate_of_the_worker_role_joins_as_a_worker(tls_cluster, certificate, joins):
+    address, ca, paths = tls_cluster
+    cert, key = paths[certificate]
+    security = distributed.security.Security(tls_ca_file=ca, tls_worker_cert=cert,
+                                             tls_worker_key=key, require_encryption=True)
+
+    async def join():
+        try:
+            async with distributed.Worker(address, security=security, host="127.0.0.1",
+                                          dashboard_address="127.0.0.1:0", death_timeout=10):
+                return "joined"
+        except Exception as error:  # the registration's refusal, as the worker gives it
+            return " ".join(str(e) for e in (error, error.__cause__) if e)
+
+    outcome = asyncio.run(join())
+    assert outcome == "joined" if joins else "has no worker role" in outcome
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+@pytest.mark.parametrize("preload, listening", [([], True), (["varkel.cluster.preload"], False)])
+def test_no_http_listener_without_the_dashboard(preload, listening):
+    port = free_port()
+
+    async def probe():
+        async with distributed.Scheduler(host="127.0.0.1", port=0, dashboard=False,
+                                         dashboard_address=f"127.0.0.1:{port}", preload=preload):
+            try:
+                _, writer = await asyncio.open_connection("127.0.0.1", port)
+            except ConnectionRefusedError:
+                return False
+            writer.close()
+            return True
+
+    assert asyncio.run(probe()) == listening
+
+
 def test_a_certificate_of_another_ca_is_refused(tls_cluster, tmp_path):
     address, ca, paths = tls_cluster
     cert, key = paths["stranger"]
@@ -105,7 +154,8 @@ def test_a_certificate_of_another_ca_is_refused(tls_cluster, tmp_path):
                         "--tls-cert", cert, "--tls-key", key)
     assert time.monotonic() - started < 10
     assert run.returncode == 1
-    assert run.stderr.startswith(f"varkel.cluster: cannot reach the scheduler at {address}")
+    assert run.stderr.startswith(f"varkel.cluster: the scheduler at {address} refused this "
+                                 f"client's certificate {cert} (")
     assert len(run.stderr.splitlines()) == 1
 
 

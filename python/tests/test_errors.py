@@ -1,5 +1,8 @@
 """Bad input raises a clear exception and leaves the interpreter running."""
 
+import importlib
+import pkgutil
+
 import numpy as np
 import pytest
 import varkel
@@ -49,11 +52,12 @@ def test_bad_audio_is_a_value_error(kind, audio, message):
         (lambda: varkel.Varkel(RATE).automate("PreGain", [1], [0.1, 0.2]), ValueError, "1 times but 2 values"),
         (lambda: varkel.load_plugin("/no/such/Plugin.so", RATE), FileNotFoundError, "/no/such/Plugin.so"),
         (lambda: varkel.load_plugin(__file__, RATE), RuntimeError, __file__),
+        (lambda: varkel.load_plugin("", RATE), ValueError, "load_plugin needs a plug-in"),
         (lambda: varkel.read("/no/such/file.wav"), FileNotFoundError, "/no/such/file.wav: no such file"),
         (lambda: varkel.read(__file__), RuntimeError, "not a sound file"),
         (lambda: varkel.render("/no/such/file.wav", "/tmp/x.wav"), FileNotFoundError, "no such file"),
         (lambda: varkel.write("/tmp/x.m4a", STEREO, RATE), RuntimeError, "m4a"),
-        (lambda: varkel.write("/tmp/x.wav", STEREO, RATE, format="pcm8"), ValueError, "format pcm8"),
+        (lambda: varkel.write("/tmp/x.wav", STEREO, RATE, format="pcm12"), ValueError, "format pcm12"),
         (lambda: varkel.analyze(what=["loudness"]), ValueError, "no measurement loudness"),
         (lambda: varkel.load_plugin("urn:varkel:test:sidechain-gate", RATE).process(
             STEREO.astype(np.float64), sidechain=np.ones((1, 64), np.float32)), ValueError, "dtype"),
@@ -63,6 +67,28 @@ def test_bad_requests_raise_with_the_engines_message(call, error, message):
     with pytest.raises(error) as raised:
         call()
     assert message in str(raised.value)
+
+
+@pytest.mark.parametrize("options, message", [
+    ({"PreGain": 1.5}, "PreGain=1.5: the value must lie between 0 and 1 (PreGain)"),
+    ({"Drive": 0.5}, "Drive: Varkel has no parameter Drive"),
+    ({"format": "float", "out": "x.mp3"}, "cannot hold 32-bit float samples (format)"),
+])
+def test_render_errors_name_the_keywords_not_flags(files, tmp_path, options, message):
+    out = tmp_path / options.pop("out", "x.wav")
+    with pytest.raises(ValueError if "format" not in options else RuntimeError) as raised:
+        varkel.render(files[2, "float32"], out, MODULE, **options)
+    assert message in str(raised.value) and "--" not in str(raised.value)
+
+
+def test_render_warns_of_a_processor_made_for_another_rate(files, tmp_path):
+    with pytest.warns(UserWarning, match="renders at its own rate, 44100 Hz, not at the 48000 Hz"):
+        varkel.render(files[2, "float32"], tmp_path / "x.wav", varkel.Varkel(48000))
+
+
+def test_every_module_of_the_package_imports():
+    for module in pkgutil.walk_packages(varkel.__path__, "varkel."):
+        importlib.import_module(module.name)  # neither fails nor exits
 
 
 def test_a_stream_keeps_its_shape_until_reset():
@@ -76,7 +102,7 @@ def test_a_stream_keeps_its_shape_until_reset():
 
 def test_unknown_attribute_names_the_parameters():
     p = varkel.Varkel(RATE)
-    with pytest.raises(AttributeError):
+    with pytest.raises(AttributeError, match="valid names: PreGain"):
         p.Drive
-    with pytest.raises(ValueError, match="valid names"):
+    with pytest.raises(AttributeError, match="valid names: PreGain"):
         p.Drive = 0.3

@@ -1,8 +1,11 @@
 """Parameters, analysis and memory as a Python user meets them."""
 
+import gc
 import json
 import subprocess
 import tracemalloc
+import weakref
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -27,6 +30,19 @@ def test_parameters_as_the_module_reports_them(make, presets):
     with pytest.raises(ValueError, match="no presets|no such program"):
         p.load_preset("Warm")
     assert "PreGain" in repr(p) and "LPCutOff" in (varkel.Varkel.__doc__ or "")
+
+
+@pytest.mark.parametrize("make", [lambda: varkel.Varkel(RATE), lambda: varkel.load_plugin(MODULE, RATE)])
+@pytest.mark.parametrize("name, value, shown", [
+    ("PreGain", 0.0, "-oo"),       # 20 log10(0) + 12
+    ("PostGain", 0.5, "5.97"),     # 20 log10(0.5) + 12 = 5.979, four characters
+    ("PreGain", 1.0, "12.0"),
+    ("LPCutOff", 0.5, "6000"),     # 12000 x 0.5
+])
+def test_a_parameter_reads_the_same_however_opened(make, name, value, shown):
+    p = make()
+    p.parameters[name] = value
+    assert p.parameters[name].display == shown
 
 
 def test_analyze_equals_varkel_host_analyze(tmp_path):
@@ -62,6 +78,27 @@ def test_interleaved_transpose_is_read_in_place():
     a = varkel.Varkel(RATE).process(interleaved.T)
     b = varkel.Varkel(RATE).process(np.ascontiguousarray(interleaved.T))
     assert a.tobytes() == b.tobytes()
+
+
+def os_threads():
+    status = Path("/proc/self/status").read_text()
+    return int(status.split("Threads:")[1].split()[0])
+
+
+@pytest.mark.parametrize("make", [lambda: varkel.Varkel(RATE), lambda: varkel.load_plugin(MODULE, RATE)])
+def test_a_processor_is_freed_with_its_last_reference(make):
+    before = os_threads()
+    gc.disable()
+    try:
+        p = make()
+        p.parameters["PreGain"].value = 0.5
+        p.process(np.zeros((2, 64), np.float32))
+        gone = weakref.ref(p)
+        del p
+        assert gone() is None
+        assert os_threads() == before  # a loaded module's own thread has ended
+    finally:
+        gc.enable()
 
 
 def test_control_outputs_hold_what_the_latest_run_reported():

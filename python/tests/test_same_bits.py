@@ -1,11 +1,14 @@
 """Varkel in Python renders what varkel-host renders, bit for bit."""
 
+import multiprocessing
+import pickle
+import subprocess
 import threading
 
 import numpy as np
 import pytest
 import varkel
-from conftest import BUILD, MODULE, RATE, host_render, material, read_wav, settings_args, write_wav
+from conftest import BUILD, HOST, MODULE, RATE, host_render, material, read_wav, settings_args, write_wav
 
 SETTINGS = [{}, {"PreGain": 1.0, "PostGain": 0.2}, {"LPCutOff": 0.3, "PreGain": 0.6}]
 DTYPES = [np.float32, np.float64]
@@ -23,7 +26,7 @@ def in_chunks(p, audio, sizes):
     pieces, at, i = [], 0, 0
     while at < audio.shape[1]:
         n = sizes[i % len(sizes)]
-        pieces.append(p.process(audio[:, at:at + n]))
+        pieces.append(p.process(audio[:, at:at + n], latency_compensation=False))
         at, i = at + n, i + 1
     return np.concatenate(pieces, axis=1)
 
@@ -41,6 +44,49 @@ def test_process_equals_render(reference, kind, dtype, settings, sizes):
     expected = reference(2, dtype, settings)
     assert out.dtype == np.dtype(dtype) and out.shape == audio.shape
     assert out.tobytes() == expected.tobytes()
+
+
+def in_a_forked_child(p, audio):
+    context = multiprocessing.get_context("fork")
+    results = context.Queue()
+    child = context.Process(target=lambda: results.put(p.process(audio).tobytes()), daemon=True)
+    child.start()
+    out = results.get(timeout=30)  # a hang fails here, not in the whole run
+    child.join(30)
+    return out
+
+
+@pytest.mark.parametrize("kind", ["dsp", "module", "lv2"])
+@pytest.mark.parametrize("copy", ["fork", "pickle"])
+def test_a_copy_in_another_process_gives_the_parents_bits(reference, kind, copy):
+    p = processor(kind, {"PostGain": 0.3})
+    p.process(material(2, seed=3))  # the copy starts afresh, as a new processor
+    p.PreGain = 0.9  # set last: the copy takes the current values
+    audio = material(2)
+    out = in_a_forked_child(p, audio) if copy == "fork" else \
+        pickle.loads(pickle.dumps(p)).process(audio).tobytes()
+    assert out == reference(2, np.float32, {"PreGain": 0.9, "PostGain": 0.3}).tobytes()
+
+
+DELAY = "urn:varkel:test:delay"  # both channels delayed by `frames`, reported as its latency
+
+
+@pytest.mark.parametrize("compensated", [True, False])
+def test_latency_is_compensated_as_render_does(tmp_path, compensated):
+    audio = material(2, frames=5000)
+    write_wav(tmp_path / "in.wav", audio)
+    chain = varkel.Chain([varkel.load_plugin(DELAY, RATE, frames=300),
+                          varkel.load_plugin(DELAY, RATE, frames=44)])
+    out = chain.process(audio, latency_compensation=compensated)
+    late = np.zeros_like(audio)
+    late[:, 344:] = audio[:, :-344]
+    assert chain.latency == 344
+    assert np.array_equal(out, audio if compensated else late)
+    if compensated:
+        single = varkel.load_plugin(DELAY, RATE, frames=300).process(audio)
+        rendered = host_render(tmp_path / "in.wav", tmp_path / "out.wav", "--plugin", DELAY,
+                               "--set", "frames=300")
+        assert single.tobytes() == rendered.tobytes()
 
 
 @pytest.mark.parametrize("channels", [1, 4])
@@ -125,6 +171,19 @@ def test_read_and_write_match_an_independent_codec(files, tmp_path, dtype):
     varkel.write(tmp_path / "copy.wav", audio, RATE)
     back, rate = read_wav(tmp_path / "copy.wav")
     assert rate == RATE and back.tobytes() == audio.tobytes()
+
+
+@pytest.mark.parametrize("bits", ["pcm16", "pcm24"])
+def test_an_integer_file_read_processed_and_written_equals_render(files, tmp_path, bits):
+    source = tmp_path / "integer.wav"
+    for made, args in ((source, [files[2, "float32"], "--format", bits, "--set", "PostGain=1.0"]),
+                       (tmp_path / "host.wav", [source, "--set", "PreGain=0.8"])):
+        subprocess.run([str(HOST), "render", *map(str, args[:1]), str(made), "--quiet",
+                        "--plugin", str(MODULE), *args[1:]], check=True)
+    audio, rate, kept = varkel.read(source, with_format=True)
+    assert kept == bits
+    varkel.write(tmp_path / "py.wav", varkel.Varkel(rate, PreGain=0.8).process(audio), rate, kept)
+    assert (tmp_path / "py.wav").read_bytes() == (tmp_path / "host.wav").read_bytes()
 
 
 @pytest.mark.parametrize("keyed", [False, True])

@@ -1,5 +1,5 @@
-"""Varkel for Python: the op-amp gain stage, VST 2.4 plug-ins and sound files
-on Varkel's host engine, for processing audio in numpy arrays.
+"""Varkel for Python: the op-amp gain stage, VST 2.4 and LV2 plug-ins and sound
+files on Varkel's host engine, for processing audio in numpy arrays.
 
 - ``Varkel(sample_rate, **params)``: Varkel's processor itself, bit for bit the
   plug-in's output.

@@ -3,39 +3,55 @@
 from __future__ import annotations
 
 import os
+import warnings
 from collections.abc import Mapping, Sequence
 from typing import Any, Optional, Union
 
 import numpy as np
 
 from . import _varkel
+from ._engine_messages import speaks_python
 from ._processors import PathLike, _Processor, default_plugin_path
 
 PluginLike = Union[None, PathLike, _Processor]
 
 
-def read(path: PathLike, dtype: Any = np.float32) -> tuple[np.ndarray, int]:
+@speaks_python
+def read(path: PathLike, dtype: Any = np.float32, with_format: bool = False) -> tuple[Any, ...]:
     """Reads a sound file (anything libsndfile reads: WAV, AIFF, FLAC, Ogg, MP3, ...)
     and returns ``(audio, sample_rate)``, audio of shape (channels, frames) as
-    float32 (default) or float64. Raises FileNotFoundError for a missing file and
-    RuntimeError for one that cannot be decoded."""
+    float32 (default) or float64. With ``with_format`` it returns
+    ``(audio, sample_rate, format)``: the file's sample format ("float",
+    "double", "pcm16", "pcm24", "pcm32", "pcm8", "pcmu8", "ulaw", "alaw",
+    "vorbis", "opus", "mp3", or None for another), which ``write`` takes back.
+    Raises FileNotFoundError for a missing file and RuntimeError for one that
+    cannot be decoded."""
     wide = np.dtype(dtype)
     if wide not in (np.dtype(np.float32), np.dtype(np.float64)):
         raise ValueError(f"dtype {wide}: must be float32 or float64")
-    return _varkel.read(os.fspath(path), wide == np.dtype(np.float64))
+    audio, rate = _varkel.read(os.fspath(path), wide == np.dtype(np.float64))
+    if with_format:
+        return audio, rate, _varkel.sound_file_format(os.fspath(path))[1]
+    return audio, rate
 
 
+@speaks_python
 def write(
     path: PathLike, audio: np.ndarray, sample_rate: int, format: Optional[str] = None
 ) -> None:
     """Writes audio of shape (channels, frames), float32 or float64, to ``path``.
 
     The extension chooses the container as in varkel-host (``.wav``, ``.flac``,
-    ``.ogg``, ``.mp3``, ...; none: WAV); ``format`` is "float", "pcm24" or "pcm16",
-    else the array's own float format where the container holds it, else the
-    first of float, 24-bit and 16-bit it holds. The file is written beside
-    ``path`` and renamed into place when complete, so a failure leaves no
-    half-written file. Integer formats clip at full scale."""
+    ``.ogg``, ``.mp3``, ...; none: WAV). ``format`` "float", "pcm24" or "pcm16"
+    asks for that sample format, as render's ``format``; another of the names
+    ``read(..., with_format=True)`` gives is kept where the container holds it,
+    as ``render`` keeps an input's, so a 16-bit file read, processed and
+    written stays 16-bit; None keeps the array's own float format where the
+    container holds it. Else the first of float, 24-bit and 16-bit the
+    container holds. Integer formats are rounded to the nearest step and clip
+    at full scale, as ``render`` writes them, to the byte. The file is written
+    beside ``path`` and renamed into place when complete, so a failure leaves no
+    half-written file."""
     _varkel.write(os.fspath(path), audio, int(sample_rate), format)
 
 
@@ -49,6 +65,7 @@ def _plugin_and_settings(plugin: PluginLike) -> tuple[str, list[tuple[str, float
     return os.fspath(plugin), []
 
 
+@speaks_python
 def render(
     in_path: PathLike,
     out_path: PathLike,
@@ -71,7 +88,15 @@ def render(
     ``--automate``, with ``ramp`` as ``--ramp``; ``precision`` 32 or 64,
     ``block_size``, ``format`` and ``overwrite`` as varkel-host's options.
     Returns the summary: frames, sample rate, seconds taken, peak and RMS level
-    in dBFS, samples clipped by an integer format, the channel mapping."""
+    in dBFS, samples clipped by an integer format, the channel mapping.
+
+    The render runs at the input file's rate, whatever rate a processor given
+    as ``plugin`` was made for; a processor of another rate gives a warning."""
+    if isinstance(plugin, _Processor) and os.path.isfile(in_path):
+        rate = _varkel.sound_file_format(os.fspath(in_path))[0]
+        if rate != plugin.sample_rate:
+            warnings.warn(f"{os.fspath(in_path)} renders at its own rate, {rate} Hz, not at the "
+                          f"{plugin.sample_rate:g} Hz the processor was made for", stacklevel=3)
     location, settings = _plugin_and_settings(plugin)
     settings += [(name, float(value)) for name, value in params.items()]
     lanes = [

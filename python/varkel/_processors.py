@@ -9,6 +9,7 @@ from typing import Any, Optional, Union
 import numpy as np
 
 from . import _varkel
+from ._engine_messages import speaks_python
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -18,7 +19,7 @@ DEFAULT_BLOCK_SIZE = 512
 def default_plugin_path() -> str:
     """The Varkel module that came with this package, or "" for the engine's default
     (the installed varkel-host's, else the build tree's)."""
-    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "Varkel.so")
+    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vst", "Varkel.so")
     return beside if os.path.isfile(beside) else ""
 
 
@@ -27,42 +28,43 @@ class Parameter:
     port's own units for LV2), range, default, unit and the text the plug-in shows
     for the value. Setting ``value`` changes the processor."""
 
-    __slots__ = ("_owner", "index", "name")
+    # The instance, not the processor: a processor is freed with its last reference.
+    __slots__ = ("_instance", "index", "name")
 
-    def __init__(self, owner: "_Processor", index: int) -> None:
-        self._owner = owner
+    def __init__(self, instance: Any, index: int) -> None:
+        self._instance = instance
         self.index = index
-        self.name: str = owner._instance.parameter_name(index)
+        self.name: str = instance.parameter_name(index)
 
     @property
     def value(self) -> float:
         """The current value, in the parameter's own units."""
-        return self._owner._instance.parameter(self.index)
+        return self._instance.parameter(self.index)
 
     @value.setter
     def value(self, value: float) -> None:
-        self._owner._instance.set_parameter(self.index, float(value))
+        self._instance.set_parameter(self.index, float(value))
 
     @property
     def range(self) -> tuple[float, float]:
         """The lowest and highest value: 0 to 1 for VST 2.4, the port's range for LV2."""
-        return tuple(self._owner._instance.parameter_range(self.index))
+        return tuple(self._instance.parameter_range(self.index))
 
     @property
     def default(self) -> float:
         """The parameter's default: the value it had when a VST 2.4 effect was opened,
         the port's default for LV2."""
-        return self._owner._instance.default(self.index)
+        return self._instance.default(self.index)
 
     @property
     def unit(self) -> str:
         """The unit the plug-in reports for the shown value (e.g. "dB"), or ""."""
-        return self._owner._instance.parameter_unit(self.index)
+        return self._instance.parameter_unit(self.index)
 
     @property
     def display(self) -> str:
         """The value as the plug-in shows it, in its unit (e.g. "6.02")."""
-        return self._owner._instance.parameter_display(self.index).strip()
+        return self._instance.parameter_display(self.index).strip()
 
     def __repr__(self) -> str:
         unit = f" {self.unit}" if self.unit else ""
@@ -73,9 +75,9 @@ class Parameters(Mapping[str, Parameter]):
     """A processor's parameters by name (exact, else ignoring case) or index.
     ``parameters["PreGain"] = 0.8`` sets a value."""
 
-    def __init__(self, owner: "_Processor") -> None:
-        self._items = [Parameter(owner, i) for i in range(owner._instance.parameter_count())]
-        self._owner = owner
+    def __init__(self, instance: Any) -> None:
+        self._items = [Parameter(instance, i) for i in range(instance.parameter_count())]
+        self._instance = instance
 
     def _find(self, key: Union[str, int]) -> Parameter:
         if isinstance(key, int) and not isinstance(key, bool):
@@ -85,7 +87,7 @@ class Parameters(Mapping[str, Parameter]):
         if not isinstance(key, str):
             raise KeyError(key)
         try:
-            return self._items[self._owner._instance.parameter_index(key)]
+            return self._items[self._instance.parameter_index(key)]
         except ValueError as error:
             raise KeyError(str(error)) from None
 
@@ -118,13 +120,21 @@ class Parameters(Mapping[str, Parameter]):
 
 class _Processor:
     """What Varkel and loaded plug-ins share: parameters, streaming process,
-    automation and reset."""
+    automation and reset.
+
+    A processor is freed as soon as its last reference goes. It may cross into
+    another process: a pickled one (a process pool's argument) and one used in a
+    forked child (a data loader's worker) open the plug-in afresh there, at the
+    same rate with the parameter values it had, and start as a new processor
+    does (as after ``reset()``; pending automation stays behind). A plug-in
+    that does not open again raises RuntimeError there."""
 
     _instance: Any
 
-    def __init__(self, instance: Any, params: dict[str, float]) -> None:
+    def __init__(self, instance: Any, opening: tuple[Any, ...], params: dict[str, float]) -> None:
         object.__setattr__(self, "_instance", instance)
-        object.__setattr__(self, "_parameters", Parameters(self))
+        object.__setattr__(self, "_opening", opening)  # what a copy in another process opens
+        object.__setattr__(self, "_parameters", Parameters(instance))
         for name, value in params.items():
             self._parameter(name).value = value
 
@@ -169,6 +179,7 @@ class _Processor:
         """The plug-in's presets by name: LV2 presets, or a VST 2.4 module's programs."""
         return list(self._instance.presets())
 
+    @speaks_python
     def load_preset(self, name: str) -> None:
         """Loads a preset by name (an LV2 preset's label or URI, a VST 2.4 program's
         name or number); raises ValueError naming those there for one it lacks."""
@@ -181,15 +192,17 @@ class _Processor:
         and display text; ``parameters["PreGain"] = 0.8`` sets one."""
         return self._parameters
 
+    def _no_attribute(self, name: str) -> AttributeError:
+        names = ", ".join(self._parameters)
+        return AttributeError(f"{type(self).__name__} has no attribute or parameter {name!r}; "
+                              f"valid names: {names}")
+
     def __getattr__(self, name: str) -> float:
         if name.startswith("_"):
             raise AttributeError(name)
-        try:
-            return self._parameter(name).value
-        except ValueError:
-            raise AttributeError(
-                f"{type(self).__name__} has no attribute or parameter {name!r}"
-            ) from None
+        if name not in self._parameters:
+            raise self._no_attribute(name)
+        return self._parameters[name].value
 
     def __setattr__(self, name: str, value: Any) -> None:
         if not name.startswith("_") and name in self._parameters:
@@ -198,7 +211,7 @@ class _Processor:
         if hasattr(type(self), name) or name.startswith("_"):
             object.__setattr__(self, name, value)
             return
-        self._parameter(name)  # raises ValueError naming the valid parameters
+        raise self._no_attribute(name)
 
     # -- audio ------------------------------------------------------------
     def output_channels(self, channels: int) -> int:
@@ -210,9 +223,17 @@ class _Processor:
         audio: np.ndarray,
         block_size: int = DEFAULT_BLOCK_SIZE,
         sidechain: Optional[np.ndarray] = None,
+        latency_compensation: bool = True,
     ) -> np.ndarray:
         """Processes ``audio`` of shape (channels, frames), float32 or float64, and
         returns a new array of the same dtype and frames.
+
+        With ``latency_compensation`` (the default) each call is a whole signal, as
+        ``render`` treats a file: the plug-in's ``latency`` in frames of silence
+        follows the audio and as many frames are dropped from the start, so the
+        result is aligned with the input and as long. With ``False`` calls stream:
+        nothing is added or dropped (the result is ``latency`` frames late), and a
+        signal cut into calls of any size gives the same result as one call. For a plug-in without latency (Varkel) both are the same.
 
         A plug-in's side-chain inputs (a compressor's key input) get silence, or
         ``sidechain``: an array of the audio's dtype and frames whose channels feed
@@ -223,19 +244,19 @@ class _Processor:
         plug-in has inputs go through one instance; one channel feeds every input
         (mono in, stereo out for Varkel); more channels go through one instance per
         group of inputs (4 channels through 2 stereo instances); others raise
-        ValueError. Calls stream: filter state and noise run on from call to call,
-        so a signal cut into calls of any size gives the same result as one call.
-        The first call after making or resetting the processor fixes the channel
-        count, the dtype and ``block_size`` (frames per plug-in call, 1 to 65536;
-        the result does not depend on it) until ``reset()``.
+        ValueError. Filter state and noise run on from call to call. The first call
+        after making or resetting the processor fixes the channel count, the dtype
+        and ``block_size`` (frames per plug-in call, 1 to 65536; the result does not
+        depend on it) until ``reset()``.
 
         A C-contiguous array (or the transpose of an interleaved one) is read
-        where it is, without a copy. The interpreter lock is released while the
-        audio runs, so threads with processors of their own run in parallel; one
-        processor serves one thread at a time (a second raises RuntimeError).
-        Raises ValueError for a wrong shape or dtype, or NaN or infinite samples.
+        where it is, without a copy (with latency compensation and a latency, one
+        copy). The interpreter lock is released while the audio runs, so threads
+        with processors of their own run in parallel; one processor serves one
+        thread at a time (a second raises RuntimeError). Raises ValueError for a
+        wrong shape or dtype, or NaN or infinite samples.
         """
-        return self._instance.process(audio, int(block_size), sidechain)
+        return self._instance.process(audio, int(block_size), sidechain, bool(latency_compensation))
 
     def automate(
         self,
@@ -247,10 +268,11 @@ class _Processor:
         """Schedules changes of a parameter for the next ``process`` call.
 
         ``times`` are seconds from that call's first frame (not going back),
-        ``values`` normalised 0 to 1. A point lands on frame round(time × rate)
-        whatever the block size; each value holds until the next point, or with
-        ``ramp`` moves to it in steps every 32 frames, as varkel-host render
-        --automate does. Points past the end of that call land in later calls.
+        ``values`` in the parameter's range (``parameters[name].range``: normalised
+        0 to 1 for VST 2.4, the port's own units for LV2). A point lands on frame
+        round(time × rate) whatever the block size; each value holds until the
+        next point, or with ``ramp`` moves to it in steps every 32 frames, as
+        varkel-host render --automate does. Points past the end of that call land in later calls.
         The lanes given before a call (one per parameter; all ramp or all hold)
         replace the automation running.
         """
@@ -275,6 +297,17 @@ class _Processor:
 
     def __repr__(self) -> str:
         return f"<{type(self).__name__} {self.name} at {self.sample_rate:g} Hz {self.parameters!r}>"
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # Another process opens the plug-in afresh, with these values.
+        return (_reopened, (type(self), self._opening, [p.value for p in self._parameters.values()]))
+
+
+def _reopened(kind: type, opening: tuple[Any, ...], values: list[float]) -> "_Processor":
+    processor = kind(*opening)
+    for index, value in enumerate(values):
+        processor._instance.set_parameter(index, value)
+    return processor
 
 
 class Varkel(_Processor):
@@ -304,7 +337,8 @@ class Varkel(_Processor):
     """
 
     def __init__(self, sample_rate: float, **params: float) -> None:
-        super().__init__(_varkel.Instance.processor(float(sample_rate)), params)
+        rate = float(sample_rate)
+        super().__init__(_varkel.Instance.processor(rate), (rate,), params)
 
     @property
     def location(self) -> str:
@@ -313,15 +347,22 @@ class Varkel(_Processor):
 
 
 class Plugin(_Processor):
-    """A plug-in loaded through the engine (a VST 2.4 module); see ``load_plugin``.
+    """A plug-in loaded through the engine (a VST 2.4 module or an LV2 plug-in);
+    see ``load_plugin``.
 
     Processing runs on a thread of the plug-in's own, so a plug-in whose noise is
     per thread (Varkel's module is) draws its own sequence for its whole life."""
 
     def __init__(self, path_or_uri: PathLike, sample_rate: float, **params: float) -> None:
         location = os.fspath(path_or_uri)
+        if not location:
+            raise ValueError("load_plugin needs a plug-in: a VST 2.4 module's path, or an LV2 "
+                             "plug-in's URI or bundle folder (varkel.Varkel is Varkel's own)")
+        if os.path.exists(location):  # the same file from another process's folder
+            location = os.path.abspath(location)
+        rate = float(sample_rate)
         super().__init__(
-            _varkel.Instance.load(location, float(sample_rate), DEFAULT_BLOCK_SIZE), params
+            _varkel.Instance.load(location, rate, DEFAULT_BLOCK_SIZE), (location, rate), params
         )
 
 
@@ -329,16 +370,19 @@ def load_plugin(path_or_uri: PathLike, sample_rate: float, **params: float) -> P
     """Opens a plug-in at a sample rate (fixed for the instance), with parameters
     given as keywords: ``load_plugin("/usr/lib/vst/Varkel.so", 48000, PreGain=0.8)``.
 
-    Takes what varkel-host's --plugin takes: a VST 2.4 module's path. Raises
-    FileNotFoundError for a missing file, RuntimeError for a file that is no
-    plug-in or a plug-in that fails, ValueError for an unknown parameter or value."""
+    Takes what varkel-host's --plugin takes: a VST 2.4 module's path, or an LV2
+    plug-in's URI or bundle folder (LV2 values are in the port's own units).
+    Raises ValueError for an empty path, an unknown parameter or a value out of
+    range, FileNotFoundError for a missing file, RuntimeError for a file that is
+    no plug-in or a plug-in that fails."""
     return Plugin(path_or_uri, sample_rate, **params)
 
 
 class Chain:
     """Processors in series: ``Chain([a, b]).process(x)`` is ``b.process(a.process(x))``.
 
-    All must run at one sample rate. ``reset()`` resets each."""
+    All must run at one sample rate. ``latency`` is the sum of the members';
+    ``reset()`` resets each."""
 
     def __init__(self, processors: Sequence[_Processor]) -> None:
         self.processors = list(processors)
@@ -355,10 +399,18 @@ class Chain:
     def sample_rate(self) -> float:
         return self.processors[0].sample_rate
 
-    def process(self, audio: np.ndarray, block_size: int = DEFAULT_BLOCK_SIZE) -> np.ndarray:
-        """Each processor's ``process`` in turn on the previous one's output."""
+    @property
+    def latency(self) -> int:
+        """Frames of delay of the whole chain: the members' latencies added."""
+        return sum(p.latency for p in self.processors)
+
+    def process(self, audio: np.ndarray, block_size: int = DEFAULT_BLOCK_SIZE,
+                latency_compensation: bool = True) -> np.ndarray:
+        """Each processor's ``process`` in turn on the previous one's output. With
+        ``latency_compensation`` each member compensates its own latency, so the
+        result is aligned with the input; with ``False`` it is ``latency`` frames late."""
         for p in self.processors:
-            audio = p.process(audio, block_size)
+            audio = p.process(audio, block_size, latency_compensation=latency_compensation)
         return audio
 
     def reset(self) -> None:

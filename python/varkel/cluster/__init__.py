@@ -14,9 +14,11 @@ Needs Dask's ``distributed`` (Debian: python3-distributed).
 """
 
 from ._batch import FAILED, RENDERED, SKIPPED, FileResult, render_files
-from ._connection import InsecureConnectionWarning, check_address, connect, local_cluster
+from ._connection import (CertificateRefused, InsecureConnectionWarning, check_address, connect,
+                          local_cluster)
 
 __all__ = [
+    "CertificateRefused",
     "FAILED",
     "RENDERED",
     "SKIPPED",

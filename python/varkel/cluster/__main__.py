@@ -4,4 +4,5 @@ import sys
 
 from ._command_line import main
 
-sys.exit(main(sys.argv[1:]))
+if __name__ == "__main__":  # not when a tool walks the package, importing each module
+    sys.exit(main(sys.argv[1:]))

@@ -19,7 +19,7 @@ from typing import Any, Optional, Union
 from .. import _varkel
 from .._processors import PathLike, default_plugin_path
 from ._connection import local_cluster
-from ._task import RenderOptions, TaskItem, render_item
+from ._task import RenderOptions, TaskItem, placed_summary, render_item
 
 RENDERED, SKIPPED, FAILED = "rendered", "skipped", "failed"
 
@@ -100,12 +100,12 @@ def render_files(
         report(result)
     results: list[Optional[FileResult]] = [None] * len(plan["items"])
     job = None
+    tasks: dict[int, TaskItem] = {}
     try:
         # An interrupt that lands between the job's folders being made and
         # their removal being due would leave them behind: it waits.
         with _interrupts_held():
             job = _Job(plan["folders"])
-        tasks = {}
         for index, (source, output, problem, skip) in enumerate(plan["items"]):
             if problem or skip:
                 results[index] = FileResult(source, output, FAILED if problem else SKIPPED, problem)
@@ -118,6 +118,16 @@ def render_files(
             else:
                 tasks[index] = task
         _run(job.tag, tasks, options, client or workers, progress, results, report)
+    except BaseException:
+        # Interrupted: files already in place count, though their results never came.
+        for index, task in tasks.items():
+            if results[index] is None:
+                summary = placed_summary(task)
+                if summary is not None:
+                    results[index] = FileResult(task.shown_input, task.shown_output, RENDERED,
+                                                summary=summary)
+                    report(results[index])
+        raise
     finally:
         if job is not None:
             with _interrupts_held():
@@ -218,6 +228,7 @@ def _run(tag, tasks, options, client, progress, results, report) -> None:
 
     futures = {}
     try:
+        _check_workers_import_varkel(client)
         for index, task in tasks.items():
             future = client.submit(render_item, task, options, key=f"varkel-render-{tag}-{index}",
                                    pure=False)
@@ -239,12 +250,29 @@ def _run(tag, tasks, options, client, progress, results, report) -> None:
             own.close()
 
 
+def _check_workers_import_varkel(client) -> None:
+    """Once, before any task: a worker without the package would fail every file."""
+    try:
+        # A built-in, so that the call itself needs nothing of varkel on the worker.
+        client.run(exec, "import varkel._varkel")
+    except Exception as error:
+        text = " ".join(str(error).split()) or type(error).__name__
+        raise RuntimeError(f"the cluster's workers cannot import varkel ({text}); start them with "
+                           "the Python that has it, as the README shows") from None
+
+
 def _outcome(future, shown_input: str) -> dict[str, Any]:
+    from distributed import KilledWorker
+
     try:
         return future.result()
-    except Exception as error:  # the task never returned: its workers died, again and again
-        text = " ".join(str(error).split()) or type(error).__name__
+    except KilledWorker as error:  # its workers died, again and again
+        text = " ".join(str(error).split())
         return {"status": FAILED, "reason": f"{shown_input}: the workers rendering it died ({text})"}
+    except Exception as error:  # the task never ran: say, a worker could not load it
+        text = " ".join(str(error).split()) or type(error).__name__
+        return {"status": FAILED, "reason": f"{shown_input}: the workers could not render it "
+                                            f"({type(error).__name__}: {text})"}
 
 
 def _progress_bar(futures, client, shown: Optional[bool]):

@@ -16,7 +16,7 @@ from typing import Optional
 
 from .. import _varkel
 from ._batch import FAILED, RENDERED, SKIPPED, FileResult, render_files
-from ._connection import CONNECT_SECONDS, connect
+from ._connection import CONNECT_SECONDS, CertificateRefused, connect
 
 PROGRAM = "varkel.cluster"
 HELP = "python3 -m varkel.cluster --help"
@@ -177,6 +177,9 @@ def _run(arguments) -> int:
                                  insecure=arguments.insecure)
             except ValueError as error:
                 raise _Usage(str(error)) from None
+            except CertificateRefused as error:
+                raise OSError(f"the scheduler at {arguments.scheduler} refused this client's "
+                              f"certificate {arguments.tls_cert} ({_one_line(error)})") from None
             except OSError as error:
                 raise OSError(f"cannot reach the scheduler at {arguments.scheduler} within "
                               f"{CONNECT_SECONDS} s ({_one_line(error)})") from None

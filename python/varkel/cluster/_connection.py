@@ -11,9 +11,12 @@ from __future__ import annotations
 
 import ipaddress
 import socket
+import time
 import warnings
 from typing import Optional
 from urllib.parse import urlsplit
+
+from ._roles import temporary_security
 
 # How long a scheduler has to answer before the batch gives up on it.
 CONNECT_SECONDS = 5
@@ -21,6 +24,11 @@ CONNECT_SECONDS = 5
 
 class InsecureConnectionWarning(UserWarning):
     """A plain connection to a scheduler beyond this machine."""
+
+
+class CertificateRefused(OSError):
+    """A TLS scheduler that answered, and ended the handshake: it did not take
+    this client's certificate (another CA's, expired, or not for a client)."""
 
 
 def _host(address: str) -> str:
@@ -92,28 +100,44 @@ def connect(address: str, *, ca_file: Optional[str] = None, cert: Optional[str] 
                 pass
         security = Security(tls_ca_file=ca_file, tls_client_cert=cert, tls_client_key=key,
                             require_encryption=True)
+    started = time.monotonic()
     try:
         return Client(address, security=security, timeout=timeout, set_as_default=False)
-    except OSError:
-        raise
-    except Exception as error:  # distributed's own, say a TLS handshake it cannot finish
-        raise OSError(str(error)) from None
+    except Exception as error:  # distributed's own too, say a TLS handshake it cannot finish
+        text = " ".join(str(error).split()) or type(error).__name__
+        # A scheduler that is not there refuses the connection or lets it time
+        # out; one that ends the handshake well before the time is up has
+        # looked at the certificate.
+        quick = time.monotonic() - started < timeout / 2
+        if security is not None and quick and not isinstance(error, ConnectionRefusedError) \
+                and "refused" not in text.lower():
+            raise CertificateRefused(text) from None
+        if isinstance(error, OSError):
+            raise
+        raise OSError(text) from None
 
 
 def local_cluster(workers: Optional[int] = None):
     """A cluster of worker processes on this machine, one per core by default,
-    reachable only on the loopback interface, over TLS with certificates made
+    reachable only on the loopback interface, over TLS with a certificate made
     for it alone (other users of the machine cannot submit work to it); no
-    dashboard. Returns (cluster, client)."""
+    dashboard, and no HTTP servers (the scheduler's preload and a plug-in on
+    the workers close Dask's). Returns (cluster, client)."""
     import logging
     import os
 
     from distributed import Client, LocalCluster
 
+    from .preload import ClosedHttpServer
+
+    logging.getLogger("distributed.preloading").setLevel(logging.WARNING)  # "Creating preload"
     cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                           processes=True, host="127.0.0.1", security=True,
-                           # The HTTP servers (health, metrics) on loopback too, any free port.
-                           dashboard_address="127.0.0.1:0", scheduler_kwargs={"dashboard": False},
-                           worker_dashboard_address="127.0.0.1:0",
-                           silence_logs=logging.ERROR)
-    return cluster, Client(cluster, set_as_default=False)
+                           processes=True, host="127.0.0.1", security=temporary_security(),
+                           dashboard_address="127.0.0.1:0",
+                           scheduler_kwargs={"dashboard": False,
+                                             "preload": ["varkel.cluster.preload"]},
+                           worker_dashboard_address="127.0.0.1:0", silence_logs=logging.ERROR)
+    client = Client(cluster, set_as_default=False)
+    # A plug-in, not the preload: the worker processes would each log loading it.
+    client.register_worker_plugin(ClosedHttpServer())
+    return cluster, client

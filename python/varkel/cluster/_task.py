@@ -89,6 +89,17 @@ def _render(item: TaskItem, options: RenderOptions) -> dict[str, Any]:
     return _read_summary(summary_path)
 
 
+def placed_summary(item: TaskItem) -> Optional[dict[str, Any]]:
+    """The summary of a file this job has put in place, else None."""
+    staged = os.path.join(item.stage, os.path.basename(item.output))
+    if not _same_file(item.output, staged):
+        return None
+    try:
+        return _read_summary(os.path.join(item.stage, _SUMMARY))
+    except (OSError, ValueError):
+        return None
+
+
 def _place(staged: str, item: TaskItem) -> None:
     try:
         if item.overwrite:
