@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Regenerates the plots of Varkel in docs/analysis/ that the README shows:
+# Regenerates the plots of Varkel in docs/analysis/ that docs/analysis.md shows:
 # varkel-host analyze at the default setting, with PreGain 1.0 (driven) and
 # with LPCutOff 0.3 (dark), the PNGs only; the driven one with its aliasing
 # also measured 4 times oversampled.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package (build-pkg/varkel_<version>_<arch>.deb) as the
-# README describes, checks that it holds what an installation needs, and runs
-# lintian on it. Exits non-zero on a missing file or any lintian error or
+# Builds the Debian package (build-pkg/varkel_<version>_<arch>.deb) as
+# docs/installing.md describes, checks that it holds what an installation needs,
+# and runs lintian on it. Exits non-zero on a missing file or any lintian error or
 # warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
