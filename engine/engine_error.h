@@ -1,12 +1,46 @@
 // Failures a caller can act on. Each carries one line of text and the kind of
 // failure as the exit status a command-line front end gives it; other front
 // ends map the kinds to their own (the Python package to its exceptions).
+// Where the text names a part of the request (a setting, the side-chain,
+// the output format), it names it as the face in use does: a flag on the
+// command line, a keyword in Python.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
 namespace varkel::engine {
+
+// The parts of a request a message can name.
+enum class RequestField : char {
+    Settings = 'S',
+    Automation = 'A',
+    Parameter = 'M',  // a parameter asked for by name, outside a render
+    Preset = 'P',
+    SideChain = 'C',
+    Format = 'F',
+    Precision = 'R',
+    Block = 'B',
+    Tail = 'T',
+    Overwrite = 'O',
+    SkipExisting = 'K',
+    Recursive = 'Z',
+    NamePattern = 'N',
+    Extension = 'E',
+};
+
+// How a face names a field and what was given for it: a flag on the command
+// line ("--set PreGain=1.5"), a keyword in Python.
+using FieldWording = std::function<std::string(RequestField field, const std::string& given)>;
+// Set once by a face before it uses the engine; plain words until then.
+void setFieldWording(FieldWording wording);
+// In plain words: "preset Warm", "side-chain key.wav", "PreGain=1.5".
+std::string plainWording(RequestField field, const std::string& given);
+
+// A field, with what was given for it (a setting "PreGain=1.5", a file name,
+// a precision "32"), in the words of the face in use, for a message.
+std::string mention(RequestField field, const std::string& given = "");
 
 enum ExitStatus : int {
     kExitSuccess = 0,
@@ -49,6 +83,18 @@ public:
 
 private:
     std::string help;
+};
+
+// A request refused before anything is opened or rendered: which field, and
+// what it allows.
+class RequestError : public UsageError {
+public:
+    RequestError(RequestField field, const std::string& given, const std::string& problem)
+        : UsageError(mention(field, given) + ": " + problem), which(field) {}
+    RequestField field() const { return which; }
+
+private:
+    RequestField which;
 };
 
 }  // namespace varkel::engine

@@ -9,7 +9,7 @@
 #include "analysis/analysis_json.h"
 #include "analysis/measurements.h"
 #include "engine/engine_error.h"
-#include "engine/plugin_device.h"
+#include "analysis/plugin_device.h"
 #include "python/src/bindings.h"
 
 namespace varkel::python {
@@ -53,7 +53,7 @@ std::string analyze(const Devices& devices, double rate, const std::vector<std::
         std::vector<engine::ParameterSetting> parameters;
         for (const auto& [name, value] : settings)
             parameters.push_back({name, static_cast<float>(value)});
-        const engine::PluginDevice device(location, parameters, rate);
+        const analysis::PluginDevice device(location, parameters, rate);
         analyses.push_back(analysis::analyse(device, plan));
     }
     return analysis::analysisJson(analyses, plan)

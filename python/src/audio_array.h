@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "engine/block_driver.h"
+#include "engine/render/block_driver.h"
 
 namespace varkel::python {
 

@@ -9,13 +9,14 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/automation.h"
-#include "engine/batch_preparation.h"
+#include "engine/render/automation.h"
+#include "engine/render/batch_preparation.h"
+#include "engine/render/render_request.h"
 #include "engine/engine_error.h"
-#include "engine/temporary_files.h"
+#include "engine/render/temporary_files.h"
 #include "python/src/bindings.h"
 #include "python/src/render_arguments.h"
-#include "tools/varkel-host/cli/report.h"
+#include "engine/report/summary_text.h"
 
 namespace varkel::python {
 
@@ -71,8 +72,8 @@ py::dict renderItem(const std::string& input, const std::string& output,
     summary.input = shownInput;
     summary.output = shownOutput;
     py::dict result = summaryDict(summary);
-    result["summary"] = tool::summaryLine(summary);
-    result["warning"] = tool::summaryWarning(summary);
+    result["summary"] = engine::summaryLine(summary);
+    result["warning"] = engine::summaryWarning(summary);
     return result;
 }
 
@@ -101,7 +102,26 @@ void bindBatch(py::module_& module) {
                py::arg("precision"), py::arg("block_size"), py::arg("format"), py::arg("dither"),
                py::arg("compensate_latency"), py::arg("tail"), py::arg("sidechain"));
     module.def("parse_automation", &parseAutomation, py::arg("text"));
-    module.def("totals_line", &tool::batchTotalsLine, py::arg("files"), py::arg("rendered"),
+    module.def("render_option_fields", [] {
+        static const char* const kKinds[] = {"text",    "flag",    "integer",   "number",
+                                             "choice",  "setting", "automation"};
+        py::list fields;
+        for (const engine::RenderOptionField& f : engine::renderOptionFields()) {
+            py::dict field;
+            field["name"] = f.name;
+            field["keyword"] = f.keyword;
+            field["kind"] = kKinds[static_cast<int>(f.kind)];
+            field["minimum"] = f.minimum;
+            field["maximum"] = f.maximum;
+            field["default"] = f.defaultValue;
+            field["choices"] = f.choices;
+            field["metavar"] = f.metavar;
+            field["help"] = f.help;
+            fields.append(field);
+        }
+        return fields;
+    });
+    module.def("totals_line", &engine::batchTotalsLine, py::arg("files"), py::arg("rendered"),
                py::arg("skipped"), py::arg("failed"), py::arg("not_rendered"), py::arg("seconds"));
     module.def("temporary_pattern", &engine::temporaryPattern, py::arg("folder"));
     module.def("remove_stale_temporaries", &engine::removeStaleTemporaries, py::arg("folder"));

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "engine/engine_error.h"
-#include "engine/plugin_loader.h"
-#include "engine/render_job.h"
-#include "engine/vst_plugin.h"
+#include "engine/plugins/plugin_loader.h"
+#include "engine/render/render_job.h"
+#include "engine/plugins/vst/vst_plugin.h"
 #include "python/src/audio_array.h"
 #include "python/src/bindings.h"
 #include "python/src/exclusive_use.h"
@@ -107,9 +107,7 @@ std::unique_ptr<Instance> openProcessor(double rate) {
 
 std::unique_ptr<Instance> openModule(const std::string& location, double rate, int block) {
     checkRate(rate);
-    if (block < 1 || block > engine::kMaxBlockFrames)
-        throw engine::UsageError("block_size " + std::to_string(block) + ": must be 1 to " +
-                                 std::to_string(engine::kMaxBlockFrames) + " frames");
+    engine::checkBlockFrames(block);
     const py::gil_scoped_release unlocked;
     return std::make_unique<Instance>(
         [location, rate](int frames) { return engine::openPlugin(location, rate, frames); }, rate,

@@ -1,15 +1,17 @@
 #include "python/src/plugin_stream.h"
 
+#include "engine/render/render_request.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <type_traits>
 #include <vector>
 
-#include "engine/channel_mapping.h"
+#include "engine/render/channel_mapping.h"
 #include "engine/engine_error.h"
-#include "engine/parameter_lookup.h"
-#include "engine/render_job.h"
+#include "engine/plugins/parameter_lookup.h"
+#include "engine/render/render_job.h"
 
 namespace varkel::python {
 
@@ -64,10 +66,9 @@ PluginStream::~PluginStream() {
 }
 
 void PluginStream::checkValue(int index, double value) const {
-    const engine::ParameterInfo info = plugin().parameterInfo(index);
-    if (!(value >= info.minimum && value <= info.maximum))
-        throw engine::UsageError(info.name + ": " + shown(value) + " is not a value from " +
-                                 shown(info.minimum) + " to " + shown(info.maximum));
+    engine::checkValue(plugin(), index, static_cast<float>(value),
+                       engine::mention(engine::RequestField::Settings,
+                                       plugin().parameterName(index) + "=" + shown(value)));
 }
 
 void PluginStream::loadPreset(const std::string& preset) {
@@ -79,7 +80,7 @@ float PluginStream::defaultValue(int index) const {
 }
 
 int PluginStream::parameterIndex(const std::string& nameOrIndex) const {
-    return engine::findParameter(plugin(), nameOrIndex, "parameter");
+    return engine::findParameter(plugin(), nameOrIndex, engine::RequestField::Parameter);
 }
 
 void PluginStream::setParameter(int index, double value) {
@@ -91,14 +92,10 @@ void PluginStream::setParameter(int index, double value) {
 void PluginStream::automate(int index, const std::vector<engine::AutomationPoint>& points,
                             bool ramp) {
     const std::string name = plugin().parameterName(index);
-    if (points.empty()) throw engine::UsageError(name + ": automation needs at least one point");
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (!(points[i].seconds >= 0.0 && std::isfinite(points[i].seconds)))
-            throw engine::UsageError(name + ": automation times must be seconds from 0 on");
-        if (i > 0 && points[i].seconds < points[i - 1].seconds)
-            throw engine::UsageError(name + ": automation times must not go back");
-        checkValue(index, points[i].value);
-    }
+    // By index, which names this parameter whatever its name is shared with.
+    const engine::AutomationLane lane{std::to_string(index), points};
+    engine::checkAutomationLane(lane);
+    engine::automatedParameter(plugin(), lane);
     if (!pending.empty() && ramp != pendingRamp)
         throw engine::UsageError(name + ": the automation for one call either ramps or holds, "
                                  "for every parameter alike");
@@ -207,9 +204,7 @@ void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout
                            Sample* output, std::size_t frames, int blockFrames,
                            bool compensateLatency, const Sample* sideChain,
                            engine::SampleLayout sideLayout, int sideChannels) {
-    if (blockFrames < 1 || blockFrames > engine::kMaxBlockFrames)
-        throw engine::UsageError("block_size " + std::to_string(blockFrames) + ": must be 1 to " +
-                                 std::to_string(engine::kMaxBlockFrames) + " frames");
+    engine::checkBlockFrames(blockFrames);
     run([&] {
         // As a render reads it: before the first call starts the instances.
         const std::size_t latency =

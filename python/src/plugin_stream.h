@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/automation.h"
-#include "engine/block_driver.h"
-#include "engine/plugin.h"
-#include "engine/worker_thread.h"
+#include "engine/render/automation.h"
+#include "engine/render/block_driver.h"
+#include "engine/plugins/plugin.h"
+#include "engine/plugins/worker_thread.h"
 
 namespace varkel::python {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "dsp/varkel.h"
-#include "engine/plugin.h"
+#include "engine/plugins/plugin.h"
 
 class Varkel;
 

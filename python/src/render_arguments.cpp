@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "engine/engine_error.h"
-#include "engine/worker_thread.h"
+#include "engine/render/render_request.h"
 #include "python/src/sample_format_name.h"
 
 namespace varkel::python {
@@ -26,34 +26,27 @@ engine::RenderJob makeRenderJob(const std::string& input, const std::string& out
     for (const auto& [name, value] : arguments.settings)
         job.settings.push_back({name, static_cast<float>(value)});
     for (const auto& [name, times, values] : arguments.automation) {
-        if (times.size() != values.size() || times.empty())
-            throw engine::UsageError(name + ": automation needs as many times as values, at least one");
+        if (times.size() != values.size())
+            throw engine::RequestError(engine::RequestField::Automation, name,
+                                       "needs as many times as values");
         engine::AutomationLane lane{name, {}};
-        for (std::size_t i = 0; i < times.size(); ++i) {
-            if (!(times[i] >= 0.0 && std::isfinite(times[i])) || (i > 0 && times[i] < times[i - 1]))
-                throw engine::UsageError(name + ": automation times must be seconds from 0 on that "
-                                         "do not go back");
+        for (std::size_t i = 0; i < times.size(); ++i)
             lane.points.push_back({times[i], static_cast<float>(values[i])});
-        }
+        engine::checkAutomationLane(lane);
         job.automation.push_back(lane);
     }
     job.ramp = arguments.ramp;
-    if (arguments.precision != 32 && arguments.precision != 64)
-        throw engine::UsageError("precision " + std::to_string(arguments.precision) +
-                                 ": must be 32 or 64");
-    job.precision = arguments.precision == 64 ? engine::Precision::Double : engine::Precision::Single;
-    if (arguments.block < 1 || arguments.block > engine::kMaxBlockFrames)
-        throw engine::UsageError("block_size " + std::to_string(arguments.block) + ": must be 1 to " +
-                                 std::to_string(engine::kMaxBlockFrames) + " frames");
+    job.precision = engine::precisionOfBits(arguments.precision);
+    engine::checkBlockFrames(arguments.block);
     job.blockFrames = arguments.block;
-    job.format = sampleFormatNamed(arguments.format);
+    job.format = engine::sampleFormatNamed(arguments.format.value_or(""));
     return job;
 }
 
 engine::RenderSummary renderUnlocked(const engine::RenderJob& job) {
     engine::RenderSummary summary;
     const py::gil_scoped_release unlocked;
-    engine::WorkerThread().run([&] { summary = engine::renderFile(job); });
+    summary = engine::renderFile(job);
     return summary;
 }
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/render_job.h"
+#include "engine/render/render_job.h"
 
 namespace varkel::python {
 

@@ -1,5 +1,5 @@
-// Sample formats by name: those varkel-host's --format takes, and the
-// file's own that read() tells and write() takes back.
+// The file's own sample formats by name, that read() tells and write() takes
+// back (a render's output formats are the engine's, render_request.h).
 #pragma once
 
 #include <sndfile.h>
@@ -10,18 +10,9 @@
 #include <utility>
 
 #include "engine/engine_error.h"
-#include "engine/output_format.h"
+#include "engine/sound/output_format.h"
 
 namespace varkel::python {
-
-// None keeps the input's; "float", "pcm24", "pcm16"; else UsageError.
-inline engine::SampleFormat sampleFormatNamed(const std::optional<std::string>& name) {
-    if (!name) return engine::SampleFormat::SameAsInput;
-    if (*name == "float") return engine::SampleFormat::Float;
-    if (*name == "pcm24") return engine::SampleFormat::Pcm24;
-    if (*name == "pcm16") return engine::SampleFormat::Pcm16;
-    throw engine::UsageError("format " + *name + ": must be float, pcm24, pcm16 or None");
-}
 
 // libsndfile's sample formats by the names read() gives them.
 inline constexpr std::array<std::pair<const char*, int>, 12> kFileSampleFormats{{

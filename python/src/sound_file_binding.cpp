@@ -3,14 +3,16 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/engine_error.h"
-#include "engine/output_conditioning.h"
-#include "engine/output_format.h"
-#include "engine/sound_file.h"
+#include "engine/render/render_request.h"
+#include "engine/sound/output_conditioning.h"
+#include "engine/sound/output_format.h"
+#include "engine/sound/sound_file.h"
 #include "python/src/audio_array.h"
 #include "python/src/bindings.h"
 #include "python/src/sample_format_name.h"
@@ -98,8 +100,9 @@ void write(const std::string& path, const py::handle& object, int rate,
     engine::SampleFormat requested = engine::SampleFormat::SameAsInput;
     if (format) {
         own = SF_FORMAT_WAV | fileSampleFormatNamed(*format);
-        if (*format == "float" || *format == "pcm24" || *format == "pcm16")
-            requested = sampleFormatNamed(format);
+        const auto& renderable = engine::sampleFormatNames();
+        if (std::find(renderable.begin(), renderable.end(), *format) != renderable.end())
+            requested = engine::sampleFormatNamed(*format);
     }
     const py::gil_scoped_release unlocked;
     audio.checkFinite();

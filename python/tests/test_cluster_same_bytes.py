@@ -36,6 +36,8 @@ CASES = {
                                               "PreGain=0.1:0.8,0.3:0.1", "--ramp"],
     "folders below, named by settings, tail": ["-r", "--name", "{dir}-{stem}-{settings}.{ext}",
                                                "--set", "LPCutOff=0.3", "--tail", "0.25"],
+    "an LV2 port automated in hertz": ["--plugin", "urn:varkel:test:ranges", "--automate",
+                                       "corner=0:100,0.01:1000"],
 }
 
 
@@ -82,4 +84,5 @@ def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
     ours = cluster_batch([takes], tmp_path / "ours", "--plugin", MODULE, *args)
     assert ours.returncode == host.returncode == 2
     assert len(ours.stderr.splitlines()) == 1 and ours.stdout == ""
+    assert args[0] in ours.stderr  # in the command line's words, as varkel-host's
     assert not (tmp_path / "ours").exists() or not any((tmp_path / "ours").iterdir())

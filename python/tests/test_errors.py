@@ -2,11 +2,12 @@
 
 import importlib
 import pkgutil
+import subprocess
 
 import numpy as np
 import pytest
 import varkel
-from conftest import MODULE, RATE
+from conftest import HOST, MODULE, RATE
 
 STEREO = np.zeros((2, 64), np.float32)
 
@@ -44,8 +45,8 @@ def test_bad_audio_is_a_value_error(kind, audio, message):
     "call, error, message",
     [
         (lambda: varkel.Varkel(RATE, Drive=0.5), ValueError, "valid names: PreGain, LPCutOff, PostGain"),
-        (lambda: varkel.Varkel(RATE, PreGain=1.5), ValueError, "PreGain: 1.5 is not a value from 0 to 1"),
-        (lambda: varkel.Varkel(RATE, PreGain=float("nan")), ValueError, "is not a value from 0 to 1"),
+        (lambda: varkel.Varkel(RATE, PreGain=1.5), ValueError, "PreGain=1.5: the value must lie between 0 and 1"),
+        (lambda: varkel.Varkel(RATE, PreGain=float("nan")), ValueError, "the value must lie between 0 and 1"),
         (lambda: varkel.Varkel(500), ValueError, "sample_rate 500"),
         (lambda: varkel.Varkel(RATE).process(STEREO, block_size=0), ValueError, "block_size 0"),
         (lambda: varkel.Varkel(RATE).automate("PreGain", [1, 0.5], [0.1, 0.2]), ValueError, "must not go back"),
@@ -106,3 +107,23 @@ def test_unknown_attribute_names_the_parameters():
         p.Drive
     with pytest.raises(AttributeError, match="valid names: PreGain"):
         p.Drive = 0.3
+
+
+def test_a_port_in_hertz_is_automated_in_hertz_from_every_face(tmp_path, files):
+    """One range check, the port's own, whichever face asks."""
+    ranges = "urn:varkel:test:ranges"  # its corner runs from 20 to 20000 Hz
+    fx = varkel.load_plugin(ranges, RATE)
+    fx.automate("corner", [0.0, 0.001], [100.0, 1000.0])
+    assert fx.process(STEREO).shape == (2, 64)
+    with pytest.raises(ValueError, match="30000: the value must lie between 20 and 20000 Hz"):
+        fx.automate("corner", [0.0], [30000.0])
+    source = files[2, "float32"]
+    varkel.render(source, tmp_path / "py.wav", ranges, automation={"corner": ([0, 0.01], [100, 1000])})
+    host = subprocess.run([str(HOST), "render", str(source), str(tmp_path / "host.wav"), "--plugin",
+                           ranges, "--automate", "corner=0:100,0.01:1000"], capture_output=True, text=True)
+    assert host.returncode == 0, host.stderr
+    assert (tmp_path / "py.wav").read_bytes() == (tmp_path / "host.wav").read_bytes()
+    refused = subprocess.run([str(HOST), "render", str(source), str(tmp_path / "no.wav"), "--plugin",
+                              ranges, "--automate", "corner=0:30000"], capture_output=True, text=True)
+    assert refused.returncode == 2
+    assert "--automate corner: the value must lie between 20 and 20000 Hz" in refused.stderr

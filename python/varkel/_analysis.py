@@ -7,11 +7,7 @@ from collections.abc import Sequence
 from typing import Any, Optional
 
 from . import _varkel
-from ._engine_messages import speaks_python
 from ._files import PluginLike, _plugin_and_settings
-
-
-@speaks_python
 def analyze(
     plugin: PluginLike = None,
     *,

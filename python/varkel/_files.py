@@ -10,13 +10,9 @@ from typing import Any, Optional, Union
 import numpy as np
 
 from . import _varkel
-from ._engine_messages import speaks_python
 from ._processors import PathLike, _Processor, default_plugin_path
 
 PluginLike = Union[None, PathLike, _Processor]
-
-
-@speaks_python
 def read(path: PathLike, dtype: Any = np.float32, with_format: bool = False) -> tuple[Any, ...]:
     """Reads a sound file (anything libsndfile reads: WAV, AIFF, FLAC, Ogg, MP3, ...)
     and returns ``(audio, sample_rate)``, audio of shape (channels, frames) as
@@ -33,9 +29,6 @@ def read(path: PathLike, dtype: Any = np.float32, with_format: bool = False) -> 
     if with_format:
         return audio, rate, _varkel.sound_file_format(os.fspath(path))[1]
     return audio, rate
-
-
-@speaks_python
 def write(
     path: PathLike, audio: np.ndarray, sample_rate: int, format: Optional[str] = None
 ) -> None:
@@ -63,9 +56,6 @@ def _plugin_and_settings(plugin: PluginLike) -> tuple[str, list[tuple[str, float
         values = [(str(p.index), p.value) for p in plugin.parameters.values() if p.value != p.default]
         return plugin.location, values
     return os.fspath(plugin), []
-
-
-@speaks_python
 def render(
     in_path: PathLike,
     out_path: PathLike,

@@ -9,7 +9,6 @@ from typing import Any, Optional, Union
 import numpy as np
 
 from . import _varkel
-from ._engine_messages import speaks_python
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -178,8 +177,6 @@ class _Processor:
     def presets(self) -> list[str]:
         """The plug-in's presets by name: LV2 presets, or a VST 2.4 module's programs."""
         return list(self._instance.presets())
-
-    @speaks_python
     def load_preset(self, name: str) -> None:
         """Loads a preset by name (an LV2 preset's label or URI, a VST 2.4 program's
         name or number); raises ValueError naming those there for one it lacks."""

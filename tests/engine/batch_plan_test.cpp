@@ -1,5 +1,5 @@
 // Planning a batch: which files a folder gives, and the name each output gets.
-#include "engine/batch_plan.h"
+#include "engine/render/batch_plan.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "engine/engine_error.h"
-#include "engine/temporary_files.h"
+#include "engine/render/temporary_files.h"
 
 namespace varkel::engine {
 namespace {

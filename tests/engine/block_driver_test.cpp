@@ -2,7 +2,7 @@
 // output = input × gain + the frame count since it started, so a sample
 // shows which input it read, which gain was set for it, and whether the
 // frames reached the plug-in in order and once.
-#include "engine/block_driver.h"
+#include "engine/render/block_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The large-buffer output under libsndfile: writes past the buffer, a header
 // rewritten after a seek, reads of what is still buffered, and failures
 // reported with the system's reason.
-#include "engine/buffered_output_file.h"
+#include "engine/sound/buffered_output_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

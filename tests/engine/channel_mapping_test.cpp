@@ -1,13 +1,13 @@
 // How file channels are shared among plug-in instances, worked out by hand
 // for the layouts workstations meet.
-#include "engine/channel_mapping.h"
+#include "engine/render/channel_mapping.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "engine/engine_error.h"
-#include "engine/side_chain.h"
+#include "engine/plugins/side_chain.h"
 
 namespace varkel::engine {
 namespace {

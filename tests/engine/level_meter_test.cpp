@@ -1,7 +1,7 @@
 // The meter's whole-buffer add against adding one sample at a time: the same
 // levels to the bit, whatever the length and wherever NaN, infinity or
 // samples past full scale fall.
-#include "engine/level_meter.h"
+#include "engine/sound/level_meter.h"
 
 #include <gtest/gtest.h>
 

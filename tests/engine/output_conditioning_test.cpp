@@ -4,7 +4,7 @@
 // format; the files must match byte for byte, at every step of the small
 // formats and their clipping edges, at halves, where floats and doubles stop
 // having fractions, and at non-finite values.
-#include "engine/output_conditioning.h"
+#include "engine/sound/output_conditioning.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/sound_file.h"
+#include "engine/sound/sound_file.h"
 
 namespace varkel::engine {
 namespace {

@@ -1,6 +1,6 @@
 // The output format chosen from the output's name, against what libsndfile
 // itself reports it can write.
-#include "engine/output_format.h"
+#include "engine/sound/output_format.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

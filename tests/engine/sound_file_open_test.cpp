@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/sound_file.h"
+#include "engine/sound/sound_file.h"
 
 namespace {
 

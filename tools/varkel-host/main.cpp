@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/varkel-host/cli/flag_wording.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/command_line.h"
 
@@ -30,6 +31,7 @@ int run(const CommandLine& commandLine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    varkel::engine::setFieldWording(flagWording);
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         const int status = run(parseCommandLine(args));

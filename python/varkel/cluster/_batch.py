@@ -173,7 +173,8 @@ def _options(plugin, settings, automation, preset, ramp, precision, block_size, 
                          for k, (t, v) in _pairs(automation or (), lanes=True)),
         ramp=bool(ramp), precision=int(precision), block_size=int(block_size), format=format,
         dither=bool(dither), compensate_latency=bool(compensate_latency), tail=float(tail),
-        sidechain=os.path.abspath(sidechain) if sidechain else "")
+        sidechain=os.path.abspath(sidechain) if sidechain else "",
+        wording=_varkel.wording_in_use())
 
 
 def _pairs(given, lanes=False):

@@ -71,6 +71,39 @@ def _number(low: float, high: float, kind=float):
     return parse
 
 
+def _add_render_option(group, field: dict) -> None:
+    """One of render's options, as the engine declares it."""
+    flag, keyword, kind = "--" + field["name"], field["keyword"], field["kind"]
+    common = {"dest": keyword, "help": field["help"]}
+    if field["metavar"]:
+        common["metavar"] = field["metavar"]
+    if kind == "flag":
+        # A flag that turns a default off ("no-..."): the keyword holds what is left on.
+        negative = field["name"].startswith("no-")
+        group.add_argument(flag, action="store_false" if negative else "store_true",
+                           dest=keyword, help=field["help"])
+    elif kind == "setting":
+        group.add_argument(flag, type=_setting, action="append", default=[], **common)
+    elif kind == "automation":
+        group.add_argument(flag, type=_automation, action="append", default=[], **common)
+    elif kind == "choice":
+        group.add_argument(flag, choices=field["choices"], default=field["default"] or None,
+                           **common)
+    elif kind in ("integer", "number"):
+        parse = _number(field["minimum"], field["maximum"], int if kind == "integer" else float)
+        group.add_argument(flag, type=parse, default=parse(field["default"]), **common)
+    else:
+        group.add_argument(flag, **common)
+
+
+def _render_options(arguments) -> dict:
+    """The render options given, by their keywords."""
+    options = {field["keyword"]: getattr(arguments, field["keyword"])
+               for field in _varkel.render_option_fields()}
+    options["precision"] = int(options["precision"])
+    return options
+
+
 def _parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog="python3 -m varkel.cluster",
@@ -93,20 +126,8 @@ def _parser() -> argparse.ArgumentParser:
     cluster.add_argument("-j", "--jobs", type=_number(1, 1024, int), metavar="N",
                          help="worker processes without --scheduler (default: cores)")
     render = parser.add_argument_group("render (as varkel-host render)")
-    render.add_argument("--plugin", metavar="PLUGIN")
-    render.add_argument("--preset", metavar="NAME")
-    render.add_argument("--set", dest="settings", type=_setting, action="append", default=[],
-                        metavar="NAME=VALUE")
-    render.add_argument("--automate", type=_automation, action="append", default=[],
-                        metavar="NAME=TIME:VALUE,...")
-    render.add_argument("--ramp", action="store_true")
-    render.add_argument("--precision", type=int, choices=(32, 64), default=32)
-    render.add_argument("--block", type=_number(1, 65536, int), default=512, metavar="N")
-    render.add_argument("--format", choices=("float", "pcm24", "pcm16"))
-    render.add_argument("--dither", action="store_true")
-    render.add_argument("--sidechain", metavar="FILE")
-    render.add_argument("--no-latency-compensation", dest="compensate", action="store_false")
-    render.add_argument("--tail", type=_number(0.0, 3600.0), default=0.0, metavar="S")
+    for field in _varkel.render_option_fields():
+        _add_render_option(render, field)
     render.add_argument("-r", "--recursive", action="store_true")
     render.add_argument("--name", metavar="PATTERN")
     render.add_argument("--ext", metavar="EXT")
@@ -146,6 +167,17 @@ class _Report:
 
 
 def main(argv: list[str]) -> int:
+    # Failures name varkel-host's flags, which this command takes, here and on
+    # the workers; a caller in the same process gets its own words back after.
+    before = _varkel.wording_in_use()
+    _varkel.use_wording("command line")
+    try:
+        return _main(argv)
+    finally:
+        _varkel.use_wording(before)
+
+
+def _main(argv: list[str]) -> int:
     arguments = _parser().parse_args(argv)
     for signum in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(signum, _raise_interrupted)
@@ -187,15 +219,11 @@ def _run(arguments) -> int:
             raise _Usage("--tls-ca-file, --tls-cert, --tls-key and --insecure go with --scheduler")
         try:
             results = render_files(
-                arguments.inputs, arguments.out_dir, plugin=arguments.plugin,
-                settings=arguments.settings, automation=arguments.automate, name=arguments.name, ext=arguments.ext,
+                arguments.inputs, arguments.out_dir, name=arguments.name, ext=arguments.ext,
                 skip_existing=arguments.skip_existing, client=client, workers=arguments.jobs,
                 overwrite=arguments.overwrite, recursive=arguments.recursive,
-                preset=arguments.preset, ramp=arguments.ramp, precision=arguments.precision,
-                block_size=arguments.block, format=arguments.format, dither=arguments.dither,
-                compensate_latency=arguments.compensate, tail=arguments.tail,
-                sidechain=arguments.sidechain, progress=False if arguments.quiet else None,
-                on_plan=planned.append, on_result=report)
+                progress=False if arguments.quiet else None, on_plan=planned.append,
+                on_result=report, **_render_options(arguments))
         except ValueError as error:
             raise _Usage(str(error)) from None
     except (KeyboardInterrupt, _Interrupted) as interruption:

@@ -16,7 +16,7 @@
 #include "analysis/level_dependence.h"
 #include "analysis/oversampled_device.h"
 #include "analysis/plots.h"
-#include "engine/plugin_device.h"
+#include "analysis/plugin_device.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/cli/plugin_option.h"
@@ -406,17 +406,17 @@ int AnalyzeCommand::run() {
         throw UsageError(fmt::format("--tone-frequency {:g} Hz: must lie below {:g} Hz at {:g} Hz",
                                      plan.toneHz, 0.45 * plan.rate, plan.rate),
                          "varkel-host analyze --help");
-    std::vector<std::unique_ptr<engine::PluginDevice>> devices;
+    std::vector<std::unique_ptr<analysis::PluginDevice>> devices;
     devices.push_back(namingOption("--plugin", [&] {
-        return std::make_unique<engine::PluginDevice>(plugin, settings, plan.rate);
+        return std::make_unique<analysis::PluginDevice>(plugin, settings, plan.rate);
     }));
     if (compares())
         devices.push_back(namingOption(vsPlugin.empty() ? "--plugin" : "--vs-plugin", [&] {
-            return std::make_unique<engine::PluginDevice>(vsPlugin.empty() ? plugin : vsPlugin,
+            return std::make_unique<analysis::PluginDevice>(vsPlugin.empty() ? plugin : vsPlugin,
                                                           vsSettings, plan.rate);
         }));
     // The same plug-ins at the higher rate, for aliasing.
-    std::vector<std::unique_ptr<engine::PluginDevice>> fastDevices;
+    std::vector<std::unique_ptr<analysis::PluginDevice>> fastDevices;
     std::vector<std::unique_ptr<analysis::OversampledDevice>> oversampled;
     if (plan.oversample > 1 && plan.includes(analysis::Measurement::Aliasing)) {
         const double fastRate = plan.rate * plan.oversample;
@@ -425,9 +425,9 @@ int AnalyzeCommand::run() {
                                          "{:g} Hz",
                                          plan.oversample, fastRate, kMaxAnalysisRate),
                              "varkel-host analyze --help");
-        fastDevices.push_back(std::make_unique<engine::PluginDevice>(plugin, settings, fastRate));
+        fastDevices.push_back(std::make_unique<analysis::PluginDevice>(plugin, settings, fastRate));
         if (compares())
-            fastDevices.push_back(std::make_unique<engine::PluginDevice>(
+            fastDevices.push_back(std::make_unique<analysis::PluginDevice>(
                 vsPlugin.empty() ? plugin : vsPlugin, vsSettings, fastRate));
         for (const auto& fast : fastDevices)
             oversampled.push_back(

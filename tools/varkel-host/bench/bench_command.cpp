@@ -7,10 +7,10 @@
 #include <numbers>
 #include <vector>
 
-#include "engine/block_driver.h"
-#include "engine/channel_mapping.h"
-#include "engine/plugin_loader.h"
-#include "engine/render_job.h"
+#include "engine/render/block_driver.h"
+#include "engine/render/channel_mapping.h"
+#include "engine/plugins/plugin_loader.h"
+#include "engine/render/render_job.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/cli/plugin_option.h"
 

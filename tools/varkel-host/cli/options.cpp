@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "engine/lv2_plugin.h"
-#include "engine/render_job.h"
+#include "engine/plugins/lv2/lv2_plugin.h"
+#include "engine/render/render_job.h"
 
 namespace varkel::tool {
 

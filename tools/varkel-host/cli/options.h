@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/parameter_lookup.h"
-#include "engine/plugin.h"
+#include "engine/plugins/parameter_lookup.h"
+#include "engine/plugins/plugin.h"
 
 namespace varkel::tool {
 

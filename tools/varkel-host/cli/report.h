@@ -7,11 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/render_job.h"
+#include "engine/render/render_job.h"
 
 namespace varkel::tool {
 
-using engine::LevelMeter;
 using engine::RenderSummary;
 
 class ProgressBar {
@@ -41,29 +40,11 @@ private:
     std::chrono::steady_clock::time_point lastDrawn;
 };
 
-// "<file>: <frames> frames, <s> s, <x>x realtime, peak <dB> dBFS, RMS <dB> dBFS;
-// <format>", then ", dithered" and "; <mapping>" where they apply.
-std::string summaryLine(const RenderSummary& summary);
-// Empty when the input was whole and every sample fitted the output format.
-std::string summaryWarning(const RenderSummary& summary);
-
 // Renders the job with a progress bar (when shown and on a terminal),
 // stopping at a signal caught by an InterruptGuard.
 RenderSummary renderWithProgress(const engine::RenderJob& job, bool showProgress);
 
 // The summary line on stdout, then any warning on stderr.
 void printSummary(const RenderSummary& summary);
-
-// "33 files: 20 rendered, 13 skipped (their outputs exist), 0 failed, 0:25", the
-// skipped part only when some were, and ", N not rendered (interrupted)" before
-// the time when some were not.
-std::string batchTotalsLine(std::size_t files, std::size_t rendered, std::size_t skipped,
-                            std::size_t failed, std::size_t notRendered, double seconds);
-
-// "m:ss", rounded to the second.
-std::string clockText(double seconds);
-
-// "-6.02 dBFS"; "-inf dBFS" for silence.
-std::string dbfs(double level);
 
 }  // namespace varkel::tool

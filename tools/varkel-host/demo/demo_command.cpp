@@ -7,9 +7,9 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/render_job.h"
-#include "engine/sound_file.h"
-#include "host/fresh_thread.h"
+#include "engine/report/summary_text.h"
+#include "engine/render/render_job.h"
+#include "engine/sound/sound_file.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/cli/report.h"
@@ -27,11 +27,11 @@ struct DemoRender {
 };
 
 // Writes the program as 32-bit float WAV and returns its levels.
-LevelMeter writeSource(const std::string& path) {
+engine::LevelMeter writeSource(const std::string& path) {
     const DemoProgram program;
     engine::SoundFileWriter writer(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, DemoProgram::kChannels,
                            DemoProgram::kSampleRate);
-    LevelMeter levels;
+    engine::LevelMeter levels;
     constexpr std::int64_t kBlock = 4096;
     std::vector<float> block(kBlock * DemoProgram::kChannels);
     for (std::int64_t first = 0; first < program.frames(); first += kBlock) {
@@ -76,12 +76,12 @@ int DemoCommand::run() {
 
     const InterruptGuard interrupts;
     const std::string source = (fs::path(outputFolder) / "source.wav").string();
-    const LevelMeter sourceLevels = writeSource(source);
+    const engine::LevelMeter sourceLevels = writeSource(source);
     if (!quiet)
         fmt::print("{}: {} frames, {:.3f} s, peak {}, RMS {} (drums, bass line, sine sweep)\n",
                    source, DemoProgram().frames(),
                    static_cast<double>(DemoProgram().frames()) / DemoProgram::kSampleRate,
-                   dbfs(sourceLevels.peakLevel()), dbfs(sourceLevels.rmsLevel()));
+                   engine::dbfs(sourceLevels.peakLevel()), engine::dbfs(sourceLevels.rmsLevel()));
 
     const DemoRender renders[] = {
         {"varkel-default.wav", {}},
@@ -94,10 +94,7 @@ int DemoCommand::run() {
         job.output = (fs::path(outputFolder) / render.file).string();
         job.plugin = plugin;
         job.settings = render.settings;
-        // A thread of its own gives each render the start a new process
-        // gives it, so every demo file is exactly what the render command makes.
-        RenderSummary summary;
-        host::onFreshThread([&] { summary = renderWithProgress(job, !quiet); });
+        const RenderSummary summary = renderWithProgress(job, !quiet);
         if (!quiet) printSummary(summary);
     }
     return kExitSuccess;

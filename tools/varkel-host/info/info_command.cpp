@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 
-#include "engine/lv2_plugin.h"
-#include "engine/plugin_loader.h"
-#include "engine/vst_plugin.h"
-#include "engine/render_job.h"
-#include "tools/varkel-host/cli/clean_text.h"
+#include "engine/plugins/lv2/lv2_plugin.h"
+#include "engine/plugins/plugin_loader.h"
+#include "engine/plugins/vst/vst_plugin.h"
+#include "engine/render/render_job.h"
+#include "engine/report/clean_text.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/cli/plugin_option.h"
 
@@ -137,15 +137,15 @@ std::string descriptionText(const PluginDescription& d) {
         out += fmt::format("{:<12}{}\n", key, value);
     };
     const bool lv2 = !d.vst;
-    line(lv2 ? "URI" : "Module", cleanText(d.path));
-    if (lv2) line("Bundle", cleanText(d.bundle));
-    line("Name", cleanText(d.name));
+    line(lv2 ? "URI" : "Module", engine::cleanText(d.path));
+    if (lv2) line("Bundle", engine::cleanText(d.bundle));
+    line("Name", engine::cleanText(d.name));
     line("Format", d.format);
     if (d.vst) {
         const VstIdentity& id = *d.vst;
         const std::vector<std::string> flags = flagNames(id.flags);
-        line("Vendor", cleanText(id.vendor));
-        line("Product", cleanText(id.product));
+        line("Vendor", engine::cleanText(id.vendor));
+        line("Product", engine::cleanText(id.product));
         line("Versions", fmt::format("vendor {}, VST {}, effect {}", id.vendorVersion,
                                      id.vstVersion, id.effectVersion));
         line("Unique ID", fmt::format("'{}' ({})", fourCharacters(id.uniqueId), id.uniqueId));
@@ -160,7 +160,7 @@ std::string descriptionText(const PluginDescription& d) {
     for (std::size_t i = 0; i < d.inputRoles.size(); ++i)
         if (d.inputRoles[i].sideChain)
             line("Side-chain", fmt::format("input {} ({}): {}", i + 1,
-                                           cleanText(d.inputRoles[i].label),
+                                           engine::cleanText(d.inputRoles[i].label),
                                            reasonText(d.inputRoles[i].reason)));
     line("Latency", fmt::format("{} samples", d.latency));
     if (d.vst)
@@ -168,7 +168,7 @@ std::string descriptionText(const PluginDescription& d) {
     else
         line("Presets", std::to_string(d.presets.size()));
     for (std::size_t i = 0; i < d.presets.size(); ++i)
-        out += fmt::format("  {}  {}\n", i, cleanText(d.presets[i]));
+        out += fmt::format("  {}  {}\n", i, engine::cleanText(d.presets[i]));
     if (d.vst && d.vst->programCount > static_cast<int>(d.presets.size()))
         out += fmt::format("  ({} more)\n",
                            d.vst->programCount - static_cast<int>(d.presets.size()));
@@ -179,8 +179,8 @@ std::string descriptionText(const PluginDescription& d) {
                            "label");
         for (const ParameterDescription& p : d.parameters)
             out += fmt::format("  {:<4} {:<24} {:<10.6f} {:<16} {}\n", p.index,
-                               cleanText(p.info.name), p.value, cleanText(p.display),
-                               cleanText(p.info.unit));
+                               engine::cleanText(p.info.name), p.value, engine::cleanText(p.display),
+                               engine::cleanText(p.info.unit));
         return out;
     }
     if (!d.parameters.empty())
@@ -188,12 +188,12 @@ std::string descriptionText(const PluginDescription& d) {
                            "symbol", "name", "value", "unit", "range", "default", "kind");
     for (const ParameterDescription& p : d.parameters) {
         out += fmt::format("  {:<4} {:<16} {:<24} {:<10g} {:<8} {:<22} {:<10g} {}\n", p.index,
-                           cleanText(p.info.symbol), cleanText(p.info.name), p.value,
-                           cleanText(p.info.unit),
+                           engine::cleanText(p.info.symbol), engine::cleanText(p.info.name), p.value,
+                           engine::cleanText(p.info.unit),
                            fmt::format("{:g} .. {:g}", p.info.minimum, p.info.maximum),
                            p.info.defaultValue, kindText(p.info));
         for (const auto& [value, label] : p.info.scalePoints)
-            out += fmt::format("  {:<4} {:<16} {:g} = {}\n", "", "", value, cleanText(label));
+            out += fmt::format("  {:<4} {:<16} {:g} = {}\n", "", "", value, engine::cleanText(label));
     }
     if (d.controlOutputs.empty()) return out;
     line("Outputs", fmt::format("{} control output{}, written by each run",
@@ -201,8 +201,8 @@ std::string descriptionText(const PluginDescription& d) {
     out += fmt::format("  {:<4} {:<16} {:<24} {:<8} {}\n", "#", "symbol", "name", "unit", "range");
     for (std::size_t i = 0; i < d.controlOutputs.size(); ++i) {
         const engine::ControlOutput& o = d.controlOutputs[i];
-        out += fmt::format("  {:<4} {:<16} {:<24} {:<8} {:g} .. {:g}\n", i, cleanText(o.symbol),
-                           cleanText(o.name), cleanText(o.unit), o.minimum, o.maximum);
+        out += fmt::format("  {:<4} {:<16} {:<24} {:<8} {:g} .. {:g}\n", i, engine::cleanText(o.symbol),
+                           engine::cleanText(o.name), engine::cleanText(o.unit), o.minimum, o.maximum);
     }
     return out;
 }
@@ -213,19 +213,19 @@ std::string descriptionJson(const PluginDescription& d) {
     using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
                                       std::int64_t, std::uint64_t, float>;
     Json presets = Json::array();
-    for (const std::string& name : d.presets) presets.push_back(cleanText(name));
+    for (const std::string& name : d.presets) presets.push_back(engine::cleanText(name));
     Json parameters = Json::array();
     for (const ParameterDescription& p : d.parameters) {
         Json entry = {{"index", p.index},
-                      {"name", cleanText(p.info.name)},
-                      {"label", cleanText(p.info.unit)},
+                      {"name", engine::cleanText(p.info.name)},
+                      {"label", engine::cleanText(p.info.unit)},
                       {"value", p.value},  // NaN and infinities become null
-                      {"display", cleanText(p.display)}};
+                      {"display", engine::cleanText(p.display)}};
         if (!d.vst) {
             Json points = Json::array();
             for (const auto& [value, label] : p.info.scalePoints)
-                points.push_back({{"value", value}, {"label", cleanText(label)}});
-            entry["symbol"] = cleanText(p.info.symbol);
+                points.push_back({{"value", value}, {"label", engine::cleanText(label)}});
+            entry["symbol"] = engine::cleanText(p.info.symbol);
             entry["minimum"] = p.info.minimum;
             entry["maximum"] = p.info.maximum;
             entry["default"] = p.info.defaultValue;
@@ -241,17 +241,17 @@ std::string descriptionJson(const PluginDescription& d) {
     for (std::size_t i = 0; i < d.inputRoles.size(); ++i)
         if (d.inputRoles[i].sideChain)
             sideChains.push_back({{"input", i},
-                                  {"label", cleanText(d.inputRoles[i].label)},
+                                  {"label", engine::cleanText(d.inputRoles[i].label)},
                                   {"why", reasonText(d.inputRoles[i].reason)}});
     Json description;
     if (d.vst) {
         const VstIdentity& id = *d.vst;
         description = {
-            {"module", cleanText(d.path)},
+            {"module", engine::cleanText(d.path)},
             {"format", d.format},
-            {"name", cleanText(d.name)},
-            {"vendor", cleanText(id.vendor)},
-            {"product", cleanText(id.product)},
+            {"name", engine::cleanText(d.name)},
+            {"vendor", engine::cleanText(id.vendor)},
+            {"product", engine::cleanText(id.product)},
             {"vendorVersion", id.vendorVersion},
             {"vstVersion", id.vstVersion},
             {"effectVersion", id.effectVersion},
@@ -268,17 +268,17 @@ std::string descriptionJson(const PluginDescription& d) {
         };
     } else {
         description = {
-            {"uri", cleanText(d.path)},   {"bundle", cleanText(d.bundle)},
-            {"format", d.format},         {"name", cleanText(d.name)},
+            {"uri", engine::cleanText(d.path)},   {"bundle", engine::cleanText(d.bundle)},
+            {"format", d.format},         {"name", engine::cleanText(d.name)},
             {"inputs", d.inputs},         {"outputs", d.outputs},
             {"sideChains", sideChains},   {"latency", d.latency},
             {"presets", presets},         {"parameters", parameters},
         };
         Json outputs = Json::array();
         for (const engine::ControlOutput& o : d.controlOutputs)
-            outputs.push_back({{"symbol", cleanText(o.symbol)},
-                               {"name", cleanText(o.name)},
-                               {"unit", cleanText(o.unit)},
+            outputs.push_back({{"symbol", engine::cleanText(o.symbol)},
+                               {"name", engine::cleanText(o.name)},
+                               {"unit", engine::cleanText(o.unit)},
                                {"minimum", o.minimum},
                                {"maximum", o.maximum}});
         description["controlOutputs"] = outputs;

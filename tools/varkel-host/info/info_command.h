@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/plugin.h"
+#include "engine/plugins/plugin.h"
 #include "tools/varkel-host/cli/command.h"
 
 

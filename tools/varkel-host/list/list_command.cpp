@@ -7,7 +7,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "tools/varkel-host/cli/clean_text.h"
+#include "engine/report/clean_text.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/info/info_command.h"
 
@@ -27,10 +27,10 @@ std::array<std::string, 4> columns(const CatalogEntry& e) {
         e.failed() ? "-"
         : e.format == CatalogEntry::Format::Vst2
             ? fmt::format("'{}' ({})", fourCharacters(e.uniqueId), e.uniqueId)
-            : cleanText(e.uri);
+            : engine::cleanText(e.uri);
     const std::string channels =
         e.failed() ? "-" : fmt::format("{} in, {} out", e.inputs, e.outputs);
-    return {cleanText(e.name), identity, channels, cleanText(e.path)};
+    return {engine::cleanText(e.name), identity, channels, engine::cleanText(e.path)};
 }
 
 // The width of a text on a terminal, one column per character.
@@ -66,7 +66,7 @@ std::string catalogText(const std::vector<CatalogEntry>& entries) {
                 line += "  " + rows[i][c] + std::string(widths[c] - displayWidth(rows[i][c]), ' ');
             line += "  " + rows[i][3];
             if (entries[i].failed()) {
-                line += "  failed: " + cleanText(entries[i].failure);
+                line += "  failed: " + engine::cleanText(entries[i].failure);
                 ++failed;
             }
             out += line + "\n";
@@ -80,17 +80,17 @@ std::string catalogText(const std::vector<CatalogEntry>& entries) {
 std::string catalogJson(const std::vector<CatalogEntry>& entries) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const CatalogEntry& e : entries) {
-        nlohmann::ordered_json item = {{"name", cleanText(e.name)},
+        nlohmann::ordered_json item = {{"name", engine::cleanText(e.name)},
                                        {"format", formatName(e.format)}};
-        if (e.format == CatalogEntry::Format::Lv2) item["uri"] = cleanText(e.uri);
+        if (e.format == CatalogEntry::Format::Lv2) item["uri"] = engine::cleanText(e.uri);
         if (!e.failed()) {
             if (e.format == CatalogEntry::Format::Vst2)
                 item["uniqueId"] = {{"text", fourCharacters(e.uniqueId)}, {"number", e.uniqueId}};
             item["inputs"] = e.inputs;
             item["outputs"] = e.outputs;
         }
-        item["path"] = cleanText(e.path);
-        item["failure"] = e.failed() ? nlohmann::ordered_json(cleanText(e.failure)) : nullptr;
+        item["path"] = engine::cleanText(e.path);
+        item["failure"] = e.failed() ? nlohmann::ordered_json(engine::cleanText(e.failure)) : nullptr;
         list.push_back(std::move(item));
     }
     return list.dump(2) + "\n";

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/plugin_catalog.h"
+#include "engine/plugins/plugin_catalog.h"
 #include "tools/varkel-host/cli/command.h"
 
 namespace varkel::tool {

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "host/fresh_thread.h"
+#include "engine/report/summary_text.h"
 #include "tools/varkel-host/cli/command.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/report.h"
@@ -114,7 +114,7 @@ public:
         const std::size_t notRendered = total - rendered - failures - skips;
         if (quiet && failures == 0 && !interrupted()) return;
         std::fflush(stdout);
-        std::printf("%s\n", batchTotalsLine(total, rendered, skips, failures, notRendered,
+        std::printf("%s\n", engine::batchTotalsLine(total, rendered, skips, failures, notRendered,
                                             secondsSinceStart())
                                 .c_str());
     }
@@ -156,9 +156,9 @@ private:
         const double fraction = (finished + running) / static_cast<double>(items.size());
         const double elapsed = secondsSinceStart();
         const std::string left =
-            fraction > 0.0 ? ", " + clockText(elapsed / fraction - elapsed) + " left" : "";
+            fraction > 0.0 ? ", " + engine::clockText(elapsed / fraction - elapsed) + " left" : "";
         std::fprintf(stderr, "\r\033[K[%zu/%zu files] %s elapsed%s", rendered + failures + skips,
-                     items.size(), clockText(elapsed).c_str(), left.c_str());
+                     items.size(), engine::clockText(elapsed).c_str(), left.c_str());
         std::fflush(stderr);
     }
 
@@ -199,18 +199,10 @@ void renderItems(BatchState& state, int slot, const engine::RenderJob& common, b
             job.output = item.output;
             job.replaceExisting = common.replaceExisting || item.replace;
             fs::create_directories(fs::path(item.output).parent_path(), error);
-            RenderSummary summary;
-            // A thread of its own per file: the plug-in's per-thread state
-            // (Varkel's noise) starts afresh, so each output is the same
-            // whatever ran before it on this worker.
-            host::onFreshThread([&] {
-                summary = engine::renderFile(
-                    job,
-                    [&](std::int64_t done, std::int64_t total) {
-                        state.progress(slot, done, total);
-                    },
-                    interruptRequested);
-            });
+            const RenderSummary summary = engine::renderFile(
+                job,
+                [&](std::int64_t done, std::int64_t total) { state.progress(slot, done, total); },
+                interruptRequested);
             state.succeeded(slot, summary);
         } catch (const engine::OutputExists& error) {
             if (!skipExisting) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/batch_preparation.h"
-#include "engine/render_job.h"
+#include "engine/render/batch_preparation.h"
+#include "engine/render/render_job.h"
 
 namespace varkel::tool {
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/automation.h"
-#include "engine/render_job.h"
+#include "engine/render/automation.h"
+#include "engine/render/render_job.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/render/batch_render.h"
 #include "tools/varkel-host/render/single_render.h"
@@ -73,7 +73,7 @@ public:
                          "Keep the plug-in's latency: no frames dropped at the start");
         command.add_option("--tail", job.tailSeconds, "Seconds of silence rendered past the end")
             ->type_name("S")
-            ->check(numberBetween(0.0, 3600.0, "s"));
+            ->check(numberBetween(0.0, engine::kLongestTailSeconds, "s"));
         addVerbose(command);
         command.add_flag("--quiet", quiet, "No progress display and no summary");
         declareBatch(command);

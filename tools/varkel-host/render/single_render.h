@@ -1,7 +1,7 @@
 // render IN OUT: one file, with a progress bar on a terminal and the summary.
 #pragma once
 
-#include "engine/render_job.h"
+#include "engine/render/render_job.h"
 
 namespace varkel::tool {
 

@@ -1,0 +1,352 @@
+#include "engine/render/render_job.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <memory>
+
+#include "engine/render/block_driver.h"
+#include "engine/render/channel_mapping.h"
+#include "engine/sound/declared_length.h"
+#include "engine/engine_error.h"
+#include "host/fresh_thread.h"
+#include "engine/sound/output_conditioning.h"
+#include "engine/plugins/plugin_loader.h"
+#include "engine/sound/sound_file.h"
+#include "engine/sound/tpdf_dither.h"
+#include "engine/plugins/worker_thread.h"
+
+namespace varkel::engine {
+
+namespace {
+
+// Frames read, processed and written per stretch: the cost of each stretch
+// (file calls, waking the instances' threads and the writing thread, which a
+// virtual machine makes dear) is paid once per 65536 frames, while
+// cancellation and progress still come several times a second from any
+// plug-in ten times faster than real time.
+constexpr int kMinFileChunk = 65536;
+
+// Reads frames, or silence once the file has ended and only the latency and
+// tail are left to render.
+template <typename Sample>
+class PaddedReader {
+public:
+    PaddedReader(SoundFileReader& file, std::int64_t paddingFrames)
+        : file(file), padding(paddingFrames) {}
+
+    // Fills up to count frames; returns how many, 0 at the very end.
+    std::size_t read(Sample* frames, std::size_t count) {
+        std::size_t got = 0;
+        if (!ended) {
+            const sf_count_t read = file.read(frames, static_cast<sf_count_t>(count));
+            got = read > 0 ? static_cast<std::size_t>(read) : 0;
+            fileFrames += static_cast<std::int64_t>(got);
+            if (got < count) ended = true;
+        }
+        const auto silent = static_cast<std::size_t>(
+            std::min<std::int64_t>(padding, static_cast<std::int64_t>(count - got)));
+        std::fill_n(frames + got * static_cast<std::size_t>(file.channels()),
+                    silent * static_cast<std::size_t>(file.channels()), Sample(0));
+        padding -= static_cast<std::int64_t>(silent);
+        return got + silent;
+    }
+    std::int64_t framesFromFile() const { return fileFrames; }
+
+private:
+    SoundFileReader& file;
+    std::int64_t padding;
+    std::int64_t fileFrames = 0;
+    bool ended = false;
+};
+
+// The side-chain file alongside the input: as many frames, padded with
+// silence past its end, cut at the input's.
+template <typename Sample>
+class SideChainFeed {
+public:
+    explicit SideChainFeed(SoundFileReader* file) : file(file) {}
+    const Sample* next(std::size_t frames) {
+        if (file == nullptr) return nullptr;
+        const auto channels = static_cast<std::size_t>(file->channels());
+        buffer.resize(frames * channels);
+        std::size_t got = 0;
+        if (!ended) {
+            const sf_count_t read = file->read(buffer.data(), static_cast<sf_count_t>(frames));
+            got = read > 0 ? static_cast<std::size_t>(read) : 0;
+            ended = got < frames;
+        }
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got * channels), buffer.end(),
+                  Sample(0));
+        return buffer.data();
+    }
+
+private:
+    SoundFileReader* file;
+    std::vector<Sample> buffer;
+    bool ended = false;
+};
+
+struct StreamPlan {
+    int blockFrames = kDefaultBlockFrames;
+    std::int64_t dropFrames = 0;     // the latency, dropped from the start
+    std::int64_t paddingFrames = 0;  // rendered past the end: latency and tail
+};
+
+// Integer samples for an integer output without dither, in the narrowest
+// type that holds them: libsndfile writes 16-bit samples to a 16-bit file
+// without converting them.
+struct IntegerBuffers {
+    IntegerBuffers(const OutputConditioning& condition, std::size_t samples)
+        : shorts(condition.convertsToIntegers() && condition.fitsShorts() ? samples : 0),
+          integers(condition.convertsToIntegers() && !condition.fitsShorts() ? samples : 0) {}
+    std::vector<std::int16_t> shorts;
+    std::vector<std::int32_t> integers;
+};
+
+// Where a stretch of output starts: its samples and its first frame in the
+// output.
+template <typename Sample>
+struct Stretch {
+    const Sample* samples;
+    int channels;
+    std::int64_t firstFrame;
+};
+
+// Meters samples (a piece of the stretch, from its sample start). A plug-in
+// that put out NaN or infinity has failed: no file holds its output,
+// silenced or not, so the first such sample ends the render.
+template <typename Sample>
+void meterPiece(const Stretch<Sample>& stretch, std::size_t start, std::size_t length,
+                LevelMeter& meter, const SoundFileWriter& output) {
+    meter.add(stretch.samples + start, length);
+    if (meter.nonFiniteSamples() == 0) return;
+    const Sample* piece = stretch.samples + start;
+    const auto bad = static_cast<std::int64_t>(
+        start + static_cast<std::size_t>(std::find_if(piece, piece + length, [](Sample s) {
+                    return !std::isfinite(s);
+                }) - piece));
+    throw EngineError(output.path() + ": the plug-in's output is not a number (NaN or infinity) "
+                      "from frame " + std::to_string(stretch.firstFrame + bad / stretch.channels) +
+                      ", channel " + std::to_string(bad % stretch.channels + 1) +
+                      "; nothing written");
+}
+
+// Meters and converts a piece at a time, so that the conversion finds in
+// the cache what the meter has just read.
+template <typename Sample, typename Integer>
+void finishAsIntegers(const Stretch<Sample>& stretch, std::size_t samples, sf_count_t frames,
+                      const OutputConditioning& condition, SoundFileWriter& output,
+                      LevelMeter& meter, Integer* integers) {
+    constexpr std::size_t kPiece = 4096;
+    for (std::size_t start = 0; start < samples; start += kPiece) {
+        const std::size_t length = std::min(kPiece, samples - start);
+        meterPiece(stretch, start, length, meter, output);
+        condition.toIntegers(stretch.samples + start, integers + start, length);
+    }
+    output.write(integers, frames);
+}
+
+// Meters, conditions and writes one stretch of output; firstFrame: its
+// first frame in the output.
+template <typename Sample>
+void finish(Sample* kept, std::size_t keptFrames, int outputChannels, std::int64_t firstFrame,
+            const OutputConditioning& condition, SoundFileWriter& output, LevelMeter& meter,
+            IntegerBuffers& buffers) {
+    // Metered before conditioning: the levels are those the plug-in made.
+    const std::size_t samples = keptFrames * static_cast<std::size_t>(outputChannels);
+    const auto frames = static_cast<sf_count_t>(keptFrames);
+    const Stretch<Sample> stretch{kept, outputChannels, firstFrame};
+    if (!buffers.shorts.empty())
+        return finishAsIntegers(stretch, samples, frames, condition, output, meter,
+                                buffers.shorts.data());
+    if (!buffers.integers.empty())
+        return finishAsIntegers(stretch, samples, frames, condition, output, meter,
+                                buffers.integers.data());
+    meterPiece(stretch, 0, samples, meter, output);
+    if (condition.changesSamples()) condition.apply(kept, samples);
+    output.write(kept, frames);
+}
+
+template <typename Sample>
+void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter& output,
+            BlockDriver<Sample>& driver, const ChannelMapping& mapping, const StreamPlan& plan,
+            const OutputConditioning& condition, const RenderProgress& progress,
+            const RenderCancelled& cancelled, RenderSummary& summary) {
+    const int outputChannels = mapping.outputChannels();
+    const auto block = static_cast<std::size_t>(plan.blockFrames);
+    // A whole number of plug-in blocks.
+    const std::size_t chunk = block * ((kMinFileChunk + block - 1) / block);
+    std::vector<Sample> fileFrames(chunk * static_cast<std::size_t>(input.channels()));
+    // Two output stretches: one is metered and written on the writing thread
+    // while the next is read and processed here.
+    std::vector<Sample> outputFrames[2];
+    for (auto& frames : outputFrames) frames.resize(chunk * static_cast<std::size_t>(outputChannels));
+    IntegerBuffers integers(condition, chunk * static_cast<std::size_t>(outputChannels));
+    PaddedReader<Sample> reader(input, plan.paddingFrames);
+    SideChainFeed<Sample> side(sideChain);
+    const SampleLayout sideLayout =
+        SampleLayout::interleaved(sideChain != nullptr ? sideChain->channels() : 0);
+    std::int64_t toDrop = plan.dropFrames;
+    // Declared after the buffers its work uses, so it ends before they go.
+    WorkerThread writing;
+    bool writePosted = false;
+
+    const std::int64_t totalFrames = input.info().frames;
+    for (int current = 0;; current ^= 1) {
+        if (cancelled && cancelled())
+            throw EngineError("interrupted; nothing written", kExitInterrupted);
+        const std::size_t available = reader.read(fileFrames.data(), chunk);
+        if (available == 0) break;
+        driver.process(fileFrames.data(), SampleLayout::interleaved(input.channels()),
+                       outputFrames[current].data(), SampleLayout::interleaved(outputChannels),
+                       available, side.next(available), sideLayout);
+        const auto dropped =
+            static_cast<std::size_t>(std::min<std::int64_t>(toDrop, static_cast<std::int64_t>(available)));
+        toDrop -= static_cast<std::int64_t>(dropped);
+        Sample* kept = outputFrames[current].data() + dropped * static_cast<std::size_t>(outputChannels);
+        const std::size_t keptFrames = available - dropped;
+        // The previous stretch is written (or its failure thrown) first.
+        if (writePosted) writing.wait();
+        writing.post([&, kept, keptFrames, firstFrame = summary.frames] {
+            finish(kept, keptFrames, outputChannels, firstFrame, condition, output, summary.levels,
+                   integers);
+        });
+        writePosted = true;
+        summary.frames += static_cast<std::int64_t>(keptFrames);
+        if (progress) progress(reader.framesFromFile(), totalFrames);
+    }
+    if (writePosted) writing.wait();
+    // A read error ends the stream like the end of the file does.
+    input.checkReadError();
+    if (sideChain != nullptr) sideChain->checkReadError();
+}
+
+// The side-chain file, checked against the input before anything is written.
+std::unique_ptr<SoundFileReader> openSideChain(const RenderJob& job, int inputRate) {
+    if (job.sideChain.empty()) return nullptr;
+    std::unique_ptr<SoundFileReader> file;
+    try {
+        file = std::make_unique<SoundFileReader>(job.sideChain);
+    } catch (const EngineError& error) {
+        throw EngineError(mention(RequestField::SideChain) + " " + error.what(), error.status());
+    }
+    if (file->sampleRate() != inputRate)
+        throw EngineError(mention(RequestField::SideChain, job.sideChain) + ": its rate is " +
+                          std::to_string(file->sampleRate()) + " Hz, the input's " +
+                          std::to_string(inputRate) + " Hz");
+    return file;
+}
+
+}  // namespace
+
+namespace {
+
+RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
+                         const RenderCancelled& cancelled) {
+    checkRenderJob(job);
+    SoundFileReader input(job.input);
+    checkOutputPath(job.input, job.output);
+    const std::unique_ptr<SoundFileReader> sideChain = openSideChain(job, input.sampleRate());
+    const double sampleRate = input.sampleRate();
+    std::vector<std::unique_ptr<Plugin>> instances;
+    instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
+    Plugin& first = *instances.front();
+    ChannelMapping mapping;
+    try {
+        mapping = mapChannels(input.channels(), first.inputInfo(), first.outputs(),
+                              sideChain != nullptr ? sideChain->channels() : 0);
+    } catch (const SideChainMismatch& error) {
+        throw EngineError(mention(RequestField::SideChain, job.sideChain) + ": " + error.what() +
+                          " (" + first.name() + ")");
+    } catch (const EngineError& error) {
+        throw EngineError(job.input + ": " + error.what() + " (" + first.name() + ")");
+    }
+    while (static_cast<int>(instances.size()) < mapping.instances)
+        instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
+    for (const auto& instance : instances) {
+        if (!job.preset.empty()) instance->loadPreset(job.preset);
+        applySettings(*instance, job.settings);
+    }
+    AutomationSchedule automation;
+    automation.setRamp(job.ramp);
+    for (const AutomationLane& lane : job.automation) {
+        automation.addLane(automatedParameter(first, lane), lane.points, sampleRate);
+    }
+
+    const int channels = mapping.outputChannels();
+    const int chosen = chooseOutputFormat(job.output, input.info().format, job.format, channels,
+                                          input.sampleRate());
+    // The input's length is known except for streams libsndfile cannot measure.
+    const std::int64_t knownFrames = input.info().frames < SF_COUNT_MAX ? input.info().frames : -1;
+    const int format = withRoomForLength(chosen, knownFrames, channels);
+
+    RenderSummary summary;
+    summary.pluginWarnings = first.warnings();
+    summary.input = job.input;
+    summary.output = job.output;
+    summary.sampleRate = input.sampleRate();
+    summary.integerOutput = isIntegerFormat(format);
+    summary.channelMapping = mapping.description();
+    summary.format = formatDescription(chosen);
+    const double step = summary.integerOutput ? integerStep(format) : 0.0;
+    summary.dithered = job.dither && step > 0.0;
+    TpdfDither dither(ditherSeed(job.output), step);
+    const OutputConditioning condition(summary.integerOutput, step,
+                                       summary.dithered ? &dither : nullptr);
+    const std::int64_t declared = knownFrames >= 0 ? declaredFrames(job.input, input.info()) : -1;
+
+    StreamPlan plan;
+    plan.blockFrames = job.blockFrames;
+    summary.latencyFrames = job.compensateLatency ? std::max(first.latency(), 0) : 0;
+    summary.tailFrames = std::llround(std::max(job.tailSeconds, 0.0) * sampleRate);
+    plan.dropFrames = summary.latencyFrames;
+    plan.paddingFrames = summary.latencyFrames + summary.tailFrames;
+
+    SoundFileWriter output(job.output, format, channels, input.sampleRate(), format != chosen);
+    std::vector<Plugin*> running;
+    for (const auto& instance : instances) {
+        instance->start(job.precision);
+        running.push_back(instance.get());
+    }
+    const auto started = std::chrono::steady_clock::now();
+    if (job.precision == Precision::Double) {
+        BlockDriver<double> driver(running, mapping, job.blockFrames, automation);
+        stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
+               cancelled, summary);
+    } else {
+        BlockDriver<float> driver(running, mapping, job.blockFrames, automation);
+        stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
+               cancelled, summary);
+    }
+    for (const AutomationLane& lane : job.automation)
+        for (const AutomationPoint& point : lane.points)
+            if (std::llround(point.seconds * sampleRate) >= summary.frames) ++summary.automationPastEnd;
+    const std::int64_t fromFile = summary.frames - summary.tailFrames;
+    if (declared > fromFile) summary.missingFrames = declared - fromFile;
+    for (const auto& instance : instances) instance->stop();
+    output.commit(job.replaceExisting);
+    summary.elapsedSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return summary;
+}
+
+}  // namespace
+
+void checkRenderJob(const RenderJob& job) {
+    checkBlockFrames(job.blockFrames);
+    checkTailSeconds(job.tailSeconds);
+    for (const AutomationLane& lane : job.automation) checkAutomationLane(lane);
+}
+
+RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
+                         const RenderCancelled& cancelled) {
+    // Every render on a thread of its own: a plug-in's per-thread state
+    // (Varkel's noise) starts afresh, so a file renders to the same bits
+    // whatever ran before it, from whichever face and on whichever thread.
+    RenderSummary summary;
+    host::onFreshThread([&] { summary = renderHere(job, progress, cancelled); });
+    return summary;
+}
+
+}  // namespace varkel::engine

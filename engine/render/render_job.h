@@ -1,0 +1,79 @@
+// Rendering a sound file through a plug-in as a stream, from a reader to an
+// atomic writer, so that memory stays the same however long the file is and
+// nothing is left at the output unless the render succeeds.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/render/automation.h"
+#include "engine/render/render_request.h"
+#include "engine/sound/level_meter.h"
+#include "engine/sound/output_format.h"
+#include "engine/plugins/parameter_lookup.h"
+#include "engine/plugins/plugin.h"
+
+namespace varkel::engine {
+
+// One file to render and how.
+struct RenderJob {
+    std::string input;
+    std::string output;
+    std::string plugin;  // empty: the Varkel module that came with the host
+    std::string preset;  // applied before the settings; empty: none
+    std::vector<ParameterSetting> settings;
+    std::vector<AutomationLane> automation;
+    bool ramp = false;
+    Precision precision = Precision::Single;
+    int blockFrames = kDefaultBlockFrames;
+    SampleFormat format = SampleFormat::SameAsInput;
+    // Triangular dither before an 8-, 16- or 24-bit PCM output's rounding.
+    bool dither = false;
+    // Drop the plug-in's latency from the start and render as far past the
+    // end, so that the output lines up with the input and is as long.
+    bool compensateLatency = true;
+    double tailSeconds = 0.0;  // silence rendered past the input's end
+    // Feeds the plug-in's side-chain inputs; empty: they get silence.
+    std::string sideChain;
+    bool replaceExisting = true;
+};
+
+struct RenderSummary {
+    std::string input;
+    std::string output;
+    std::int64_t frames = 0;
+    int sampleRate = 0;
+    double elapsedSeconds = 0.0;
+    bool integerOutput = false;
+    std::string format;  // e.g. "16-bit PCM WAV", "lossy (Vorbis)"
+    bool dithered = false;
+    std::string channelMapping;  // empty for one instance taking the file as it is
+    // Frames the input's header declares beyond those it holds: a cut-off file.
+    std::int64_t missingFrames = 0;
+    int latencyFrames = 0;        // compensated
+    std::int64_t tailFrames = 0;  // rendered past the input's end
+    int automationPastEnd = 0;    // automation points after the last frame, never applied
+    std::vector<std::string> pluginWarnings;  // from loading its preset
+    LevelMeter levels;
+};
+
+// Told the frames done so far after each stretch processed.
+using RenderProgress = std::function<void(std::int64_t framesDone, std::int64_t totalFrames)>;
+// Asked between stretches; true stops the render, which then throws
+// EngineError with kExitInterrupted and leaves nothing behind.
+using RenderCancelled = std::function<bool()>;
+
+// The job's own limits (block, tail, automation times), before anything is
+// opened; throws RequestError naming the field. The settings are checked
+// against the plug-in once it is open.
+void checkRenderJob(const RenderJob& job);
+
+// Renders job.input into job.output, on a thread of its own, and returns what
+// a summary reports. An existing output is replaced only with
+// job.replaceExisting.
+RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress = {},
+                         const RenderCancelled& cancelled = {});
+
+}  // namespace varkel::engine
