@@ -38,6 +38,8 @@ CASES = {
                                                "--set", "LPCutOff=0.3", "--tail", "0.25"],
     "an LV2 port automated in hertz": ["--plugin", "urn:varkel:test:ranges", "--automate",
                                        "corner=0:100,0.01:1000"],
+    "a delay's latency kept": ["--plugin", "urn:varkel:test:delay",
+                               "--no-latency-compensation"],
 }
 
 
