@@ -89,7 +89,7 @@ ChannelMapping mapChannels(int fileChannels, const std::vector<InputInfo>& input
     if (sideChainChannels > 0 && sides == 0)
         throw SideChainMismatch("the plug-in has no side-chain input to feed");
     if (sideChainChannels > 1 && sideChainChannels != sides)
-        throw SideChainMismatch("a " + count(sideChainChannels, "channel", "channels") +
+        throw SideChainMismatch("a " + std::to_string(sideChainChannels) + "-channel" +
                           " side-chain file does not fit " + count(sides, "side-chain input",
                                                                    "side-chain inputs") +
                           " (a mono file feeds them all)");

@@ -7,7 +7,7 @@ import subprocess
 import numpy as np
 import pytest
 import varkel
-from conftest import HOST, MODULE, RATE
+from conftest import HOST, MODULE, RATE, write_wav
 
 STEREO = np.zeros((2, 64), np.float32)
 
@@ -127,3 +127,14 @@ def test_a_port_in_hertz_is_automated_in_hertz_from_every_face(tmp_path, files):
                               ranges, "--automate", "corner=0:30000"], capture_output=True, text=True)
     assert refused.returncode == 2
     assert "--automate corner: the value must lie between 20 and 20000 Hz" in refused.stderr
+
+
+def test_the_cluster_command_run_in_process_leaves_python_its_words(tmp_path):
+    from varkel.cluster._command_line import main
+
+    write_wav(tmp_path / "in.wav", STEREO)
+    assert main([str(tmp_path / "in.wav"), "--out-dir", str(tmp_path / "out"), "--set",
+                 "Drive=0.5"]) == 2
+    with pytest.raises(ValueError, match="^preset Warm: ") as raised:
+        varkel.load_plugin(MODULE, RATE).load_preset("Warm")
+    assert "--" not in str(raised.value)

@@ -330,6 +330,16 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
     EXPECT_EQ(broken.status, 1);
     EXPECT_NE(broken.err.find("broken.flac: reading failed"), std::string::npos) << broken.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "keyless.wav"));
+
+    // A side-chain file that does not fit its inputs is named as the side-chain.
+    const auto wide = host({"render", dir / "in.wav", dir / "keyless.wav", "--plugin",
+                            "urn:varkel:test:sidechain-gate", "--sidechain", dir / "stereo-key.wav"});
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_EQ(wide.err.rfind("varkel-host: --sidechain " + dir / "stereo-key.wav" +
+                                 ": a 2-channel side-chain file does not fit 1 side-chain input",
+                             0),
+              0u)
+        << wide.err;
 }
 
 // The values a plug-in reports from its runs, listed by info.
