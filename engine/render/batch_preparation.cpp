@@ -9,7 +9,7 @@
 #include "engine/engine_error.h"
 #include "engine/sound/output_format.h"
 #include "engine/plugins/plugin_loader.h"
-#include "engine/render/temporary_files.h"
+#include "engine/sound/temporary_files.h"
 
 namespace varkel::engine {
 

@@ -13,7 +13,7 @@
 
 #include "engine/sound/output_format.h"
 #include "engine/sound/sound_file_open_lock.h"
-#include "engine/render/temporary_files.h"
+#include "engine/sound/temporary_files.h"
 #include "engine/engine_error.h"
 
 namespace varkel::engine {

@@ -13,7 +13,7 @@
 #include "engine/render/batch_preparation.h"
 #include "engine/render/render_request.h"
 #include "engine/engine_error.h"
-#include "engine/render/temporary_files.h"
+#include "engine/sound/temporary_files.h"
 #include "python/src/bindings.h"
 #include "python/src/render_arguments.h"
 #include "engine/report/summary_text.h"

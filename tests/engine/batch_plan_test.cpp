@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "engine/engine_error.h"
-#include "engine/render/temporary_files.h"
+#include "engine/sound/temporary_files.h"
 
 namespace varkel::engine {
 namespace {

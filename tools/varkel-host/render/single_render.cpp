@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "engine/render/temporary_files.h"
+#include "engine/sound/temporary_files.h"
 #include "tools/varkel-host/cli/command.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/report.h"

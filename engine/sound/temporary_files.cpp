@@ -1,4 +1,4 @@
-#include "engine/render/temporary_files.h"
+#include "engine/sound/temporary_files.h"
 
 #include <fmt/format.h>
 #include <signal.h>
