@@ -8,21 +8,34 @@ namespace varkel::engine {
 namespace {
 
 std::mutex wordingLock;
-FieldWording& currentWording() {
+FieldWording& faceWording() {
     static FieldWording wording = plainWording;
     return wording;
 }
+thread_local const FieldWording* scopedWording = nullptr;
 
 }  // namespace
 
 void setFieldWording(FieldWording wording) {
     const std::lock_guard guard(wordingLock);
-    currentWording() = std::move(wording);
+    faceWording() = std::move(wording);
 }
 
-std::string mention(RequestField field, const std::string& given) {
+FieldWording fieldWording() {
+    if (scopedWording != nullptr) return *scopedWording;
     const std::lock_guard guard(wordingLock);
-    return currentWording()(field, given);
+    return faceWording();
+}
+
+FieldWordingScope::FieldWordingScope(FieldWording wording)
+    : own(std::move(wording)), outer(scopedWording) {
+    scopedWording = &own;
+}
+
+FieldWordingScope::~FieldWordingScope() { scopedWording = outer; }
+
+std::string mention(RequestField field, const std::string& given) {
+    return fieldWording()(field, given);
 }
 
 std::string plainWording(RequestField field, const std::string& given) {

@@ -35,6 +35,23 @@ enum class RequestField : char {
 using FieldWording = std::function<std::string(RequestField field, const std::string& given)>;
 // Set once by a face before it uses the engine; plain words until then.
 void setFieldWording(FieldWording wording);
+// The wording in force on this thread: a scope's, else the face's.
+FieldWording fieldWording();
+
+// Words the fields its own way on this thread for its life, whatever the
+// face's: a request that asks to be answered in other words (the cluster's
+// command line, on a worker that also serves Python).
+class FieldWordingScope {
+public:
+    explicit FieldWordingScope(FieldWording wording);
+    ~FieldWordingScope();
+    FieldWordingScope(const FieldWordingScope&) = delete;
+    FieldWordingScope& operator=(const FieldWordingScope&) = delete;
+
+private:
+    FieldWording own;
+    const FieldWording* outer;
+};
 // In plain words: "preset Warm", "side-chain key.wav", "PreGain=1.5".
 std::string plainWording(RequestField field, const std::string& given);
 

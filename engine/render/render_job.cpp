@@ -344,8 +344,13 @@ RenderSummary renderFile(const RenderJob& job, const RenderProgress& progress,
     // Every render on a thread of its own: a plug-in's per-thread state
     // (Varkel's noise) starts afresh, so a file renders to the same bits
     // whatever ran before it, from whichever face and on whichever thread.
+    // Its failures worded as on the thread that asked for it.
+    const FieldWording wording = fieldWording();
     RenderSummary summary;
-    host::onFreshThread([&] { summary = renderHere(job, progress, cancelled); });
+    host::onFreshThread([&] {
+        const FieldWordingScope words(wording);
+        summary = renderHere(job, progress, cancelled);
+    });
     return summary;
 }
 

@@ -15,6 +15,7 @@
 #include "engine/engine_error.h"
 #include "engine/sound/temporary_files.h"
 #include "python/src/bindings.h"
+#include "python/src/keyword_wording.h"
 #include "python/src/render_arguments.h"
 #include "engine/report/summary_text.h"
 
@@ -25,7 +26,6 @@ namespace py = pybind11;
 namespace {
 
 // The checks varkel-host's --tail option makes.
-constexpr double kMaxTailSeconds = 3600.0;
 
 py::dict prepareBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
                       bool recursive, const std::string& name, const std::string& extension,
@@ -58,14 +58,13 @@ py::dict renderItem(const std::string& input, const std::string& output,
                     const std::string& plugin, const std::string& preset, const Settings& settings,
                     const Lanes& automation, bool ramp, int precision, int block,
                     const std::optional<std::string>& format, bool dither, bool compensateLatency,
-                    double tailSeconds, const std::string& sideChain) {
+                    double tailSeconds, const std::string& sideChain, const std::string& wording) {
+    const engine::FieldWordingScope words(wordingNamed(wording));
     engine::RenderJob job =
         makeRenderJob(input, output, {plugin, settings, automation, ramp, precision, block, format});
     job.preset = preset;
     job.dither = dither;
     job.compensateLatency = compensateLatency;
-    if (!(tailSeconds >= 0.0 && tailSeconds <= kMaxTailSeconds))
-        throw engine::UsageError("tail " + std::to_string(tailSeconds) + ": must be 0 to 3600 s");
     job.tailSeconds = tailSeconds;
     job.sideChain = sideChain;
     engine::RenderSummary summary = renderUnlocked(job);
@@ -100,7 +99,8 @@ void bindBatch(py::module_& module) {
                py::arg("shown_input"), py::arg("shown_output"), py::arg("plugin"),
                py::arg("preset"), py::arg("settings"), py::arg("automation"), py::arg("ramp"),
                py::arg("precision"), py::arg("block_size"), py::arg("format"), py::arg("dither"),
-               py::arg("compensate_latency"), py::arg("tail"), py::arg("sidechain"));
+               py::arg("compensate_latency"), py::arg("tail"), py::arg("sidechain"),
+               py::arg("wording") = "python");
     module.def("parse_automation", &parseAutomation, py::arg("text"));
     module.def("render_option_fields", [] {
         static const char* const kKinds[] = {"text",    "flag",    "integer",   "number",

@@ -35,13 +35,14 @@ std::string faceInUse = "python";
 
 }  // namespace
 
+engine::FieldWording wordingNamed(const std::string& face) {
+    if (face == "command line") return flagWording;
+    if (face == "python") return keywordWording;
+    throw engine::UsageError("wording " + face + ": must be python or command line");
+}
+
 void useWording(const std::string& face) {
-    if (face == "command line")
-        engine::setFieldWording(flagWording);
-    else if (face == "python")
-        engine::setFieldWording(keywordWording);
-    else
-        throw engine::UsageError("wording " + face + ": must be python or command line");
+    engine::setFieldWording(wordingNamed(face));
     const std::lock_guard guard(faceLock);
     faceInUse = face;
 }

@@ -10,8 +10,10 @@
 namespace varkel::python {
 
 std::string keywordWording(engine::RequestField field, const std::string& given);
-// "python" (the default) or "command line" (the cluster's command line, which
-// reports as varkel-host does).
+// The wording of a face by name: "python" (the default) or "command line"
+// (the cluster's command line, which reports as varkel-host does).
+engine::FieldWording wordingNamed(const std::string& face);
+// Makes it the wording of this process.
 void useWording(const std::string& face);
 // The face's name that useWording took last.
 std::string wordingInUse();

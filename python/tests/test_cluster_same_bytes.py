@@ -88,3 +88,17 @@ def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
     assert len(ours.stderr.splitlines()) == 1 and ours.stdout == ""
     assert args[0] in ours.stderr  # in the command line's words, as varkel-host's
     assert not (tmp_path / "ours").exists() or not any((tmp_path / "ours").iterdir())
+
+
+def test_a_file_that_fails_on_a_worker_is_named_in_flags(takes, tmp_path, loopback_cluster):
+    """The workers word the cluster command's failures as varkel-host does."""
+    cluster, _ = loopback_cluster
+    write_wav(tmp_path / "key.wav", material(1, frames=1000), rate=48000)
+    args = ["--plugin", "urn:varkel:test:sidechain-gate", "--sidechain", str(tmp_path / "key.wav")]
+    host = host_batch([takes / "take00.wav"], tmp_path / "host", *args)
+    ours = cluster_batch([takes / "take00.wav"], tmp_path / "ours",
+                         "--scheduler", cluster.scheduler_address, *args)
+    assert ours.returncode == host.returncode == 1
+    assert f"--sidechain {tmp_path / 'key.wav'}: its rate is 48000 Hz" in ours.stderr
+    assert ours.stderr.replace("varkel.cluster:", "varkel-host:").splitlines()[0] == \
+        host.stderr.splitlines()[0]

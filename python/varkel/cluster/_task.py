@@ -75,15 +75,6 @@ def render_item(item: TaskItem, options: RenderOptions) -> dict[str, Any]:
 
 
 def _render(item: TaskItem, options: RenderOptions) -> dict[str, Any]:
-    before = _varkel.wording_in_use()
-    _varkel.use_wording(options.wording)
-    try:
-        return _render_worded(item, options)
-    finally:
-        _varkel.use_wording(before)
-
-
-def _render_worded(item: TaskItem, options: RenderOptions) -> dict[str, Any]:
     staged = os.path.join(item.stage, os.path.basename(item.output))
     summary_path = os.path.join(item.stage, _SUMMARY)
     if _same_file(item.output, staged):
@@ -94,8 +85,7 @@ def _render_worded(item: TaskItem, options: RenderOptions) -> dict[str, Any]:
     if not (os.path.exists(staged) and os.path.exists(summary_path)):
         summary = _varkel.render_item(
             item.input, staged, item.shown_input, item.shown_output,
-            **{**{k: v for k, v in dataclasses.asdict(options).items() if k != "wording"},
-               "plugin": options.plugin or default_plugin_path(),
+            **{**dataclasses.asdict(options), "plugin": options.plugin or default_plugin_path(),
                "settings": list(options.settings), "automation": list(options.automation)})
         _write_summary(summary_path, summary)
     _place(staged, item)
