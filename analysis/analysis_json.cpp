@@ -129,6 +129,7 @@ Json aliasingJson(const AliasingResult& r) {
     }
     return Json{{"level_dbfs", r.levelDbfs},
                 {"oversample", r.oversample},
+                {"highest_order", r.highestOrder},
                 {"fft_length", r.fftLength},
                 {"points", points}};
 }

@@ -175,6 +175,17 @@ TEST_F(AnalyzeReport, CompareNamesWhatChangedAndRefusesAnotherPlan) {
     EXPECT_NE(otherRate.out.find("sample_rate_hz: 48000 here, 44100 in the reference"),
               std::string::npos)
         << otherRate.out;
+
+    // An analysis.json of the schema before the aliasing orders, the IMD
+    // figures and the phase changed is of another plan, not another sound.
+    auto older = nlohmann::json::parse(e2e::fileBytes(reference));
+    older["schema_version"] = 2;
+    e2e::writeBytes(dir / "older.json", older.dump());
+    const e2e::RunResult olderSchema = run({"--out", dir / "older", "--compare", dir / "older.json"});
+    EXPECT_EQ(olderSchema.status, 2) << olderSchema.out;
+    EXPECT_NE(olderSchema.out.find("schema version is 2; this varkel-host writes 3"),
+              std::string::npos)
+        << olderSchema.out;
 }
 
 TEST_F(AnalyzeReport, CompareReadsAReferenceInOutBeforeReplacingIt) {
