@@ -152,7 +152,12 @@ Json imdJson(const ImdResult& r) {
         for (const ImdChannel& c : p.channels) {
             Json out = Json::object();
             putProduct(out, "smpte_db", c.smpteDb);
+            if (!c.smpteLowerDb.empty()) {
+                out["smpte_lower_sidebands_db"] = c.smpteLowerDb;
+                out["smpte_upper_sidebands_db"] = c.smpteUpperDb;
+            }
             putProduct(out, "ccif_d2_db", c.d2Db);
+            putProduct(out, "ccif_d3_db", c.d3Db);
             putProduct(out, "ccif_d3_low_db", c.d3LowDb);
             putProduct(out, "ccif_d3_high_db", c.d3HighDb);
             outputs.push_back(std::move(out));

@@ -221,7 +221,7 @@ std::vector<std::string> summaryLines(const std::vector<analysis::Analysis>& ana
         row(fmt::format("CCIF d2 / d3 at {:g} dBFS", level), [at](const analysis::Analysis& a) {
             return perOutput(a, [&](int c) {
                 const auto& p = a.imd->points[at].channels[c];
-                return productText(p.d2Db) + " / " + productText(p.d3HighDb);
+                return productText(p.d2Db) + " / " + productText(p.d3Db);
             });
         });
     }
