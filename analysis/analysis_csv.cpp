@@ -96,6 +96,10 @@ std::vector<CsvFile> analysisCsv(const std::vector<Analysis>& analyses, const An
               }},
              {"phase_deg",
               [](const Analysis& a, std::size_t c) { return a.response->channels[c].phaseDeg; }},
+             {"phase_without_latency_deg",
+              [](const Analysis& a, std::size_t c) {
+                  return a.response->channels[c].phaseWithoutLatencyDeg;
+              }},
              {"gain_change_db", [](const Analysis& a, std::size_t c) {
                   return a.response->channels[c].gainChangeDb;
               }}}));

@@ -28,6 +28,8 @@ Json responseJson(const ResponseResult& r) {
                                 {"high_minus_3db_hz", optionalNumber(c.highCornerHz)},
                                 {"magnitude_db", c.magnitudeDb},
                                 {"phase_deg", c.phaseDeg},
+                                {"latency_frames", c.latencyFrames},
+                                {"phase_without_latency_deg", c.phaseWithoutLatencyDeg},
                                 {"gain_change_db", c.gainChangeDb}});
     Json dependence = nullptr;
     if (const auto d = levelDependence(r))

@@ -34,6 +34,7 @@ const std::map<std::string, KeyKind>& keyKinds() {
         {"output_peak_dbfs", {Kind::Level, "output peak"}},
         {"output_rms_dbfs", {Kind::Level, "output RMS"}},
         {"phase_deg", {Kind::Phase, "phase"}},
+        {"phase_without_latency_deg", {Kind::Phase, "phase without latency"}},
         {"group_delay_ms", {Kind::GroupDelay, "group delay"}},
         {"latency_frames", {Kind::Latency, "latency"}},
         {"impulse", {Kind::Waveform, "impulse response"}},

@@ -69,18 +69,23 @@ public:
     }
 };
 
-// Output = -input, 5 frames late: a polarity-inverting device that says so.
-class InvertedDelay : public Device {
+// Output = gain x input, frames late, and says so.
+class Delay : public Device {
 public:
-    static constexpr int kFrames = 5;
+    Delay(int frames, float gain) : frames(frames), gain(gain) {}
     int outputs() const override { return 1; }
-    std::string description() const override { return "inverted delay"; }
-    int reportedLatency() const override { return kFrames; }
+    std::string description() const override { return "delay"; }
+    int reportedLatency() const override { return frames; }
     std::vector<Signal> render(const Signal& input) const override {
         Signal out(input.size(), 0.0f);
-        for (std::size_t n = kFrames; n < input.size(); ++n) out[n] = -input[n - kFrames];
+        for (std::size_t n = static_cast<std::size_t>(frames); n < input.size(); ++n)
+            out[n] = gain * input[n - static_cast<std::size_t>(frames)];
         return {out};
     }
+
+private:
+    int frames;
+    float gain;
 };
 
 // y = x + c2 x^3 + c3 x^4, memoryless.
@@ -156,14 +161,47 @@ TEST(Measurements, IntermodulationFollowsTheClosedFormsOfAPolynomial) {
 }
 
 TEST(Measurements, AnInvertedImpulsePeaksWhereItsMagnitudeDoes) {
-    InvertedDelay device;
+    Delay device(5, -1.0f);
     AnalysisPlan plan;
     plan.what = {Measurement::Impulse};
     const Analysis a = analyse(device, plan, [](double) {});
     ASSERT_TRUE(a.impulse);
-    EXPECT_EQ(a.impulse->channels[0].latencyFrames, InvertedDelay::kFrames);
+    EXPECT_EQ(a.impulse->channels[0].latencyFrames, 5);
     EXPECT_TRUE(a.impulse->latencyAgrees());
-    EXPECT_NEAR(a.impulse->channels[0].impulse[InvertedDelay::kFrames], -1.0, 1e-3);
+    EXPECT_NEAR(a.impulse->channels[0].impulse[5], -1.0, 1e-3);
+}
+
+TEST(Measurements, PhaseOfADelayIsItsClosedFormFromTheLowestFrequency) {
+    struct Row {
+        int frames;
+        float gain;
+        double atDcDeg;  // 0, or 180 for an inverting delay
+    };
+    // 64 frames turn the phase by 627 degrees between 20 and 21.2 kHz, more
+    // than half a turn from point to point; 8192 frames (186 ms) by 669
+    // degrees already at 10 Hz.
+    for (const Row& row : {Row{64, 1.0f, 0.0}, Row{5, -1.0f, 180.0}, Row{8192, 0.5f, 0.0}}) {
+        SCOPED_TRACE(row.frames);
+        Delay device(row.frames, row.gain);
+        AnalysisPlan plan;
+        plan.what = {Measurement::Response};
+        const Analysis a = analyse(device, plan);
+        const ResponseResult& r = *a.response;
+        const ChannelResponse& c = r.channels.at(0);
+        EXPECT_EQ(c.latencyFrames, row.frames);
+        const auto closedForm = [&](double f) {
+            return row.atDcDeg - 360.0 * f * row.frames / plan.rate;
+        };
+        // Starts within +-180 degrees, on the closed form but for whole turns.
+        EXPECT_LE(std::fabs(c.phaseDeg[0]), 180.0);
+        EXPECT_NEAR(std::remainder(c.phaseDeg[0] - closedForm(r.frequencies[0]), 360.0), 0.0, 0.01);
+        for (std::size_t i = 0; i < r.frequencies.size(); ++i) {
+            SCOPED_TRACE(r.frequencies[i]);
+            EXPECT_NEAR(c.phaseDeg[i] - c.phaseDeg[0],
+                        closedForm(r.frequencies[i]) - closedForm(r.frequencies[0]), 0.01);
+            EXPECT_NEAR(std::fabs(c.phaseWithoutLatencyDeg[i]), row.atDcDeg, 0.01);
+        }
+    }
 }
 
 TEST(Measurements, GainsClippingAndProgressOfAModelDevice) {

@@ -150,13 +150,19 @@ TEST_F(Analyze, OnePoleLowPassMeasuresItsTransferFunctionAtEachRate) {
 
 TEST_F(Analyze, DelayShowsLinearPhase) {
     const Json json = analyze(dir, {"--plugin", ANALYSIS_DELAY_PLUGIN, "--what", "response"});
-    for (const ResponseCurve& curve : responses(json))
+    const auto curves = responses(json);
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        const ResponseCurve& curve = curves[c];
+        const Json& out = json["devices"][0]["response"]["outputs"][c];
+        EXPECT_EQ(out["latency_frames"], 7);
         for (std::size_t i = 0; i < curve.f.size(); ++i) {
             SCOPED_TRACE(curve.f[i]);
             EXPECT_NEAR(curve.magnitudeDb[i], 0.0, 0.01);
-            // Unwrapped point to point: the phase keeps falling past -180.
+            // Unwrapped from 10 Hz: the phase keeps falling past -180.
             EXPECT_NEAR(curve.phaseDeg[i], -360.0 * curve.f[i] * 7.0 / 44100.0, 0.1);
+            EXPECT_NEAR(out["phase_without_latency_deg"][i].get<double>(), 0.0, 0.1);
         }
+    }
 }
 
 TEST_F(Analyze, CubicMeasuresItsThirdHarmonicAndNoEvenOnes) {

@@ -118,8 +118,9 @@ TEST_F(AnalyzeReport, CsvHasARowPerPointAndAColumnPerOutput) {
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string response = e2e::fileBytes(dir / "out/response.csv");
     EXPECT_EQ(response.substr(0, response.find('\n')),
-              "frequency_hz,out1_gain_db,out1_phase_deg,out1_gain_change_db,out2_gain_db,"
-              "out2_phase_deg,out2_gain_change_db");
+              "frequency_hz,out1_gain_db,out1_phase_deg,out1_phase_without_latency_deg,"
+              "out1_gain_change_db,out2_gain_db,out2_phase_deg,out2_phase_without_latency_deg,"
+              "out2_gain_change_db");
     EXPECT_EQ(response.substr(response.find('\n') + 1, 3), "10,");
     // 5 to 20 kHz in 1 kHz steps, and the header.
     const std::string aliasing = e2e::fileBytes(dir / "out/aliasing.csv");
