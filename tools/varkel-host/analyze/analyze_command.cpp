@@ -17,6 +17,7 @@
 #include "analysis/oversampled_device.h"
 #include "analysis/plots.h"
 #include "engine/plugin_device.h"
+#include "engine/temporary_files.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/cli/plugin_option.h"
@@ -34,7 +35,9 @@ constexpr const char* kHtmlName = "report.html";
 constexpr std::size_t kDifferencesShown = 10;
 
 // A folder beside the output folder that everything is written into first;
-// removed with its contents unless kept.
+// removed with its contents unless kept. It is named as render's temporaries
+// are, for this machine and process, so that one a killed run left behind is
+// removed by the next run into the same folder.
 class StagingFolder {
 public:
     explicit StagingFolder(const fs::path& target) {
@@ -45,8 +48,8 @@ public:
         if (!fs::is_directory(parent, error))
             throw EngineError("--out " + target.string() + ": the folder " + parent.string() +
                             " does not exist");
-        std::string pattern =
-            (parent / fmt::format(".{}.tmp-XXXXXX", target.filename().string())).string();
+        engine::removeStaleTemporaries(parent.string());
+        std::string pattern = engine::temporaryPattern(parent.string());
         if (::mkdtemp(pattern.data()) == nullptr)
             throw EngineError("--out " + target.string() + ": cannot write in " + parent.string() +
                             ": " + std::generic_category().message(errno));
