@@ -270,6 +270,18 @@ TEST_F(Analyze, WritesEveryPlotAsPngAndSvgAndTheJson) {
                                             "response.svg"}));
 }
 
+TEST_F(Analyze, APluginNameThatIsNotUtf8ReadsAsInfoShowsIt) {
+    const e2e::RunResult run = e2e::runHost({"analyze", "--plugin", BAD_TEXT_PLUGIN, "--out",
+                                             dir / "out", "--what", "response", "--html"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string name = "Bad?? Text ??? ???? \u00e9, defaults";
+    EXPECT_NE(run.out.find(name + " (1 output"), std::string::npos) << run.out;
+    const Json json = Json::parse(e2e::fileBytes(dir / "out/analysis.json"));
+    EXPECT_EQ(json["devices"][0]["device"], name);
+    EXPECT_EQ(e2e::fileBytes(dir / "out/response.png").substr(1, 3), "PNG");
+    EXPECT_NE(e2e::fileBytes(dir / "out/report.html").find("Bad?? Text"), std::string::npos);
+}
+
 TEST_F(Analyze, SameSettingsGiveTheSameNumbersToTheBit) {
     const std::vector<std::string> args{"--what", "harmonics,distortion", "--set", "PreGain=0.6"};
     const Json first = analyze(dir, args);

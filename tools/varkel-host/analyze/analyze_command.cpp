@@ -18,6 +18,7 @@
 #include "analysis/plots.h"
 #include "engine/plugin_device.h"
 #include "engine/temporary_files.h"
+#include "tools/varkel-host/cli/clean_text.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/cli/plugin_option.h"
@@ -229,6 +230,14 @@ std::vector<std::string> summaryLines(const std::vector<analysis::Analysis>& ana
         });
     }
     return lines;
+}
+
+// Plug-in names and parameter names are raw bytes; the plots, the JSON and
+// the summary take them as info shows them.
+void cleanTexts(analysis::Analysis& a) {
+    a.device = cleanText(a.device);
+    a.identity = cleanText(a.identity);
+    for (auto& [name, value] : a.parameters) name = cleanText(name);
 }
 
 // On stderr, after the summary it qualifies.
@@ -466,6 +475,7 @@ int AnalyzeCommand::run() {
                         std::llround(1000.0 * share * (static_cast<double>(d) + fraction)));
                 },
                 oversampled.empty() ? nullptr : oversampled[d].get()));
+            cleanTexts(analyses.back());
         }
     }
     const auto plots = analysis::writePlots(analyses, plan, staging.path().string());
