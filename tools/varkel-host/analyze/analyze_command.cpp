@@ -460,7 +460,7 @@ int AnalyzeCommand::run() {
     // "out/" names the folder out.
     if (!target.has_filename() && target.has_parent_path()) target = target.parent_path();
     // Before the staging folder exists, so an interrupt always unwinds it.
-    InterruptGuard interrupts;
+    InterruptGuard interrupts({target.has_parent_path() ? target.parent_path().string() : "."});
     StagingFolder staging(target);
     std::vector<analysis::Analysis> analyses;
     {
