@@ -94,40 +94,25 @@ private:
 };
 
 TEST(Oversampling, AliasesOfAKnownHarmonicAreCountedWhereTheyLand) {
-    struct Case {
-        int order, oversample;
-        bool lands;  // its image lies below the rate's Nyquist frequency
-    };
-    // A 10 kHz tone: 170 kHz folds about 4 x 44.1 kHz to 6.4 kHz both at the
-    // rate and at four times it; 50 kHz folds to 5.9 kHz at the rate, but at
-    // four times it lies below the fast Nyquist frequency and the resampler
-    // removes it.
-    const Case cases[] = {{17, 4, true}, {17, 1, true}, {5, 4, false}, {5, 1, true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "T" << c.order << " x" << c.oversample);
+    // A 10 kHz tone's 17th harmonic, 170 kHz, folds about 4 x 44.1 kHz to
+    // 6.4 kHz both at the rate and at four times it.
+    for (const int oversample : {4, 1}) {
+        SCOPED_TRACE(oversample);
         AnalysisPlan plan;
-        plan.what = {Measurement::Aliasing};
         plan.aliasingLowestHz = plan.aliasingHighestHz = 10000.0;
-        const double a = std::pow(10.0, plan.toneLevelDbfs / 20.0);
-        const double level = 0.01;
-        const ChebyshevTerm model(c.order, level, a);
-        const OversampledDevice fast(model, c.oversample);
-        const Device& device = c.oversample > 1 ? static_cast<const Device&>(fast) : model;
+        const double a = std::pow(10.0, plan.toneLevelDbfs / 20.0), level = 0.01;
+        const ChebyshevTerm model(17, level, a);
+        const OversampledDevice fast(model, oversample);
+        const Device& device = oversample > 1 ? static_cast<const Device&>(fast) : model;
         const std::function<void(double)> quiet;
         Renderer render(device, 1, quiet);
-        const AliasingResult result = measureAliasing(device, plan, c.oversample, render);
-        EXPECT_EQ(result.highestOrder, 100 * c.oversample);
+        const AliasingResult result = measureAliasing(device, plan, oversample, render);
+        EXPECT_EQ(result.highestOrder, 100 * oversample);
         const AliasingChannel& channel = result.points.at(0).channels.at(0);
-        if (!c.lands) {
-            EXPECT_LT(channel.totalDb, -100.0);
-            continue;
-        }
         ASSERT_FALSE(channel.aliases.empty());
         const Alias& strongest = channel.aliases.front();
-        EXPECT_EQ(strongest.order, c.order);
-        const double f = result.points[0].frequency;
-        const double fold = 44100.0 * std::round(c.order * f / 44100.0);
-        EXPECT_NEAR(strongest.landsHz, std::fabs(c.order * f - fold), 1e-6);
+        EXPECT_EQ(strongest.order, 17);
+        EXPECT_NEAR(strongest.landsHz, 4.0 * 44100.0 - 17.0 * result.points[0].frequency, 1e-6);
         EXPECT_NEAR(strongest.levelDb, 20.0 * std::log10(level / a), 0.05);
         EXPECT_NEAR(channel.totalDb, strongest.levelDb, 0.05);
     }

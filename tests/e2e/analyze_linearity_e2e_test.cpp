@@ -143,9 +143,6 @@ TEST_F(AnalyzeLinearity, CubicsIntermodulationFollowsItsClosedForms) {
         const double d3 = db((c * c * c / 2.0) / (2.0 * (c - 0.75 * c * c * c)));
         for (const Json& out : point["outputs"]) {
             EXPECT_NEAR(out["smpte_db"].get<double>(), smpte, 0.1);
-            EXPECT_NEAR(out["smpte_lower_sidebands_db"][1].get<double>(), db(a * a * b / 4.0 / f2),
-                        0.1);
-            EXPECT_LT(out["smpte_upper_sidebands_db"][0].get<double>(), -120.0);
             EXPECT_NEAR(out["ccif_d3_db"].get<double>(), d3, 0.1);
             EXPECT_NEAR(out["ccif_d3_low_db"].get<double>(), each, 0.1);
             EXPECT_NEAR(out["ccif_d3_high_db"].get<double>(), each, 0.1);
