@@ -19,15 +19,17 @@ std::size_t distance(std::size_t a, std::size_t b) { return a > b ? a - b : b - 
 
 }  // namespace
 
-std::vector<FoldedHarmonic> foldedHarmonics(std::size_t bin, std::size_t fftLength, int highest) {
+std::vector<FoldedHarmonic> foldedHarmonics(std::size_t bin, std::size_t fftLength, int oversample,
+                                            int highest) {
     const std::size_t nyquist = fftLength / 2;
+    const std::size_t fastLength = fftLength * static_cast<std::size_t>(oversample);
     const auto halfWidth = static_cast<std::size_t>(kToneHalfWidthBins);
     std::vector<FoldedHarmonic> folded;
     for (int order = 2; order <= highest; ++order) {
         const std::size_t harmonic = bin * static_cast<std::size_t>(order);
         if (harmonic + halfWidth < nyquist) continue;
-        const std::size_t m = (harmonic + nyquist) / fftLength;
-        const std::size_t lands = distance(harmonic, m * fftLength);
+        const std::size_t m = (harmonic + fastLength / 2) / fastLength;
+        const std::size_t lands = distance(harmonic, m * fastLength);
         bool clear = lands > halfWidth && lands + halfWidth < nyquist;
         for (std::size_t below = bin; clear && below + halfWidth < nyquist; below += bin)
             clear = distance(lands, below) > kApart;
@@ -51,6 +53,7 @@ AliasingResult measureAliasing(const Device& device, const AnalysisPlan& plan, i
     AliasingResult result;
     result.levelDbfs = plan.toneLevelDbfs;
     result.oversample = oversample;
+    result.highestOrder = plan.aliasingHighestHarmonic * oversample;
     result.fftLength = powerOfTwoAtLeast(kAliasingFftSeconds * plan.rate);
     const auto settle = static_cast<std::size_t>(kSettleSeconds * plan.rate);
     for (double wanted : aliasingTones(plan)) {
@@ -58,7 +61,7 @@ AliasingResult measureAliasing(const Device& device, const AnalysisPlan& plan, i
         point.frequency = binExactFrequency(wanted, plan.rate, result.fftLength);
         const auto bin = static_cast<std::size_t>(
             std::llround(point.frequency * static_cast<double>(result.fftLength) / plan.rate));
-        const auto folded = foldedHarmonics(bin, result.fftLength, plan.aliasingHighestHarmonic);
+        const auto folded = foldedHarmonics(bin, result.fftLength, oversample, result.highestOrder);
         std::vector<std::size_t> bins{bin};
         for (const FoldedHarmonic& f : folded) bins.push_back(f.bin);
         const Signal input = sine(point.frequency, amplitudeOf(plan.toneLevelDbfs), plan.rate,

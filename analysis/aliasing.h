@@ -11,17 +11,20 @@
 
 namespace varkel::analysis {
 
-// Where harmonic `order` of a tone at `bin` lands in an FFT of fftLength:
-// |order bin - m fftLength| with m making it lie between 0 and Nyquist.
+// Where harmonic `order` of a tone at `bin` lands in an FFT of fftLength.
+// A device run at oversample times the rate folds its harmonics about that
+// rate, |order bin - m oversample fftLength|, and the resampler down keeps
+// only the images that land below the rate's Nyquist frequency.
 struct FoldedHarmonic {
     int order = 0;
     std::size_t bin = 0;
 };
 
-// The harmonics 2 .. highest above Nyquist whose aliases can be told apart:
-// left out are those landing on the tone or on a harmonic below Nyquist, too
-// near DC or Nyquist, or on a lower order's alias.
-std::vector<FoldedHarmonic> foldedHarmonics(std::size_t bin, std::size_t fftLength, int highest);
+// The harmonics 2 .. highest above Nyquist whose images land in band and can
+// be told apart: left out are those landing on the tone or on a harmonic
+// below Nyquist, too near DC or Nyquist, or on a lower order's alias.
+std::vector<FoldedHarmonic> foldedHarmonics(std::size_t bin, std::size_t fftLength, int oversample,
+                                            int highest);
 
 struct Alias {
     int order = 0;
@@ -43,6 +46,7 @@ struct AliasingPoint {
 struct AliasingResult {
     double levelDbfs = 0.0;
     int oversample = 1;
+    int highestOrder = 0;  // every order up to it whose image lands in band is counted
     std::size_t fftLength = 0;
     std::vector<AliasingPoint> points;
 };

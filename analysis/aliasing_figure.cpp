@@ -29,13 +29,14 @@ Figure aliasingFigure(const std::vector<Analysis>& analyses) {
     for (const AliasingPoint& p : first.points) x.push_back(p.frequency);
     Figure figure;
     figure.title = "Aliasing: harmonics above Nyquist folded back";
-    figure.subtitle = "sines at " + level(first.levelDbfs) +
-                      ", level at each folded harmonic relative to the tone";
+    figure.subtitle = "sines at " + level(first.levelDbfs) + ", harmonics 2 to " +
+                      std::to_string(first.highestOrder) + " where they fold, re the tone";
     const int oversample =
         analyses.front().oversampledAliasing ? analyses.front().oversampledAliasing->oversample : 1;
     if (oversample > 1)
-        figure.subtitle += "; dashed: the plug-in at " + std::to_string(oversample) +
-                           " times the rate, resampled by libsoxr";
+        figure.subtitle += "; dashed: at " + std::to_string(oversample) +
+                           "x the rate via libsoxr, harmonics to " +
+                           std::to_string(analyses.front().oversampledAliasing->highestOrder);
     auto panelOf = [&](const char* label, bool strongest) {
         Panel panel;
         panel.x = Axis{"tone frequency (Hz)", x.front(), x.back(), false, 0.0};

@@ -96,6 +96,10 @@ std::vector<CsvFile> analysisCsv(const std::vector<Analysis>& analyses, const An
               }},
              {"phase_deg",
               [](const Analysis& a, std::size_t c) { return a.response->channels[c].phaseDeg; }},
+             {"phase_without_latency_deg",
+              [](const Analysis& a, std::size_t c) {
+                  return a.response->channels[c].phaseWithoutLatencyDeg;
+              }},
              {"gain_change_db", [](const Analysis& a, std::size_t c) {
                   return a.response->channels[c].gainChangeDb;
               }}}));
@@ -188,6 +192,7 @@ std::vector<CsvFile> analysisCsv(const std::vector<Analysis>& analyses, const An
             over(first.imd->points, [](const ImdPoint& p) { return p.levelDbfs; }), analyses,
             {{"smpte_db", product(&ImdChannel::smpteDb)},
              {"ccif_d2_db", product(&ImdChannel::d2Db)},
+             {"ccif_d3_db", product(&ImdChannel::d3Db)},
              {"ccif_d3_low_db", product(&ImdChannel::d3LowDb)},
              {"ccif_d3_high_db", product(&ImdChannel::d3HighDb)}}));
     }

@@ -28,6 +28,8 @@ Json responseJson(const ResponseResult& r) {
                                 {"high_minus_3db_hz", optionalNumber(c.highCornerHz)},
                                 {"magnitude_db", c.magnitudeDb},
                                 {"phase_deg", c.phaseDeg},
+                                {"latency_frames", c.latencyFrames},
+                                {"phase_without_latency_deg", c.phaseWithoutLatencyDeg},
                                 {"gain_change_db", c.gainChangeDb}});
     Json dependence = nullptr;
     if (const auto d = levelDependence(r))
@@ -129,6 +131,7 @@ Json aliasingJson(const AliasingResult& r) {
     }
     return Json{{"level_dbfs", r.levelDbfs},
                 {"oversample", r.oversample},
+                {"highest_order", r.highestOrder},
                 {"fft_length", r.fftLength},
                 {"points", points}};
 }
@@ -151,7 +154,12 @@ Json imdJson(const ImdResult& r) {
         for (const ImdChannel& c : p.channels) {
             Json out = Json::object();
             putProduct(out, "smpte_db", c.smpteDb);
+            if (!c.smpteLowerDb.empty()) {
+                out["smpte_lower_sidebands_db"] = c.smpteLowerDb;
+                out["smpte_upper_sidebands_db"] = c.smpteUpperDb;
+            }
             putProduct(out, "ccif_d2_db", c.d2Db);
+            putProduct(out, "ccif_d3_db", c.d3Db);
             putProduct(out, "ccif_d3_low_db", c.d3LowDb);
             putProduct(out, "ccif_d3_high_db", c.d3HighDb);
             outputs.push_back(std::move(out));

@@ -10,7 +10,7 @@ namespace varkel::analysis {
 
 // Raised whenever a key changes meaning or moves, so that a comparison
 // knows a reference it cannot read.
-inline constexpr int kAnalysisSchemaVersion = 2;
+inline constexpr int kAnalysisSchemaVersion = 3;
 
 // Levels in dB, frequencies in Hz, phase in degrees, THD as ratios and dB;
 // silence as -400 dB.

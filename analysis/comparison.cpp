@@ -34,6 +34,7 @@ const std::map<std::string, KeyKind>& keyKinds() {
         {"output_peak_dbfs", {Kind::Level, "output peak"}},
         {"output_rms_dbfs", {Kind::Level, "output RMS"}},
         {"phase_deg", {Kind::Phase, "phase"}},
+        {"phase_without_latency_deg", {Kind::Phase, "phase without latency"}},
         {"group_delay_ms", {Kind::GroupDelay, "group delay"}},
         {"latency_frames", {Kind::Latency, "latency"}},
         {"impulse", {Kind::Waveform, "impulse response"}},
@@ -46,7 +47,10 @@ const std::map<std::string, KeyKind>& keyKinds() {
         {"total_alias_db", {Kind::Distortion, "all aliases"}},
         {"level_db", {Kind::Distortion, "alias"}},
         {"smpte_db", {Kind::Distortion, "SMPTE IMD", true}},
+        {"smpte_lower_sidebands_db", {Kind::Distortion, "SMPTE sideband f2-"}},
+        {"smpte_upper_sidebands_db", {Kind::Distortion, "SMPTE sideband f2+"}},
         {"ccif_d2_db", {Kind::Distortion, "CCIF d2", true}},
+        {"ccif_d3_db", {Kind::Distortion, "CCIF d3", true}},
         {"ccif_d3_low_db", {Kind::Distortion, "CCIF d3 (2f1-f2)", true}},
         {"ccif_d3_high_db", {Kind::Distortion, "CCIF d3 (2f2-f1)", true}},
         {"thd_reaches_1_percent_at_dbfs", {Kind::Level, "THD reaches 1 % at", true}},
@@ -225,6 +229,8 @@ private:
             double frequency = 0.0;
             if (key == "harmonics_2_to_10_db") {
                 w.at = std::to_string(i + 2);
+            } else if (key == "smpte_lower_sidebands_db" || key == "smpte_upper_sidebands_db") {
+                w.at = std::to_string(i + 1) + "f1 " + where.at;
             } else if (key == "thd_reaches_1_percent_at_dbfs") {
                 w.outputs += (w.outputs.empty() ? "" : ", ") + out1(i);
             } else if (key == "impulse" || key == "step") {
@@ -254,7 +260,7 @@ private:
         ++out.compared;
         if (within(kind, now, ref, extra)) return;
         std::string name = label;
-        if (key == "harmonics_2_to_10_db")
+        if (key == "harmonics_2_to_10_db" || (key.starts_with("smpte_") && key != "smpte_db"))
             name += where.at;
         else if (!where.at.empty())
             name += " " + where.at;

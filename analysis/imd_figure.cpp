@@ -26,8 +26,8 @@ Figure imdFigure(const std::vector<Analysis>& analyses) {
     for (const ImdPoint& p : first.points) x.push_back(p.levelDbfs);
     Figure figure;
     figure.title = "Intermodulation distortion against level";
-    figure.subtitle = "input level: the pair's peak; SMPTE 60 Hz + 7 kHz at 4:1, sidebands re f2; "
-                      "CCIF 19 + 20 kHz at 1:1, products re the sum";
+    figure.subtitle = "IEC 60268-3; input level: the pair's peak; SMPTE 60 Hz + 7 kHz at 4:1, "
+                      "sidebands re f2; CCIF 19 + 20 kHz at 1:1, d2 and d3 re 2 U(f2)";
     auto panelOf = [&](const char* label,
                        const std::vector<std::pair<std::optional<double> ImdChannel::*, const char*>>&
                            products) {
@@ -47,8 +47,7 @@ Figure imdFigure(const std::vector<Analysis>& analyses) {
     };
     figure.panels.push_back(panelOf("SMPTE IMD (dB)", {{&ImdChannel::smpteDb, "SMPTE"}}));
     figure.panels.push_back(panelOf("CCIF (dB)", {{&ImdChannel::d2Db, "d2 f2-f1"},
-                                                  {&ImdChannel::d3LowDb, "d3 2f1-f2"},
-                                                  {&ImdChannel::d3HighDb, "d3 2f2-f1"}}));
+                                                  {&ImdChannel::d3Db, "d3 2f1-f2 + 2f2-f1"}}));
     figure.height = 680;
     return figure;
 }

@@ -94,17 +94,23 @@ ImdResult measureImd(const Device& device, const AnalysisPlan& plan, Renderer& r
         if (smpte) {
             // f2, then f2 - n f1 and f2 + n f1 for n = 1..3.
             std::vector<std::size_t> bins{smpte->bin2};
-            for (std::size_t n = 1; n <= 3; ++n) {
+            for (std::size_t n = 1; n <= kSmpteOrders; ++n) {
                 bins.push_back(smpte->bin2 - n * smpte->bin1);
                 bins.push_back(smpte->bin2 + n * smpte->bin1);
             }
             const auto amplitudes = renderPair(*smpte, level, bins, plan, result.fftLength, device, render);
             for (std::size_t c = 0; c < amplitudes.size(); ++c) {
+                const auto& a = amplitudes[c];
+                const double f2 = std::max(a[0], 1e-300);
+                ImdChannel& channel = point.channels[c];
                 double squares = 0.0;
-                for (std::size_t i = 1; i < bins.size(); ++i)
-                    squares += amplitudes[c][i] * amplitudes[c][i];
-                point.channels[c].smpteDb =
-                    ratioDb(std::sqrt(squares) / std::max(amplitudes[c][0], 1e-300));
+                for (std::size_t n = 1; n <= kSmpteOrders; ++n) {
+                    const double lower = a[2 * n - 1], upper = a[2 * n];
+                    channel.smpteLowerDb.push_back(ratioDb(lower / f2));
+                    channel.smpteUpperDb.push_back(ratioDb(upper / f2));
+                    squares += (lower + upper) * (lower + upper);
+                }
+                channel.smpteDb = ratioDb(std::sqrt(squares) / f2);
             }
         }
         if (ccif) {
@@ -112,10 +118,14 @@ ImdResult measureImd(const Device& device, const AnalysisPlan& plan, Renderer& r
             const std::vector<std::size_t> bins{b1, b2, b2 - b1, 2 * b1 - b2, 2 * b2 - b1};
             const auto amplitudes = renderPair(*ccif, level, bins, plan, result.fftLength, device, render);
             for (std::size_t c = 0; c < amplitudes.size(); ++c) {
-                const double sum = std::max(amplitudes[c][0] + amplitudes[c][1], 1e-300);
-                point.channels[c].d2Db = ratioDb(amplitudes[c][2] / sum);
-                point.channels[c].d3LowDb = ratioDb(amplitudes[c][3] / sum);
-                point.channels[c].d3HighDb = ratioDb(amplitudes[c][4] / sum);
+                const auto& a = amplitudes[c];
+                const double twiceF2 = std::max(2.0 * a[1], 1e-300);
+                const double sum = std::max(a[0] + a[1], 1e-300);
+                ImdChannel& channel = point.channels[c];
+                channel.d2Db = ratioDb(a[2] / twiceF2);
+                channel.d3Db = ratioDb((a[3] + a[4]) / twiceF2);
+                channel.d3LowDb = ratioDb(a[3] / sum);
+                channel.d3HighDb = ratioDb(a[4] / sum);
             }
         }
         result.points.push_back(std::move(point));

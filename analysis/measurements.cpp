@@ -39,7 +39,27 @@ double crossing(const std::vector<double>& f, const std::vector<double>& relativ
     return std::exp(std::log(f[i]) + t * (std::log(f[j]) - std::log(f[i])));
 }
 
-ResponseResult measureResponse(const Device& device, const AnalysisPlan& plan, Renderer& render) {
+// The phases of gains at f, unwrapped from the lowest frequency with
+// latency frames taken out, into response.
+void unwrapPhase(const std::vector<std::complex<double>>& gains, const std::vector<double>& f,
+                 double rate, int latency, ChannelResponse& response) {
+    const auto delayDeg = [&](double frequency) { return 360.0 * frequency * latency / rate; };
+    auto& without = response.phaseWithoutLatencyDeg;
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        const double phase = std::arg(gains[i]) * 180.0 / std::numbers::pi + delayDeg(f[i]);
+        without.push_back(i == 0 ? wrapDegrees(phase) : unwrapNear(phase, without[i - 1]));
+    }
+    // The delay's turns below the lowest frequency are not measured.
+    const double start = f.empty() ? 0.0 : without[0] - delayDeg(f[0]);
+    const double turns = wrapDegrees(start) - start;
+    for (std::size_t i = 0; i < f.size(); ++i)
+        response.phaseDeg.push_back(without[i] - delayDeg(f[i]) + turns);
+    response.latencyFrames = latency;
+}
+
+// latencies: each output's, measured.
+ResponseResult measureResponse(const Device& device, const AnalysisPlan& plan, Renderer& render,
+                               const std::vector<int>& latencies) {
     ResponseResult result;
     result.levelDbfs = plan.responseLevelDbfs;
     result.frequencies =
@@ -74,15 +94,9 @@ ResponseResult measureResponse(const Device& device, const AnalysisPlan& plan, R
             response.magnitudeDb.push_back(ratioDb(std::abs(g)));
             response.gainChangeDb.push_back(response.magnitudeDb.back() -
                                             ratioDb(std::abs(quieterGains[c][i])));
-            response.phaseDeg.push_back(std::arg(g) * 180.0 / std::numbers::pi);
         }
+        unwrapPhase(gains[c], f, plan.rate, latencies[c], response);
         if (reference < f.size()) {
-            auto& phase = response.phaseDeg;
-            phase[reference] = wrapDegrees(phase[reference]);
-            for (std::size_t i = reference + 1; i < f.size(); ++i)
-                phase[i] = unwrapNear(phase[i], phase[i - 1]);
-            for (std::size_t i = reference; i-- > 0;) phase[i] = unwrapNear(phase[i], phase[i + 1]);
-
             response.referenceGainDb = response.magnitudeDb[reference];
             std::vector<double> relative;
             for (double m : response.magnitudeDb) relative.push_back(m - response.referenceGainDb);
@@ -199,7 +213,10 @@ Analysis analyse(const Device& device, const AnalysisPlan& plan,
                                      plan.responsePointsPerOctave)
                            .size();
     if (plan.includes(Measurement::Harmonics)) ++renders;
-    if (plan.includes(Measurement::Impulse)) ++renders;
+    // The response's phase is unwrapped with the latency taken out.
+    const bool impulse =
+        plan.includes(Measurement::Impulse) || plan.includes(Measurement::Response);
+    if (impulse) ++renders;
     if (plan.includes(Measurement::Aliasing))
         renders += (oversampled ? 2 : 1) * aliasingToneCount(plan);
     if (plan.includes(Measurement::Imd)) renders += imdRenderCount(plan);
@@ -210,8 +227,15 @@ Analysis analyse(const Device& device, const AnalysisPlan& plan,
     analysis.identity = device.identity();
     analysis.parameters = device.parameters();
     analysis.outputs = device.outputs();
-    if (plan.includes(Measurement::Response))
-        analysis.response = measureResponse(device, plan, render);
+    if (impulse) {
+        ImpulseResult measured = measureImpulse(device, plan, render);
+        if (plan.includes(Measurement::Response)) {
+            std::vector<int> latencies;
+            for (const ImpulseChannel& c : measured.channels) latencies.push_back(c.latencyFrames);
+            analysis.response = measureResponse(device, plan, render, latencies);
+        }
+        if (plan.includes(Measurement::Impulse)) analysis.impulse = std::move(measured);
+    }
     if (plan.includes(Measurement::Harmonics)) {
         const std::size_t fftLength = powerOfTwoAtLeast(kHarmonicsFftSeconds * plan.rate);
         ToneRender tone =
@@ -243,7 +267,6 @@ Analysis analyse(const Device& device, const AnalysisPlan& plan,
         }
         analysis.frequencies = std::move(sweep);
     }
-    if (plan.includes(Measurement::Impulse)) analysis.impulse = measureImpulse(device, plan, render);
     if (plan.includes(Measurement::Aliasing) && aliasingToneCount(plan) > 0) {
         analysis.aliasing = measureAliasing(device, plan, 1, render);
         if (oversampled != nullptr)

@@ -31,7 +31,13 @@ inline constexpr double kQuieterByDb = 10.0;
 struct ChannelResponse {
     std::vector<double> magnitudeDb;
     std::vector<double> gainChangeDb;  // the gain minus the gain kQuieterByDb lower
-    std::vector<double> phaseDeg;      // unwrapped outwards from the reference frequency
+    // Unwrapped upwards from the lowest frequency, where it lies within
+    // +-180 degrees; point to point with the latency taken out, since a delay
+    // turns the phase by more than half a turn between points.
+    std::vector<double> phaseDeg;
+    // The same with the output's latency removed: what is compared.
+    std::vector<double> phaseWithoutLatencyDeg;
+    int latencyFrames = 0;  // the impulse response's peak (see ImpulseResult)
     double referenceGainDb = 0.0;
     std::optional<double> lowCornerHz;   // below the reference, 3 dB under it
     std::optional<double> highCornerHz;  // above the reference

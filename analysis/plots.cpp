@@ -24,7 +24,7 @@ Figure responseFigure(const std::vector<Analysis>& analyses, double rate) {
     figure.title = "Frequency response";
     figure.subtitle = "stepped sines at " + level(first.levelDbfs) + ", " +
                       std::to_string(f.size()) + " frequencies, " + hz(rate) +
-                      " sample rate; phase unwrapped from 1 kHz";
+                      " sample rate; phase unwrapped from " + hz(f.front());
     figure.height = 620;
     for (std::size_t d = 0; d < analyses.size(); ++d) {
         const auto dependence = levelDependence(*analyses[d].response);

@@ -69,29 +69,139 @@ public:
     }
 };
 
-// Output = -input, 5 frames late: a polarity-inverting device that says so.
-class InvertedDelay : public Device {
+// Output = gain x input, frames late, and says so.
+class Delay : public Device {
 public:
-    static constexpr int kFrames = 5;
+    Delay(int frames, float gain) : frames(frames), gain(gain) {}
     int outputs() const override { return 1; }
-    std::string description() const override { return "inverted delay"; }
-    int reportedLatency() const override { return kFrames; }
+    std::string description() const override { return "delay"; }
+    int reportedLatency() const override { return frames; }
     std::vector<Signal> render(const Signal& input) const override {
         Signal out(input.size(), 0.0f);
-        for (std::size_t n = kFrames; n < input.size(); ++n) out[n] = -input[n - kFrames];
+        for (std::size_t n = static_cast<std::size_t>(frames); n < input.size(); ++n)
+            out[n] = gain * input[n - static_cast<std::size_t>(frames)];
         return {out};
     }
+
+private:
+    int frames;
+    float gain;
 };
 
+// y = x + c2 x^3 + c3 x^4, memoryless.
+class Polynomial : public Device {
+public:
+    Polynomial(double cubic, double quartic) : cubic(cubic), quartic(quartic) {}
+    int outputs() const override { return 1; }
+    std::string description() const override { return "polynomial"; }
+    std::vector<Signal> render(const Signal& input) const override {
+        Signal out(input.size());
+        for (std::size_t n = 0; n < input.size(); ++n) {
+            const double x = input[n];
+            out[n] = static_cast<float>(x + cubic * x * x * x + quartic * x * x * x * x);
+        }
+        return {out};
+    }
+
+private:
+    double cubic, quartic;
+};
+
+TEST(Measurements, IntermodulationFollowsTheClosedFormsOfAPolynomial) {
+    // SMPTE, x = a sin w1 + b sin w2, a = 4 b, the pair's peak a + b.
+    // x^3 makes f2 +- 2 f1 at 3 a^2 b / 4 each and takes 3 b^3 / 4 +
+    // 3 a^2 b / 2 from f2. x^4 makes f2 +- f1 at 3 a b (a^2 + b^2) / 2 and
+    // f2 +- 3 f1 at a^3 b / 2 each and nothing at f2. (x^5 would make no
+    // f2 +- 3 f1: that takes an odd count of f1 and of f2.)
+    // CCIF, both at c: x^3 makes 2 f1 - f2 and 2 f2 - f1 at 3 c^3 / 4 each
+    // and takes 9 c^3 / 4 from each tone.
+    struct Row {
+        const char* name;
+        double cubic, quartic;
+    };
+    const double peak = std::pow(10.0, -6.0 / 20.0);
+    const double b = peak / 5.0, a = 4.0 * b, c = peak / 2.0;
+    for (const Row& row : {Row{"x - x^3 / 3", -1.0 / 3.0, 0.0}, Row{"x + x^4", 0.0, 1.0}}) {
+        SCOPED_TRACE(row.name);
+        const Polynomial device(row.cubic, row.quartic);
+        AnalysisPlan plan;
+        plan.what = {Measurement::Imd};
+        plan.sweepFromDbfs = plan.sweepToDbfs = -6.0;
+        const Analysis analysis = analyse(device, plan);
+        const ImdChannel& imd = analysis.imd->points.at(0).channels.at(0);
+
+        const double f2 = b + row.cubic * (0.75 * b * b * b + 1.5 * a * a * b);
+        const double sidebands[3] = {row.quartic * 1.5 * a * b * (a * a + b * b),
+                                     std::fabs(row.cubic) * 0.75 * a * a * b,
+                                     row.quartic * 0.5 * a * a * a * b};
+        double squares = 0.0, reported = 0.0;
+        ASSERT_EQ(imd.smpteLowerDb.size(), 3u);
+        for (int n = 0; n < 3; ++n) {
+            SCOPED_TRACE(n + 1);
+            const double expected = sidebands[n] > 0.0 ? 20.0 * std::log10(sidebands[n] / f2) : -400.0;
+            for (double measured : {imd.smpteLowerDb[n], imd.smpteUpperDb[n]})
+                EXPECT_NEAR(std::max(measured, -150.0), std::max(expected, -150.0), 0.05);
+            squares += 4.0 * sidebands[n] * sidebands[n];
+            const double pair =
+                std::pow(10.0, imd.smpteLowerDb[n] / 20.0) + std::pow(10.0, imd.smpteUpperDb[n] / 20.0);
+            reported += pair * pair;
+        }
+        // Every order's pair counted, each pair summed before the RMS.
+        EXPECT_NEAR(*imd.smpteDb, 10.0 * std::log10(squares) - 20.0 * std::log10(f2), 0.05);
+        EXPECT_NEAR(*imd.smpteDb, 10.0 * std::log10(reported), 1e-9);
+        if (row.cubic != 0.0) {
+            EXPECT_NEAR(*imd.smpteDb, -21.15, 0.01);
+            const double tone = c + row.cubic * 2.25 * c * c * c;
+            const double product = std::fabs(row.cubic) * 0.75 * c * c * c;
+            EXPECT_NEAR(*imd.d3Db, 20.0 * std::log10(2.0 * product / (2.0 * tone)), 0.05);
+            EXPECT_NEAR(*imd.d3Db, -35.66, 0.01);
+            EXPECT_NEAR(*imd.d3HighDb, *imd.d3Db - 20.0 * std::log10(2.0), 0.05);
+        }
+    }
+}
+
 TEST(Measurements, AnInvertedImpulsePeaksWhereItsMagnitudeDoes) {
-    InvertedDelay device;
+    Delay device(5, -1.0f);
     AnalysisPlan plan;
     plan.what = {Measurement::Impulse};
     const Analysis a = analyse(device, plan, [](double) {});
     ASSERT_TRUE(a.impulse);
-    EXPECT_EQ(a.impulse->channels[0].latencyFrames, InvertedDelay::kFrames);
+    EXPECT_EQ(a.impulse->channels[0].latencyFrames, 5);
     EXPECT_TRUE(a.impulse->latencyAgrees());
-    EXPECT_NEAR(a.impulse->channels[0].impulse[InvertedDelay::kFrames], -1.0, 1e-3);
+    EXPECT_NEAR(a.impulse->channels[0].impulse[5], -1.0, 1e-3);
+}
+
+TEST(Measurements, PhaseOfADelayIsItsClosedFormFromTheLowestFrequency) {
+    struct Row {
+        int frames;
+        float gain;
+        double atDcDeg;  // 0, or 180 for an inverting delay
+    };
+    // 64 frames turn the phase by 627 degrees between 20 and 21.2 kHz, more
+    // than half a turn from point to point; 8192 frames (186 ms) by 669
+    // degrees already at 10 Hz.
+    for (const Row& row : {Row{64, 1.0f, 0.0}, Row{5, -1.0f, 180.0}, Row{8192, 0.5f, 0.0}}) {
+        SCOPED_TRACE(row.frames);
+        Delay device(row.frames, row.gain);
+        AnalysisPlan plan;
+        plan.what = {Measurement::Response};
+        const Analysis a = analyse(device, plan);
+        const ResponseResult& r = *a.response;
+        const ChannelResponse& c = r.channels.at(0);
+        EXPECT_EQ(c.latencyFrames, row.frames);
+        const auto closedForm = [&](double f) {
+            return row.atDcDeg - 360.0 * f * row.frames / plan.rate;
+        };
+        // Starts within +-180 degrees, on the closed form but for whole turns.
+        EXPECT_LE(std::fabs(c.phaseDeg[0]), 180.0);
+        EXPECT_NEAR(std::remainder(c.phaseDeg[0] - closedForm(r.frequencies[0]), 360.0), 0.0, 0.01);
+        for (std::size_t i = 0; i < r.frequencies.size(); ++i) {
+            SCOPED_TRACE(r.frequencies[i]);
+            EXPECT_NEAR(c.phaseDeg[i] - c.phaseDeg[0],
+                        closedForm(r.frequencies[i]) - closedForm(r.frequencies[0]), 0.01);
+            EXPECT_NEAR(std::fabs(c.phaseWithoutLatencyDeg[i]), row.atDcDeg, 0.01);
+        }
+    }
 }
 
 TEST(Measurements, GainsClippingAndProgressOfAModelDevice) {

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -91,17 +94,39 @@ TEST_F(AnalyzeBadInput, EachGetsItsMessageItsStatusAndNoOutput) {
     }
 }
 
+// The hidden staging folder beside the output folder, if there is one.
+std::string stagingFolder(const e2e::ScratchDir& dir) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (entry.path().filename().string().starts_with(".vk-"))
+            return entry.path().filename().string();
+    return "";
+}
+
 TEST_F(AnalyzeBadInput, InterruptedAnalysisLeavesNothingBehind) {
     const auto before = dir.snapshot();
     // Two plug-ins, so there is time to interrupt once the staging folder exists.
-    const auto run = e2e::runHost(
-        {"analyze", "--out", dir / "keep", "--vs-set", "PreGain=1", "--quiet"}, SIGINT, [&] {
-            for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-                if (entry.path().filename().string().starts_with(".keep.tmp-")) return true;
-            return false;
-        });
+    const std::vector<std::string> args{"analyze", "--out", dir / "keep", "--vs-set", "PreGain=1",
+                                        "--quiet"};
+    const auto run = e2e::runHost(args, SIGINT, [&] { return !stagingFolder(dir).empty(); });
     EXPECT_EQ(run.status, 130) << run.err;
     EXPECT_TRUE(dir.snapshot() == before) << "the scratch folder changed";
+
+    // Killed, it cannot clean up; the next run removes what it left, but
+    // not the staging folder of a process still running.
+    const auto killed = e2e::runHost(args, SIGKILL, [&] { return !stagingFolder(dir).empty(); });
+    EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.err;
+    const std::string left = stagingFolder(dir);
+    ASSERT_FALSE(left.empty());
+    // .vk-<machine>-<pid>-<random>, with this test's own pid.
+    const std::size_t pid = left.find('-', 4) + 1;
+    const std::string alive = left.substr(0, pid) + std::to_string(::getpid()) +
+                              left.substr(left.find('-', pid));
+    std::filesystem::create_directory(dir / alive);
+    ASSERT_EQ(e2e::runHost({"analyze", "--out", dir / "keep", "--what", "harmonics", "--quiet"})
+                  .status,
+              0);
+    EXPECT_FALSE(std::filesystem::exists(dir / left));
+    EXPECT_TRUE(std::filesystem::exists(dir / alive));
 }
 
 }  // namespace

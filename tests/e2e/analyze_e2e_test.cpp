@@ -150,13 +150,19 @@ TEST_F(Analyze, OnePoleLowPassMeasuresItsTransferFunctionAtEachRate) {
 
 TEST_F(Analyze, DelayShowsLinearPhase) {
     const Json json = analyze(dir, {"--plugin", ANALYSIS_DELAY_PLUGIN, "--what", "response"});
-    for (const ResponseCurve& curve : responses(json))
+    const auto curves = responses(json);
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        const ResponseCurve& curve = curves[c];
+        const Json& out = json["devices"][0]["response"]["outputs"][c];
+        EXPECT_EQ(out["latency_frames"], 7);
         for (std::size_t i = 0; i < curve.f.size(); ++i) {
             SCOPED_TRACE(curve.f[i]);
             EXPECT_NEAR(curve.magnitudeDb[i], 0.0, 0.01);
-            // Unwrapped point to point: the phase keeps falling past -180.
+            // Unwrapped from 10 Hz: the phase keeps falling past -180.
             EXPECT_NEAR(curve.phaseDeg[i], -360.0 * curve.f[i] * 7.0 / 44100.0, 0.1);
+            EXPECT_NEAR(out["phase_without_latency_deg"][i].get<double>(), 0.0, 0.1);
         }
+    }
 }
 
 TEST_F(Analyze, CubicMeasuresItsThirdHarmonicAndNoEvenOnes) {
@@ -262,6 +268,18 @@ TEST_F(Analyze, WritesEveryPlotAsPngAndSvgAndTheJson) {
         names.insert(entry.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{"analysis.json", "notes.txt", "response.png",
                                             "response.svg"}));
+}
+
+TEST_F(Analyze, APluginNameThatIsNotUtf8ReadsAsInfoShowsIt) {
+    const e2e::RunResult run = e2e::runHost({"analyze", "--plugin", BAD_TEXT_PLUGIN, "--out",
+                                             dir / "out", "--what", "response", "--html"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string name = "Bad?? Text ??? ???? \u00e9, defaults";
+    EXPECT_NE(run.out.find(name + " (1 output"), std::string::npos) << run.out;
+    const Json json = Json::parse(e2e::fileBytes(dir / "out/analysis.json"));
+    EXPECT_EQ(json["devices"][0]["device"], name);
+    EXPECT_EQ(e2e::fileBytes(dir / "out/response.png").substr(1, 3), "PNG");
+    EXPECT_NE(e2e::fileBytes(dir / "out/report.html").find("Bad?? Text"), std::string::npos);
 }
 
 TEST_F(Analyze, SameSettingsGiveTheSameNumbersToTheBit) {

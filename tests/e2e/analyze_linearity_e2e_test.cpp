@@ -131,18 +131,21 @@ TEST_F(AnalyzeLinearity, CubicsIntermodulationFollowsItsClosedForms) {
         const double peak = std::pow(10.0, level / 20.0);
         // SMPTE, x = a cos w1 + b cos w2 with a = 4b: of x^3 / 3 only
         // a^2 b cos^2(w1) cos(w2) makes sidebands, a^2 b / 4 at f2 +- 2 f1
-        // each; f2 keeps b - a^2 b / 2 - b^3 / 4.
+        // each, added; f2 keeps b - a^2 b / 2 - b^3 / 4.
         const double b = peak / 5.0, a = 4.0 * b;
-        const double smpte =
-            db(std::sqrt(2.0) * (a * a * b / 4.0) / std::fabs(b - a * a * b / 2.0 - b * b * b / 4.0));
+        const double f2 = std::fabs(b - a * a * b / 2.0 - b * b * b / 4.0);
+        const double smpte = db(2.0 * (a * a * b / 4.0) / f2);
         // CCIF, both at c: c^3 / 4 at 2 f1 - f2 and 2 f2 - f1, each tone
-        // keeps c - 3 c^3 / 4; relative to their sum.
+        // keeps c - 3 c^3 / 4; both products re 2 U(f2), each on its own
+        // relative to the tones' sum.
         const double c = peak / 2.0;
-        const double d3 = db((c * c * c / 4.0) / (2.0 * (c - 0.75 * c * c * c)));
+        const double each = db((c * c * c / 4.0) / (2.0 * (c - 0.75 * c * c * c)));
+        const double d3 = db((c * c * c / 2.0) / (2.0 * (c - 0.75 * c * c * c)));
         for (const Json& out : point["outputs"]) {
             EXPECT_NEAR(out["smpte_db"].get<double>(), smpte, 0.1);
-            EXPECT_NEAR(out["ccif_d3_low_db"].get<double>(), d3, 0.1);
-            EXPECT_NEAR(out["ccif_d3_high_db"].get<double>(), d3, 0.1);
+            EXPECT_NEAR(out["ccif_d3_db"].get<double>(), d3, 0.1);
+            EXPECT_NEAR(out["ccif_d3_low_db"].get<double>(), each, 0.1);
+            EXPECT_NEAR(out["ccif_d3_high_db"].get<double>(), each, 0.1);
             // No even order: d2 is below the floor, and said to be.
             EXPECT_LT(out["ccif_d2_db"].get<double>(), -120.0);
             EXPECT_EQ(out["ccif_d2_db_below_floor"], true);

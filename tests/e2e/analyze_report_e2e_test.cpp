@@ -118,8 +118,9 @@ TEST_F(AnalyzeReport, CsvHasARowPerPointAndAColumnPerOutput) {
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string response = e2e::fileBytes(dir / "out/response.csv");
     EXPECT_EQ(response.substr(0, response.find('\n')),
-              "frequency_hz,out1_gain_db,out1_phase_deg,out1_gain_change_db,out2_gain_db,"
-              "out2_phase_deg,out2_gain_change_db");
+              "frequency_hz,out1_gain_db,out1_phase_deg,out1_phase_without_latency_deg,"
+              "out1_gain_change_db,out2_gain_db,out2_phase_deg,out2_phase_without_latency_deg,"
+              "out2_gain_change_db");
     EXPECT_EQ(response.substr(response.find('\n') + 1, 3), "10,");
     // 5 to 20 kHz in 1 kHz steps, and the header.
     const std::string aliasing = e2e::fileBytes(dir / "out/aliasing.csv");
@@ -175,6 +176,17 @@ TEST_F(AnalyzeReport, CompareNamesWhatChangedAndRefusesAnotherPlan) {
     EXPECT_NE(otherRate.out.find("sample_rate_hz: 48000 here, 44100 in the reference"),
               std::string::npos)
         << otherRate.out;
+
+    // An analysis.json of the schema before the aliasing orders, the IMD
+    // figures and the phase changed is of another plan, not another sound.
+    auto older = nlohmann::json::parse(e2e::fileBytes(reference));
+    older["schema_version"] = 2;
+    e2e::writeBytes(dir / "older.json", older.dump());
+    const e2e::RunResult olderSchema = run({"--out", dir / "older", "--compare", dir / "older.json"});
+    EXPECT_EQ(olderSchema.status, 2) << olderSchema.out;
+    EXPECT_NE(olderSchema.out.find("schema version is 2; this varkel-host writes 3"),
+              std::string::npos)
+        << olderSchema.out;
 }
 
 TEST_F(AnalyzeReport, CompareReadsAReferenceInOutBeforeReplacingIt) {

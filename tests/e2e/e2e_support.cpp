@@ -58,7 +58,7 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& changes
 }
 
 RunResult run(std::vector<std::string> argvStrings, const std::vector<std::string>& environment,
-              int signal, const std::function<bool()>& ready) {
+              int signal, const std::function<bool()>& ready, int repeatAfterMs = -1) {
     const std::string outPath = temporaryFile();
     const std::string errPath = temporaryFile();
     std::vector<char*> argv;
@@ -87,7 +87,13 @@ RunResult run(std::vector<std::string> argvStrings, const std::vector<std::strin
     }
     int status = 0;
     rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
+    // A program that ignores the signal must not hang the test.
+    for (int waited = 0; signal != 0 && ::wait4(pid, &status, WNOHANG, &usage) == 0; ++waited) {
+        if (waited == repeatAfterMs) ::kill(pid, signal);
+        if (waited == 30000) ::kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (signal == 0) ::wait4(pid, &status, 0, &usage);
 
     RunResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -104,10 +110,10 @@ RunResult run(std::vector<std::string> argvStrings, const std::vector<std::strin
 RunResult runHost(const std::vector<std::string>& args) { return runHost(args, 0, nullptr); }
 
 RunResult runHost(const std::vector<std::string>& args, int signal,
-                  const std::function<bool()>& ready) {
+                  const std::function<bool()>& ready, int repeatAfterMs) {
     std::vector<std::string> argv{VARKEL_HOST_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, {}, signal, ready);
+    return run(argv, {}, signal, ready, repeatAfterMs);
 }
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,

@@ -31,9 +31,10 @@ RunResult runHost(const std::vector<std::string>& args);
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& environment);
 // The same, sending signal as soon as ready() holds (polled every
-// millisecond, for at most ten seconds).
+// millisecond, for at most ten seconds), and again repeatAfterMs later when
+// that is 0 or more; killed (status 137) if still running 30 s on.
 RunResult runHost(const std::vector<std::string>& args, int signal,
-                  const std::function<bool()>& ready);
+                  const std::function<bool()>& ready, int repeatAfterMs = -1);
 
 // A refusal as the tool gives one: the status, one line on stderr holding
 // message, nothing on stdout.

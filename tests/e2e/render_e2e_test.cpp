@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -329,6 +330,53 @@ TEST_F(Render, InterruptLeavesNoFileBehind) {
         EXPECT_EQ(run.status, status) << run.err;
         EXPECT_NE(run.err.find("interrupted; nothing written"), std::string::npos) << run.err;
         EXPECT_EQ(dir.entryCount(), 1u);  // only the input
+    }
+}
+
+TEST_F(Render, APluginStuckInProcessingIsLeftAfterTwoSecondsOrASecondSignal) {
+    const std::string in = input("in.wav", kWavFloat, 1, 44100, 44100);
+    std::filesystem::create_directory(dir / "batch");
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        int signal;
+        int repeatAfterMs;  // a second signal, or none (-1)
+    };
+    const Row rows[] = {
+        {"render", {"render", in, dir / "out.wav"}, SIGINT, -1},
+        {"render, twice", {"render", in, dir / "out.wav"}, SIGTERM, 100},
+        {"batch", {"render", in, "--out-dir", dir / "batch"}, SIGHUP, -1},
+        {"analyze", {"analyze", "--out", dir / "analysis", "--what", "harmonics"}, SIGINT, -1},
+    };
+    // Ready once a temporary file or staging folder exists.
+    const auto started = [this] {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+            if (entry.path().filename().string().starts_with(".vk-")) return true;
+        return false;
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--plugin", STUCK_PLUGIN, "--quiet"});
+        // Signalled once it has been stuck a while, timed from then.
+        int polls = 0;
+        std::chrono::steady_clock::time_point start;
+        const auto stuck = [&] {
+            start = std::chrono::steady_clock::now();
+            return (polls = started() ? polls + 1 : 0) > 300;
+        };
+        const auto run = runHost(args, row.signal, stuck, row.repeatAfterMs);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.status, 128 + row.signal) << run.err;
+        EXPECT_NE(run.err.find("the plug-in did not stop"), std::string::npos) << run.err;
+        if (row.repeatAfterMs < 0)
+            EXPECT_GE(seconds, 2.0);
+        else
+            EXPECT_LT(seconds, 1.5);
+        EXPECT_FALSE(started()) << "a temporary was left behind";
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "analysis"));
     }
 }
 

@@ -17,6 +17,8 @@
 #include "analysis/oversampled_device.h"
 #include "analysis/plots.h"
 #include "analysis/plugin_device.h"
+#include "engine/report/clean_text.h"
+#include "engine/sound/temporary_files.h"
 #include "tools/varkel-host/cli/interrupt.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/cli/plugin_option.h"
@@ -34,7 +36,9 @@ constexpr const char* kHtmlName = "report.html";
 constexpr std::size_t kDifferencesShown = 10;
 
 // A folder beside the output folder that everything is written into first;
-// removed with its contents unless kept.
+// removed with its contents unless kept. It is named as render's temporaries
+// are, for this machine and process, so that one a killed run left behind is
+// removed by the next run into the same folder.
 class StagingFolder {
 public:
     explicit StagingFolder(const fs::path& target) {
@@ -45,8 +49,8 @@ public:
         if (!fs::is_directory(parent, error))
             throw EngineError("--out " + target.string() + ": the folder " + parent.string() +
                             " does not exist");
-        std::string pattern =
-            (parent / fmt::format(".{}.tmp-XXXXXX", target.filename().string())).string();
+        engine::removeStaleTemporaries(parent.string());
+        std::string pattern = engine::temporaryPattern(parent.string());
         if (::mkdtemp(pattern.data()) == nullptr)
             throw EngineError("--out " + target.string() + ": cannot write in " + parent.string() +
                             ": " + std::generic_category().message(errno));
@@ -221,11 +225,19 @@ std::vector<std::string> summaryLines(const std::vector<analysis::Analysis>& ana
         row(fmt::format("CCIF d2 / d3 at {:g} dBFS", level), [at](const analysis::Analysis& a) {
             return perOutput(a, [&](int c) {
                 const auto& p = a.imd->points[at].channels[c];
-                return productText(p.d2Db) + " / " + productText(p.d3HighDb);
+                return productText(p.d2Db) + " / " + productText(p.d3Db);
             });
         });
     }
     return lines;
+}
+
+// Plug-in names and parameter names are raw bytes; the plots, the JSON and
+// the summary take them as info shows them.
+void cleanTexts(analysis::Analysis& a) {
+    a.device = engine::cleanText(a.device);
+    a.identity = engine::cleanText(a.identity);
+    for (auto& [name, value] : a.parameters) name = engine::cleanText(name);
 }
 
 // On stderr, after the summary it qualifies.
@@ -448,7 +460,7 @@ int AnalyzeCommand::run() {
     // "out/" names the folder out.
     if (!target.has_filename() && target.has_parent_path()) target = target.parent_path();
     // Before the staging folder exists, so an interrupt always unwinds it.
-    InterruptGuard interrupts;
+    InterruptGuard interrupts({target.has_parent_path() ? target.parent_path().string() : "."});
     StagingFolder staging(target);
     std::vector<analysis::Analysis> analyses;
     {
@@ -463,6 +475,7 @@ int AnalyzeCommand::run() {
                         std::llround(1000.0 * share * (static_cast<double>(d) + fraction)));
                 },
                 oversampled.empty() ? nullptr : oversampled[d].get()));
+            cleanTexts(analyses.back());
         }
     }
     const auto plots = analysis::writePlots(analyses, plan, staging.path().string());

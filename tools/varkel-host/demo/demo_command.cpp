@@ -74,7 +74,7 @@ int DemoCommand::run() {
         throw EngineError("cannot create the folder " + outputFolder +
                         (error ? " (" + error.message() + ")" : std::string()));
 
-    const InterruptGuard interrupts;
+    const InterruptGuard interrupts({outputFolder});
     const std::string source = (fs::path(outputFolder) / "source.wav").string();
     const engine::LevelMeter sourceLevels = writeSource(source);
     if (!quiet)

@@ -236,7 +236,7 @@ int runBatch(const BatchOptions& options, const engine::RenderJob& render) {
     BatchState state(std::move(items), workers, options.quiet);
     for (const std::string& problem : problems) state.failed(problem);
     {
-        const InterruptGuard interrupts;
+        const InterruptGuard interrupts(batch.outputFolders);
         std::vector<std::thread> threads;
         for (int slot = 0; slot < workers; ++slot)
             threads.emplace_back(renderItems, std::ref(state), slot, std::cref(common),

@@ -97,7 +97,8 @@ public:
             "runs through one instance per group of channels. PATTERN fields: {stem} (IN's name\n"
             "without extension), {dir} (the name of IN's folder), {ext} (the output's extension),\n"
             "{inext} (IN's), {plugin} (the plug-in's name, lower case), {settings} (the --set\n"
-            "values).");
+            "values). A signal stops the render at its next block; a second one, or 2 s\n"
+            "without the render returning, removes the unfinished files and exits at once.");
     }
 
     int run() override {

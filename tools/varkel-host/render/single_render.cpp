@@ -13,9 +13,15 @@ int renderSingle(const engine::RenderJob& job, bool quiet) {
     // What an earlier render that was killed left behind.
     const std::filesystem::path folder = std::filesystem::path(job.output).parent_path();
     engine::removeStaleTemporaries(folder.empty() ? "." : folder.string());
+    // A symbolic link's file is written beside the file it leads to.
+    std::vector<std::string> folders{folder.string()};
+    std::error_code error;
+    if (std::filesystem::is_symlink(job.output, error))
+        folders.push_back(
+            std::filesystem::weakly_canonical(job.output, error).parent_path().string());
     RenderSummary summary;
     {
-        const InterruptGuard interrupts;
+        const InterruptGuard interrupts(folders);
         summary = renderWithProgress(job, !quiet);
     }
     if (!quiet) printSummary(summary);
