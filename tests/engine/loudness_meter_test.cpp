@@ -60,6 +60,14 @@ TEST(LoudnessMeter, MeasuresTheTestSignalsAtTheirPublishedLoudness) {
     silence.add(zeros.data(), kRate);
     EXPECT_EQ(silence.integratedLufs(), -INFINITY);
     EXPECT_EQ(decibelsOf(silence.truePeak()), -INFINITY);
+
+    // The true peak is the highest channel's, whichever channel that is.
+    LoudnessMeter leftOnly(2, kRate, false);
+    std::vector<double> left(2 * kRate, 0.0);
+    for (int i = 0; i < kRate; ++i)
+        left[2 * static_cast<std::size_t>(i)] = 0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / kRate);
+    leftOnly.add(left.data(), kRate);
+    EXPECT_NEAR(decibelsOf(leftOnly.truePeak()), 20.0 * std::log10(0.5), 0.05);
 }
 
 }  // namespace
