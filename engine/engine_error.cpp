@@ -69,6 +69,12 @@ std::string plainWording(RequestField field, const std::string& given) {
             return with("name");
         case RequestField::Extension:
             return with("extension");
+        case RequestField::SampleRate:
+            return with("sample rate");
+        case RequestField::Loudness:
+            return with("loudness");
+        case RequestField::TruePeakMax:
+            return with("true-peak ceiling");
     }
     return given;
 }

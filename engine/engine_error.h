@@ -28,6 +28,9 @@ enum class RequestField : char {
     Recursive = 'Z',
     NamePattern = 'N',
     Extension = 'E',
+    SampleRate = 'H',
+    Loudness = 'L',
+    TruePeakMax = 'X',
 };
 
 // How a face names a field and what was given for it: a flag on the command

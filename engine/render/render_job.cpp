@@ -3,11 +3,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <fmt/format.h>
+
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "engine/render/block_driver.h"
 #include "engine/render/channel_mapping.h"
 #include "engine/sound/declared_length.h"
+#include "engine/sound/resampled_source.h"
+#include "engine/sound/sample_spool.h"
 #include "engine/engine_error.h"
 #include "host/fresh_thread.h"
 #include "engine/sound/output_conditioning.h"
@@ -27,12 +33,21 @@ namespace {
 // plug-in ten times faster than real time.
 constexpr int kMinFileChunk = 65536;
 
+void checkNotCancelled(const RenderCancelled& cancelled) {
+    if (cancelled && cancelled()) throw EngineError("interrupted; nothing written", kExitInterrupted);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
 // Reads frames, or silence once the file has ended and only the latency and
 // tail are left to render.
 template <typename Sample>
 class PaddedReader {
 public:
-    PaddedReader(SoundFileReader& file, std::int64_t paddingFrames)
+    PaddedReader(FrameSource& file, std::int64_t paddingFrames)
         : file(file), padding(paddingFrames) {}
 
     // Fills up to count frames; returns how many, 0 at the very end.
@@ -54,7 +69,7 @@ public:
     std::int64_t framesFromFile() const { return fileFrames; }
 
 private:
-    SoundFileReader& file;
+    FrameSource& file;
     std::int64_t padding;
     std::int64_t fileFrames = 0;
     bool ended = false;
@@ -65,7 +80,7 @@ private:
 template <typename Sample>
 class SideChainFeed {
 public:
-    explicit SideChainFeed(SoundFileReader* file) : file(file) {}
+    explicit SideChainFeed(FrameSource* file) : file(file) {}
     const Sample* next(std::size_t frames) {
         if (file == nullptr) return nullptr;
         const auto channels = static_cast<std::size_t>(file->channels());
@@ -82,15 +97,22 @@ public:
     }
 
 private:
-    SoundFileReader* file;
+    FrameSource* file;
     std::vector<Sample> buffer;
     bool ended = false;
 };
+
+// Frames per stretch: a whole number of plug-in blocks.
+std::size_t chunkFrames(int blockFrames) {
+    const auto block = static_cast<std::size_t>(blockFrames);
+    return block * ((kMinFileChunk + block - 1) / block);
+}
 
 struct StreamPlan {
     int blockFrames = kDefaultBlockFrames;
     std::int64_t dropFrames = 0;     // the latency, dropped from the start
     std::int64_t paddingFrames = 0;  // rendered past the end: latency and tail
+    std::int64_t totalFrames = 0;    // the input's, at the render's rate, for progress
 };
 
 // Integer samples for an integer output without dither, in the narrowest
@@ -168,21 +190,21 @@ void finish(Sample* kept, std::size_t keptFrames, int outputChannels, std::int64
     output.write(kept, frames);
 }
 
-template <typename Sample>
-void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter& output,
-            BlockDriver<Sample>& driver, const ChannelMapping& mapping, const StreamPlan& plan,
-            const OutputConditioning& condition, const RenderProgress& progress,
+// Renders the input through the plug-in, handing each stretch of output
+// (its samples, frames and first frame in the output) to finishStretch on
+// the writing thread.
+template <typename Sample, typename FinishStretch>
+void stream(FrameSource& input, FrameSource* sideChain, BlockDriver<Sample>& driver,
+            const ChannelMapping& mapping, const StreamPlan& plan,
+            const FinishStretch& finishStretch, const RenderProgress& progress,
             const RenderCancelled& cancelled, RenderSummary& summary) {
     const int outputChannels = mapping.outputChannels();
-    const auto block = static_cast<std::size_t>(plan.blockFrames);
-    // A whole number of plug-in blocks.
-    const std::size_t chunk = block * ((kMinFileChunk + block - 1) / block);
+    const std::size_t chunk = chunkFrames(plan.blockFrames);
     std::vector<Sample> fileFrames(chunk * static_cast<std::size_t>(input.channels()));
     // Two output stretches: one is metered and written on the writing thread
     // while the next is read and processed here.
     std::vector<Sample> outputFrames[2];
     for (auto& frames : outputFrames) frames.resize(chunk * static_cast<std::size_t>(outputChannels));
-    IntegerBuffers integers(condition, chunk * static_cast<std::size_t>(outputChannels));
     PaddedReader<Sample> reader(input, plan.paddingFrames);
     SideChainFeed<Sample> side(sideChain);
     const SampleLayout sideLayout =
@@ -192,10 +214,9 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
     WorkerThread writing;
     bool writePosted = false;
 
-    const std::int64_t totalFrames = input.info().frames;
+    const std::int64_t totalFrames = plan.totalFrames;
     for (int current = 0;; current ^= 1) {
-        if (cancelled && cancelled())
-            throw EngineError("interrupted; nothing written", kExitInterrupted);
+        checkNotCancelled(cancelled);
         const std::size_t available = reader.read(fileFrames.data(), chunk);
         if (available == 0) break;
         driver.process(fileFrames.data(), SampleLayout::interleaved(input.channels()),
@@ -209,8 +230,7 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
         // The previous stretch is written (or its failure thrown) first.
         if (writePosted) writing.wait();
         writing.post([&, kept, keptFrames, firstFrame = summary.frames] {
-            finish(kept, keptFrames, outputChannels, firstFrame, condition, output, summary.levels,
-                   integers);
+            finishStretch(kept, keptFrames, firstFrame);
         });
         writePosted = true;
         summary.frames += static_cast<std::int64_t>(keptFrames);
@@ -222,7 +242,8 @@ void stream(SoundFileReader& input, SoundFileReader* sideChain, SoundFileWriter&
     if (sideChain != nullptr) sideChain->checkReadError();
 }
 
-// The side-chain file, checked against the input before anything is written.
+// The side-chain file, checked against the input before anything is written;
+// at another rate only where the render resamples anyway.
 std::unique_ptr<SoundFileReader> openSideChain(const RenderJob& job, int inputRate) {
     if (job.sideChain.empty()) return nullptr;
     std::unique_ptr<SoundFileReader> file;
@@ -231,11 +252,118 @@ std::unique_ptr<SoundFileReader> openSideChain(const RenderJob& job, int inputRa
     } catch (const EngineError& error) {
         throw EngineError(mention(RequestField::SideChain) + " " + error.what(), error.status());
     }
-    if (file->sampleRate() != inputRate)
+    if (!job.sampleRate && file->sampleRate() != inputRate)
         throw EngineError(mention(RequestField::SideChain, job.sideChain) + ": its rate is " +
                           std::to_string(file->sampleRate()) + " Hz, the input's " +
                           std::to_string(inputRate) + " Hz");
     return file;
+}
+
+// A file as the plug-in takes it: resampled to the render's rate where it
+// has another.
+class RenderSource {
+public:
+    RenderSource(SoundFileReader* file, int rate, Precision precision) : file(file) {
+        if (file != nullptr && file->sampleRate() != rate)
+            resampled = std::make_unique<ResampledSource>(*file, file->sampleRate(), rate,
+                                                          precision == Precision::Double);
+    }
+    FrameSource* get() const {
+        return resampled ? static_cast<FrameSource*>(resampled.get()) : file;
+    }
+
+private:
+    SoundFileReader* file;
+    std::unique_ptr<ResampledSource> resampled;
+};
+
+// What follows the plug-in: the conditioning and the file, and the
+// loudness asked for.
+struct OutputStage {
+    const RenderJob& job;
+    const OutputConditioning& condition;
+    SoundFileWriter& file;
+    int channels;
+    int sampleRate;
+};
+
+void checkTruePeak(const RenderJob& job, const SoundFileWriter& output, double truePeak) {
+    if (!job.truePeakMax) return;
+    const double dbtp = decibelsOf(truePeak);
+    if (dbtp <= *job.truePeakMax) return;
+    throw EngineError(fmt::format("{}: its true peak would be {:.2f} dBTP, {:.2f} dB over {}; "
+                                  "nothing written",
+                                  output.path(), dbtp, dbtp - *job.truePeakMax,
+                                  mention(RequestField::TruePeakMax,
+                                          fmt::format("{:g}", *job.truePeakMax))));
+}
+
+template <typename Sample>
+void renderStreams(BlockDriver<Sample>& driver, FrameSource& input, FrameSource* sideChain,
+                   const ChannelMapping& mapping, const StreamPlan& plan, const OutputStage& out,
+                   const RenderProgress& progress, const RenderCancelled& cancelled,
+                   RenderSummary& summary) {
+    const RenderJob& job = out.job;
+    const int channels = out.channels;
+    const std::size_t chunk = chunkFrames(plan.blockFrames);
+    IntegerBuffers integers(out.condition, chunk * static_cast<std::size_t>(channels));
+    const auto write = [&](Sample* kept, std::size_t frames, std::int64_t firstFrame) {
+        finish(kept, frames, channels, firstFrame, out.condition, out.file, summary.levels,
+               integers);
+    };
+    if (!job.loudness) {
+        std::optional<LoudnessMeter> meter;
+        if (job.measure || job.truePeakMax) meter.emplace(channels, out.sampleRate, job.measure);
+        stream(input, sideChain, driver, mapping, plan,
+               [&](Sample* kept, std::size_t frames, std::int64_t firstFrame) {
+                   if (meter) meter->add(kept, frames);
+                   write(kept, frames, firstFrame);
+               },
+               progress, cancelled, summary);
+        if (meter) checkTruePeak(job, out.file, meter->truePeak());
+        if (job.measure) summary.loudness = meter->result();
+        return;
+    }
+    // The scaling needs the whole output's loudness: the output is set aside
+    // and measured, then scaled on its way to the file.
+    SampleSpool spool(folderOf(outputTarget(out.file.path())));
+    LoudnessMeter unscaled(channels, out.sampleRate, false);
+    LevelMeter unscaledLevels;
+    stream(input, sideChain, driver, mapping, plan,
+           [&](Sample* kept, std::size_t frames, std::int64_t firstFrame) {
+               const std::size_t samples = frames * static_cast<std::size_t>(channels);
+               meterPiece(Stretch<Sample>{kept, channels, firstFrame}, 0, samples, unscaledLevels,
+                          out.file);
+               unscaled.add(kept, frames);
+               spool.write(kept, samples);
+           },
+           progress, cancelled, summary);
+    const double integrated = unscaled.integratedLufs();
+    if (!std::isfinite(integrated))
+        throw EngineError(out.file.path() + ": silent, or below the loudness gate throughout, so " +
+                          "there is no loudness to scale to " +
+                          mention(RequestField::Loudness, fmt::format("{:g}", *job.loudness)) +
+                          "; nothing written");
+    const double gainDb = *job.loudness - integrated;
+    const double gain = std::pow(10.0, gainDb / 20.0);
+    summary.loudnessGainDb = gainDb;
+    checkTruePeak(job, out.file, unscaled.truePeak() * gain);
+    std::optional<LoudnessMeter> scaled;
+    if (job.measure) scaled.emplace(channels, out.sampleRate, true);
+    spool.rewind();
+    std::vector<Sample> stretch(chunk * static_cast<std::size_t>(channels));
+    for (std::int64_t firstFrame = 0;;) {
+        checkNotCancelled(cancelled);
+        const std::size_t samples = spool.read(stretch.data(), stretch.size());
+        if (samples == 0) break;
+        for (std::size_t i = 0; i < samples; ++i)
+            stretch[i] = static_cast<Sample>(stretch[i] * gain);
+        const std::size_t frames = samples / static_cast<std::size_t>(channels);
+        if (scaled) scaled->add(stretch.data(), frames);
+        write(stretch.data(), frames, firstFrame);
+        firstFrame += static_cast<std::int64_t>(frames);
+    }
+    if (scaled) summary.loudness = scaled->result();
 }
 
 }  // namespace
@@ -245,17 +373,20 @@ namespace {
 RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
                          const RenderCancelled& cancelled) {
     checkRenderJob(job);
-    SoundFileReader input(job.input);
+    SoundFileReader inputFile(job.input);
     checkOutputPath(job.input, job.output);
-    const std::unique_ptr<SoundFileReader> sideChain = openSideChain(job, input.sampleRate());
-    const double sampleRate = input.sampleRate();
+    const std::unique_ptr<SoundFileReader> sideChainFile = openSideChain(job, inputFile.sampleRate());
+    const int rate = job.sampleRate.value_or(inputFile.sampleRate());
+    const RenderSource input(&inputFile, rate, job.precision);
+    const RenderSource sideChain(sideChainFile.get(), rate, job.precision);
+    const double sampleRate = rate;
     std::vector<std::unique_ptr<Plugin>> instances;
     instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
     Plugin& first = *instances.front();
     ChannelMapping mapping;
     try {
-        mapping = mapChannels(input.channels(), first.inputInfo(), first.outputs(),
-                              sideChain != nullptr ? sideChain->channels() : 0);
+        mapping = mapChannels(inputFile.channels(), first.inputInfo(), first.outputs(),
+                              sideChainFile != nullptr ? sideChainFile->channels() : 0);
     } catch (const SideChainMismatch& error) {
         throw EngineError(mention(RequestField::SideChain, job.sideChain) + ": " + error.what() +
                           " (" + first.name() + ")");
@@ -275,17 +406,22 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     }
 
     const int channels = mapping.outputChannels();
-    const int chosen = chooseOutputFormat(job.output, input.info().format, job.format, channels,
-                                          input.sampleRate());
+    const int chosen =
+        chooseOutputFormat(job.output, inputFile.info().format, job.format, channels, rate);
     // The input's length is known except for streams libsndfile cannot measure.
-    const std::int64_t knownFrames = input.info().frames < SF_COUNT_MAX ? input.info().frames : -1;
+    const std::int64_t inputFrames = inputFile.info().frames;
+    const std::int64_t knownFrames =
+        inputFrames < SF_COUNT_MAX
+            ? ResampledSource::framesFor(inputFrames, inputFile.sampleRate(), rate)
+            : -1;
     const int format = withRoomForLength(chosen, knownFrames, channels);
 
     RenderSummary summary;
     summary.pluginWarnings = first.warnings();
     summary.input = job.input;
     summary.output = job.output;
-    summary.sampleRate = input.sampleRate();
+    summary.sampleRate = rate;
+    if (rate != inputFile.sampleRate()) summary.resampledFrom = inputFile.sampleRate();
     summary.integerOutput = isIntegerFormat(format);
     summary.channelMapping = mapping.description();
     summary.format = formatDescription(chosen);
@@ -294,7 +430,7 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     TpdfDither dither(ditherSeed(job.output), step);
     const OutputConditioning condition(summary.integerOutput, step,
                                        summary.dithered ? &dither : nullptr);
-    const std::int64_t declared = knownFrames >= 0 ? declaredFrames(job.input, input.info()) : -1;
+    const std::int64_t declared = knownFrames >= 0 ? declaredFrames(job.input, inputFile.info()) : -1;
 
     StreamPlan plan;
     plan.blockFrames = job.blockFrames;
@@ -302,28 +438,29 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     summary.tailFrames = std::llround(std::max(job.tailSeconds, 0.0) * sampleRate);
     plan.dropFrames = summary.latencyFrames;
     plan.paddingFrames = summary.latencyFrames + summary.tailFrames;
+    plan.totalFrames = std::max<std::int64_t>(knownFrames, 0);
 
-    SoundFileWriter output(job.output, format, channels, input.sampleRate(), format != chosen);
+    SoundFileWriter output(job.output, format, channels, rate, format != chosen);
     std::vector<Plugin*> running;
     for (const auto& instance : instances) {
         instance->start(job.precision);
         running.push_back(instance.get());
     }
+    const OutputStage stage{job, condition, output, channels, rate};
     const auto started = std::chrono::steady_clock::now();
     if (job.precision == Precision::Double) {
         BlockDriver<double> driver(running, mapping, job.blockFrames, automation);
-        stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
-               cancelled, summary);
+        renderStreams(driver, *input.get(), sideChain.get(), mapping, plan, stage, progress,
+                      cancelled, summary);
     } else {
         BlockDriver<float> driver(running, mapping, job.blockFrames, automation);
-        stream(input, sideChain.get(), output, driver, mapping, plan, condition, progress,
-               cancelled, summary);
+        renderStreams(driver, *input.get(), sideChain.get(), mapping, plan, stage, progress,
+                      cancelled, summary);
     }
     for (const AutomationLane& lane : job.automation)
         for (const AutomationPoint& point : lane.points)
             if (std::llround(point.seconds * sampleRate) >= summary.frames) ++summary.automationPastEnd;
-    const std::int64_t fromFile = summary.frames - summary.tailFrames;
-    if (declared > fromFile) summary.missingFrames = declared - fromFile;
+    if (declared > inputFile.framesRead()) summary.missingFrames = declared - inputFile.framesRead();
     for (const auto& instance : instances) instance->stop();
     output.commit(job.replaceExisting);
     summary.elapsedSeconds =
@@ -336,6 +473,9 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
 void checkRenderJob(const RenderJob& job) {
     checkBlockFrames(job.blockFrames);
     checkTailSeconds(job.tailSeconds);
+    if (job.sampleRate) checkRenderRate(*job.sampleRate);
+    if (job.loudness) checkLoudnessTarget(*job.loudness);
+    if (job.truePeakMax) checkTruePeakCeiling(*job.truePeakMax);
     for (const AutomationLane& lane : job.automation) checkAutomationLane(lane);
 }
 

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/render/automation.h"
 #include "engine/render/render_request.h"
 #include "engine/sound/level_meter.h"
+#include "engine/sound/loudness_meter.h"
 #include "engine/sound/output_format.h"
 #include "engine/plugins/parameter_lookup.h"
 #include "engine/plugins/plugin.h"
@@ -38,6 +40,17 @@ struct RenderJob {
     // Feeds the plug-in's side-chain inputs; empty: they get silence.
     std::string sideChain;
     bool replaceExisting = true;
+    // The rate the plug-in runs at and the output has, the input (and the
+    // side-chain) resampled to it; none: the input's.
+    std::optional<int> sampleRate;
+    // The integrated loudness, in LUFS, each output is scaled to after the
+    // plug-in.
+    std::optional<double> loudness;
+    // The true peak, in dBTP, no output may exceed: one that would is not
+    // written.
+    std::optional<double> truePeakMax;
+    // The output's loudness, loudness range and true peak in the summary.
+    bool measure = false;
 };
 
 struct RenderSummary {
@@ -57,6 +70,9 @@ struct RenderSummary {
     int automationPastEnd = 0;    // automation points after the last frame, never applied
     std::vector<std::string> pluginWarnings;  // from loading its preset
     LevelMeter levels;
+    int resampledFrom = 0;  // the input's rate, when it was resampled
+    std::optional<double> loudnessGainDb;  // the scaling to the loudness asked for
+    std::optional<Loudness> loudness;      // as measured, when asked for
 };
 
 // Told the frames done so far after each stretch processed.

@@ -26,6 +26,27 @@ void checkTailSeconds(double seconds) {
                            "must be 0 to " + shown(kLongestTailSeconds) + " s");
 }
 
+void checkRenderRate(long long hertz) {
+    if (hertz < kLowestRenderRate || hertz > kHighestRenderRate)
+        throw RequestError(RequestField::SampleRate, std::to_string(hertz),
+                           "must be " + std::to_string(kLowestRenderRate) + " to " +
+                               std::to_string(kHighestRenderRate) + " Hz");
+}
+
+void checkLoudnessTarget(double lufs) {
+    if (!(lufs >= kQuietestLoudness && lufs <= kLoudestLoudness))
+        throw RequestError(RequestField::Loudness, shown(lufs),
+                           "must be " + shown(kQuietestLoudness) + " to " +
+                               shown(kLoudestLoudness) + " LUFS");
+}
+
+void checkTruePeakCeiling(double dbtp) {
+    if (!(dbtp >= kLowestTruePeakCeiling && dbtp <= kHighestTruePeakCeiling))
+        throw RequestError(RequestField::TruePeakMax, shown(dbtp),
+                           "must be " + shown(kLowestTruePeakCeiling) + " to " +
+                               shown(kHighestTruePeakCeiling) + " dBTP");
+}
+
 Precision precisionOfBits(long long bits) {
     if (bits == 32) return Precision::Single;
     if (bits == 64) return Precision::Double;
@@ -98,6 +119,17 @@ const std::vector<RenderOptionField>& renderOptionFields() {
          "Keep the plug-in's latency: no frames dropped at the start"},
         {"tail", "tail", Kind::Number, 0, kLongestTailSeconds, "0", {}, "S",
          "Seconds of silence rendered past the end"},
+        {"rate", "sample_rate", Kind::Integer, kLowestRenderRate, kHighestRenderRate, "", {}, "HZ",
+         "Resamples the input (and the side-chain) to HZ before the plug-in (libsoxr, very high "
+         "quality); the plug-in runs at HZ and the output is at HZ (default: the input's rate)"},
+        {"loudness", "loudness", Kind::Number, kQuietestLoudness, kLoudestLoudness, "", {}, "LUFS",
+         "Scales each output, after the plug-in, to this integrated loudness (ITU-R BS.1770-4, "
+         "EBU R 128); a silent output fails"},
+        {"true-peak-max", "true_peak_max", Kind::Number, kLowestTruePeakCeiling,
+         kHighestTruePeakCeiling, "", {}, "DBTP",
+         "Refuses to write an output whose true peak would exceed DBTP, saying by how much"},
+        {"measure", "measure", Kind::Flag, 0, 0, "", {}, "",
+         "Adds the output's integrated loudness, loudness range and true peak to the summary"},
     };
     return fields;
 }
@@ -121,6 +153,9 @@ constexpr FieldNames kFieldNames[] = {
     {RequestField::Precision, "precision", "precision"},
     {RequestField::Block, "block", "block_size"},
     {RequestField::Tail, "tail", "tail"},
+    {RequestField::SampleRate, "rate", "sample_rate"},
+    {RequestField::Loudness, "loudness", "loudness"},
+    {RequestField::TruePeakMax, "true-peak-max", "true_peak_max"},
     {RequestField::Overwrite, "overwrite", "overwrite"},
     {RequestField::SkipExisting, "skip-existing", "skip_existing"},
     {RequestField::Recursive, "recursive", "recursive"},

@@ -25,9 +25,21 @@ inline constexpr int kDefaultBlockFrames = 512;
 // their buffers from it.
 inline constexpr int kMaxBlockFrames = 65536;
 inline constexpr double kLongestTailSeconds = 3600.0;
+// The rates a render may resample to, in Hz.
+inline constexpr int kLowestRenderRate = 1000;
+inline constexpr int kHighestRenderRate = 768000;
+// Loudness targets, in LUFS: BS.1770's absolute gate up to full scale.
+inline constexpr double kQuietestLoudness = -70.0;
+inline constexpr double kLoudestLoudness = 0.0;
+// True-peak ceilings, in dBTP: a float output may hold peaks over full scale.
+inline constexpr double kLowestTruePeakCeiling = -70.0;
+inline constexpr double kHighestTruePeakCeiling = 6.0;
 
 void checkBlockFrames(long long frames);
 void checkTailSeconds(double seconds);
+void checkRenderRate(long long hertz);
+void checkLoudnessTarget(double lufs);
+void checkTruePeakCeiling(double dbtp);
 // 32 or 64.
 Precision precisionOfBits(long long bits);
 // "float", "pcm24", "pcm16", or "" for the input's own.

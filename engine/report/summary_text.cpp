@@ -42,6 +42,16 @@ std::string summaryLine(const RenderSummary& summary) {
     if (summary.tailFrames > 0)
         line += fmt::format("; {:.3f} s tail", static_cast<double>(summary.tailFrames) /
                                                    summary.sampleRate);
+    if (summary.resampledFrom > 0)
+        line += fmt::format("; resampled from {} Hz to {} Hz", summary.resampledFrom,
+                            summary.sampleRate);
+    if (summary.loudnessGainDb)
+        line += fmt::format("; scaled by {:+.2f} dB to the loudness asked for",
+                            *summary.loudnessGainDb);
+    if (summary.loudness)
+        line += fmt::format("; loudness {:.1f} LUFS, range {:.1f} LU, true peak {:.2f} dBTP",
+                            summary.loudness->integratedLufs, summary.loudness->rangeLu,
+                            summary.loudness->truePeakDbtp);
     return line;
 }
 

@@ -11,7 +11,8 @@
 namespace varkel::engine {
 
 // "<file>: <frames> frames, <s> s, <x>x realtime, peak <dB> dBFS, RMS <dB> dBFS;
-// <format>", then ", dithered" and "; <mapping>" where they apply.
+// <format>", then ", dithered", "; <mapping>", the latency, the tail, the
+// resampling, the loudness scaling and the loudness measured where they apply.
 std::string summaryLine(const RenderSummary& summary);
 // Empty when the input was whole and every sample fitted the output format.
 std::string summaryWarning(const RenderSummary& summary);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -123,11 +124,15 @@ SoundFileReader::~SoundFileReader() {
 }
 
 sf_count_t SoundFileReader::read(float* frames, sf_count_t count) {
-    return sf_readf_float(file, frames, count);
+    const sf_count_t got = sf_readf_float(file, frames, count);
+    readFrames += std::max<sf_count_t>(got, 0);
+    return got;
 }
 
 sf_count_t SoundFileReader::read(double* frames, sf_count_t count) {
-    return sf_readf_double(file, frames, count);
+    const sf_count_t got = sf_readf_double(file, frames, count);
+    readFrames += std::max<sf_count_t>(got, 0);
+    return got;
 }
 
 void SoundFileReader::checkReadError() const {

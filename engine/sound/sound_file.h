@@ -10,33 +10,35 @@
 #include <string>
 
 #include "engine/sound/buffered_output_file.h"
+#include "engine/sound/frame_source.h"
 
 namespace varkel::engine {
 
-class SoundFileReader {
+class SoundFileReader : public FrameSource {
 public:
     // Throws EngineError naming the file when it is missing, unreadable,
     // empty, undecodable or holds no audio.
     explicit SoundFileReader(const std::string& path);
-    ~SoundFileReader();
+    ~SoundFileReader() override;
     SoundFileReader(const SoundFileReader&) = delete;
     SoundFileReader& operator=(const SoundFileReader&) = delete;
 
     const SF_INFO& info() const { return fileInfo; }
-    int channels() const { return fileInfo.channels; }
+    int channels() const override { return fileInfo.channels; }
     int sampleRate() const { return fileInfo.samplerate; }
     const std::string& path() const { return filePath; }
 
-    // Interleaved frames; returns how many were read, 0 at the end.
-    sf_count_t read(float* frames, sf_count_t count);
-    sf_count_t read(double* frames, sf_count_t count);
-    // Throws when reading stopped on an error rather than at the end.
-    void checkReadError() const;
+    sf_count_t read(float* frames, sf_count_t count) override;
+    sf_count_t read(double* frames, sf_count_t count) override;
+    void checkReadError() const override;
+    // Frames read so far.
+    std::int64_t framesRead() const { return readFrames; }
 
 private:
     std::string filePath;
     SF_INFO fileInfo{};
     SNDFILE* file = nullptr;
+    std::int64_t readFrames = 0;
 };
 
 class SoundFileWriter {

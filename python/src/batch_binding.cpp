@@ -58,10 +58,14 @@ py::dict renderItem(const std::string& input, const std::string& output,
                     const std::string& plugin, const std::string& preset, const Settings& settings,
                     const Lanes& automation, bool ramp, int precision, int block,
                     const std::optional<std::string>& format, bool dither, bool compensateLatency,
-                    double tailSeconds, const std::string& sideChain, const std::string& wording) {
+                    double tailSeconds, const std::string& sideChain,
+                    std::optional<int> sampleRate, std::optional<double> loudness,
+                    std::optional<double> truePeakMax, bool measure, const std::string& wording) {
     const engine::FieldWordingScope words(wordingNamed(wording));
-    engine::RenderJob job =
-        makeRenderJob(input, output, {plugin, settings, automation, ramp, precision, block, format});
+    engine::RenderJob job = makeRenderJob(
+        input, output,
+        withRateAndLoudness({plugin, settings, automation, ramp, precision, block, format},
+                            sampleRate, loudness, truePeakMax, measure));
     job.preset = preset;
     job.dither = dither;
     job.compensateLatency = compensateLatency;
@@ -100,7 +104,8 @@ void bindBatch(py::module_& module) {
                py::arg("preset"), py::arg("settings"), py::arg("automation"), py::arg("ramp"),
                py::arg("precision"), py::arg("block_size"), py::arg("format"), py::arg("dither"),
                py::arg("compensate_latency"), py::arg("tail"), py::arg("sidechain"),
-               py::arg("wording") = "python");
+               py::arg("sample_rate"), py::arg("loudness"), py::arg("true_peak_max"),
+               py::arg("measure"), py::arg("wording") = "python");
     module.def("parse_automation", &parseAutomation, py::arg("text"));
     module.def("render_option_fields", [] {
         static const char* const kKinds[] = {"text",    "flag",    "integer",   "number",

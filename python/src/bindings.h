@@ -10,5 +10,6 @@ void bindSoundFiles(pybind11::module_& module);
 void bindRender(pybind11::module_& module);
 void bindAnalysis(pybind11::module_& module);
 void bindBatch(pybind11::module_& module);
+void bindLoudness(pybind11::module_& module);
 
 }  // namespace varkel::python

@@ -17,4 +17,5 @@ PYBIND11_MODULE(_varkel, module) {
     varkel::python::bindRender(module);
     varkel::python::bindAnalysis(module);
     varkel::python::bindBatch(module);
+    varkel::python::bindLoudness(module);
 }

@@ -12,9 +12,17 @@ namespace py = pybind11;
 
 namespace {
 
-double decibels(double level) { return level > 0.0 ? 20.0 * std::log10(level) : -INFINITY; }
-
 }  // namespace
+
+RenderArguments withRateAndLoudness(RenderArguments arguments, std::optional<int> sampleRate,
+                                    std::optional<double> loudness,
+                                    std::optional<double> truePeakMax, bool measure) {
+    arguments.sampleRate = sampleRate;
+    arguments.loudness = loudness;
+    arguments.truePeakMax = truePeakMax;
+    arguments.measure = measure;
+    return arguments;
+}
 
 engine::RenderJob makeRenderJob(const std::string& input, const std::string& output,
                                 const RenderArguments& arguments) {
@@ -40,6 +48,11 @@ engine::RenderJob makeRenderJob(const std::string& input, const std::string& out
     engine::checkBlockFrames(arguments.block);
     job.blockFrames = arguments.block;
     job.format = engine::sampleFormatNamed(arguments.format.value_or(""));
+    job.sampleRate = arguments.sampleRate;
+    job.loudness = arguments.loudness;
+    job.truePeakMax = arguments.truePeakMax;
+    job.measure = arguments.measure;
+    engine::checkRenderJob(job);
     return job;
 }
 
@@ -56,12 +69,25 @@ py::dict summaryDict(const engine::RenderSummary& summary) {
     result["frames"] = summary.frames;
     result["sample_rate"] = summary.sampleRate;
     result["seconds"] = summary.elapsedSeconds;
-    result["peak_dbfs"] = decibels(summary.levels.peakLevel());
-    result["rms_dbfs"] = decibels(summary.levels.rmsLevel());
+    result["peak_dbfs"] = engine::decibelsOf(summary.levels.peakLevel());
+    result["rms_dbfs"] = engine::decibelsOf(summary.levels.rmsLevel());
     result["clipped_samples"] = summary.integerOutput ? summary.levels.samplesOverFullScale() : 0;
     result["channel_mapping"] = summary.channelMapping;
     result["format"] = summary.format;
     result["latency_frames"] = summary.latencyFrames;
+    result["resampled_from"] = summary.resampledFrom > 0 ? py::int_(summary.resampledFrom)
+                                                          : py::object(py::none());
+    result["loudness_gain_db"] = summary.loudnessGainDb ? py::float_(*summary.loudnessGainDb)
+                                                        : py::object(py::none());
+    if (summary.loudness) result["loudness"] = loudnessDict(*summary.loudness);
+    return result;
+}
+
+py::dict loudnessDict(const engine::Loudness& loudness) {
+    py::dict result;
+    result["integrated_lufs"] = loudness.integratedLufs;
+    result["range_lu"] = loudness.rangeLu;
+    result["true_peak_dbtp"] = loudness.truePeakDbtp;
     return result;
 }
 

@@ -27,7 +27,16 @@ struct RenderArguments {
     int precision = 32;
     int block = engine::kDefaultBlockFrames;
     std::optional<std::string> format;
+    std::optional<int> sampleRate = std::nullopt;
+    std::optional<double> loudness = std::nullopt;
+    std::optional<double> truePeakMax = std::nullopt;
+    bool measure = false;
 };
+
+// The arguments with the resampling and loudness keywords.
+RenderArguments withRateAndLoudness(RenderArguments arguments, std::optional<int> sampleRate,
+                                    std::optional<double> loudness,
+                                    std::optional<double> truePeakMax, bool measure);
 
 // Throws UsageError for automation, a precision or a block size that
 // varkel-host would refuse; the plug-in checks the settings' ranges.
@@ -39,5 +48,7 @@ engine::RenderJob makeRenderJob(const std::string& input, const std::string& out
 engine::RenderSummary renderUnlocked(const engine::RenderJob& job);
 
 pybind11::dict summaryDict(const engine::RenderSummary& summary);
+// integrated_lufs, range_lu, true_peak_dbtp.
+pybind11::dict loudnessDict(const engine::Loudness& loudness);
 
 }  // namespace varkel::python

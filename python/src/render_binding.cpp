@@ -15,9 +15,13 @@ namespace {
 
 py::dict render(const std::string& input, const std::string& output, const std::string& plugin,
                 const Settings& settings, const Lanes& automation, bool ramp, int precision,
-                int block, const std::optional<std::string>& format, bool overwrite) {
-    engine::RenderJob job =
-        makeRenderJob(input, output, {plugin, settings, automation, ramp, precision, block, format});
+                int block, const std::optional<std::string>& format, bool overwrite,
+                std::optional<int> sampleRate, std::optional<double> loudness,
+                std::optional<double> truePeakMax, bool measure) {
+    engine::RenderJob job = makeRenderJob(
+        input, output,
+        withRateAndLoudness({plugin, settings, automation, ramp, precision, block, format},
+                            sampleRate, loudness, truePeakMax, measure));
     job.replaceExisting = overwrite;
     return summaryDict(renderUnlocked(job));
 }
@@ -27,7 +31,9 @@ py::dict render(const std::string& input, const std::string& output, const std::
 void bindRender(py::module_& module) {
     module.def("render", &render, py::arg("input"), py::arg("output"), py::arg("plugin"),
                py::arg("settings"), py::arg("automation"), py::arg("ramp"), py::arg("precision"),
-               py::arg("block_size"), py::arg("format"), py::arg("overwrite"));
+               py::arg("block_size"), py::arg("format"), py::arg("overwrite"),
+               py::arg("sample_rate"), py::arg("loudness"), py::arg("true_peak_max"),
+               py::arg("measure"));
 }
 
 }  // namespace varkel::python

@@ -40,6 +40,9 @@ CASES = {
                                        "corner=0:100,0.01:1000"],
     "a delay's latency kept": ["--plugin", "urn:varkel:test:delay",
                                "--no-latency-compensation"],
+    "resampled, scaled to a loudness, measured": ["--rate", "16000", "--loudness", "-23",
+                                                  "--measure", "--format", "pcm16"],
+    "a true-peak ceiling some files exceed": ["--loudness", "-10", "--true-peak-max", "-9"],
 }
 
 
@@ -80,6 +83,7 @@ def test_api_on_its_own_cluster_equals_varkel_host(takes, tmp_path):
 @pytest.mark.parametrize("args", [
     ["--set", "Drive=0.5"], ["--set", "PreGain=2"], ["--ext", "m4a"], ["--block", "0"],
     ["--skip-existing", "--overwrite"], ["--name", ".{stem}"], ["--precision", "16"],
+    ["--rate", "0"], ["--loudness", "0.5"], ["--loudness", "-71"], ["--loudness", "nan"],
 ])
 def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
     host = host_batch([takes], tmp_path / "host", *args)

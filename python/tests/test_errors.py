@@ -2,6 +2,7 @@
 
 import importlib
 import pkgutil
+import re
 import subprocess
 
 import numpy as np
@@ -138,3 +139,29 @@ def test_the_cluster_command_run_in_process_leaves_python_its_words(tmp_path):
     with pytest.raises(ValueError, match="^preset Warm: ") as raised:
         varkel.load_plugin(MODULE, RATE).load_preset("Warm")
     assert "--" not in str(raised.value)
+
+
+@pytest.mark.parametrize("keywords, message", [
+    ({"sample_rate": 0}, "sample_rate 0: must be 1000 to 768000 Hz"),
+    ({"sample_rate": float("nan")}, "sample_rate nan: must be a whole number of Hz"),
+    ({"loudness": 0.5}, "loudness 0.5: must be -70 to 0 LUFS"),
+    ({"loudness": -70.5}, "loudness -70.5: must be -70 to 0 LUFS"),
+    ({"loudness": float("nan")}, "loudness nan: must be -70 to 0 LUFS"),
+    ({"true_peak_max": float("nan")}, "true_peak_max nan: must be -70 to 6 dBTP"),
+])
+def test_render_refuses_rates_and_loudness_out_of_range(tmp_path, keywords, message):
+    source = tmp_path / "in.wav"
+    varkel.write(source, np.zeros((2, 4800), np.float32), 48000)
+    with pytest.raises(ValueError, match=re.escape(message)):
+        varkel.render(source, tmp_path / "out.wav", **keywords)
+    assert not (tmp_path / "out.wav").exists()
+
+
+def test_loudness_of_the_ebu_stereo_sine_and_of_silence():
+    # EBU Tech 3341: a stereo 1 kHz sine at -23 dBFS measures -23.0 LUFS.
+    frames = np.arange(20 * 48000)
+    sine = 10 ** (-23 / 20) * np.sin(2 * np.pi * 1000 * frames / 48000)
+    measured = varkel.loudness(np.stack([sine, sine]), 48000)
+    assert measured["integrated_lufs"] == pytest.approx(-23.0, abs=0.1)
+    assert measured["true_peak_dbtp"] == pytest.approx(-23.0, abs=0.05)
+    assert varkel.loudness(np.zeros((2, 48000), np.float32), 48000)["integrated_lufs"] == -np.inf

@@ -6,6 +6,7 @@ files on Varkel's host engine, for processing audio in numpy arrays.
 - ``load_plugin(path, sample_rate, **params)``: any plug-in varkel-host opens.
 - ``Chain([...])``: processors in series.
 - ``read``, ``write``, ``render``: sound files; ``render`` equals varkel-host render.
+- ``loudness``: integrated loudness, loudness range and true peak of an array.
 - ``analyze``: the measurements of varkel-host analyze as Python objects.
 
 Audio is a numpy array of shape (channels, frames), float32 or float64.
@@ -15,7 +16,7 @@ that fails), with the message varkel-host prints.
 """
 
 from ._analysis import analyze
-from ._files import read, render, write
+from ._files import loudness, read, render, write
 from ._processors import Chain, Parameter, Parameters, Plugin, Varkel, load_plugin
 
 __version__ = "1.0.0"
@@ -28,6 +29,7 @@ __all__ = [
     "Varkel",
     "analyze",
     "load_plugin",
+    "loudness",
     "read",
     "render",
     "write",

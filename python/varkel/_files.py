@@ -67,6 +67,10 @@ def render(
     overwrite: bool = True,
     automation: Optional[Mapping[str, tuple[Sequence[float], Sequence[float]]]] = None,
     ramp: bool = False,
+    sample_rate: Optional[int] = None,
+    loudness: Optional[float] = None,
+    true_peak_max: Optional[float] = None,
+    measure: bool = False,
     **params: float,
 ) -> dict[str, Any]:
     """Renders a file as ``varkel-host render IN OUT`` does, byte for byte.
@@ -77,13 +81,20 @@ def render(
     processor's; ``automation`` maps a parameter to (times, values) as
     ``--automate``, with ``ramp`` as ``--ramp``; ``precision`` 32 or 64,
     ``block_size``, ``format`` and ``overwrite`` as varkel-host's options.
+    ``sample_rate`` resamples the input to that rate before the plug-in, as
+    ``--rate``; ``loudness`` scales the output to that integrated loudness in
+    LUFS, as ``--loudness``; ``true_peak_max`` (dBTP) and ``measure`` as
+    ``--true-peak-max`` and ``--measure``.
     Returns the summary: frames, sample rate, seconds taken, peak and RMS level
-    in dBFS, samples clipped by an integer format, the channel mapping.
+    in dBFS, samples clipped by an integer format, the channel mapping, the
+    rate resampled from (or None), the gain of the loudness scaling in dB (or
+    None), and with ``measure`` ``loudness``, as ``varkel.loudness`` gives it.
 
-    The render runs at the input file's rate, whatever rate a processor given
-    as ``plugin`` was made for; a processor of another rate gives a warning."""
+    The render runs at the input file's rate (or ``sample_rate``), whatever
+    rate a processor given as ``plugin`` was made for; a processor of another
+    rate gives a warning."""
     if isinstance(plugin, _Processor) and os.path.isfile(in_path):
-        rate = _varkel.sound_file_format(os.fspath(in_path))[0]
+        rate = sample_rate or _varkel.sound_file_format(os.fspath(in_path))[0]
         if rate != plugin.sample_rate:
             warnings.warn(f"{os.fspath(in_path)} renders at its own rate, {rate} Hz, not at the "
                           f"{plugin.sample_rate:g} Hz the processor was made for", stacklevel=3)
@@ -96,4 +107,22 @@ def render(
     return _varkel.render(
         os.fspath(in_path), os.fspath(out_path), location, settings, lanes, bool(ramp),
         int(precision), int(block_size), format, bool(overwrite),
+        _whole(sample_rate, "sample_rate"), loudness, true_peak_max, bool(measure),
     )
+
+
+def _whole(value: Optional[float], keyword: str) -> Optional[int]:
+    """A rate as a whole number, or None; anything else refused, not cut."""
+    if value is None:
+        return None
+    if not isinstance(value, (int, float)) or value != value or int(value) != value:
+        raise ValueError(f"{keyword} {value}: must be a whole number of Hz")
+    return int(value)
+
+
+def loudness(audio: np.ndarray, rate: int) -> dict[str, float]:
+    """The loudness of audio of shape (channels, frames) at ``rate``, as ITU-R
+    BS.1770-4 and EBU R 128 define it and ``render(..., measure=True)`` reports
+    it: ``integrated_lufs`` (-inf for silence, or audio gated out throughout),
+    ``range_lu`` and ``true_peak_dbtp``."""
+    return _varkel.loudness(audio, int(rate))

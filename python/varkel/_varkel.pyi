@@ -56,7 +56,8 @@ def render_item(
     input: str, output: str, shown_input: str, shown_output: str, plugin: str, preset: str,
     settings: list[tuple[str, float]], automation: list[tuple[str, list[float], list[float]]],
     ramp: bool, precision: int, block_size: int, format: Optional[str], dither: bool,
-    compensate_latency: bool, tail: float, sidechain: str, wording: str = ...,
+    compensate_latency: bool, tail: float, sidechain: str, sample_rate: Optional[int],
+    loudness: Optional[float], true_peak_max: Optional[float], measure: bool, wording: str = ...,
 ) -> dict[str, object]: ...
 def parse_automation(text: str) -> tuple[str, list[float], list[float]]: ...
 def render_option_fields() -> list[dict[str, Any]]: ...

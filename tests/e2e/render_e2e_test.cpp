@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <numbers>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -378,6 +379,80 @@ TEST_F(Render, APluginStuckInProcessingIsLeftAfterTwoSecondsOrASecondSignal) {
         EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
         EXPECT_FALSE(std::filesystem::exists(dir / "analysis"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A 1 kHz sine, the same on both channels, at level (a peak, as a ratio of
+// full scale), sampled at rate.
+double sine(double level, std::int64_t frame, int rate) {
+    return level * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(frame) / rate);
+}
+
+TEST_F(Render, RateResamplesTheInputToTheIdealSine) {
+    const double level = std::pow(10.0, -1.0 / 20.0);
+    const std::string in = dir / "sine.wav";
+    e2e::writeSound(in, kWavFloat, 2, 44100, 88200, [&](std::int64_t frame, int) {
+        return static_cast<float>(sine(level, frame, 44100));
+    });
+    for (const int rate : {16000, 96000}) {
+        SCOPED_TRACE(rate);
+        const std::string out = dir / ("out-" + std::to_string(rate) + ".wav");
+        const auto run = runHost({"render", in, out, "--plugin", ANALYSIS_UNITY_PLUGIN, "--rate",
+                                  std::to_string(rate)});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("; resampled from 44100 Hz to " + std::to_string(rate) + " Hz\n"),
+                  std::string::npos) << run.out;
+        const e2e::Sound result = readSound(out);
+        EXPECT_EQ(result.info.samplerate, rate);
+        EXPECT_EQ(result.info.frames, 2 * rate);
+        // Away from the ends, where the sine starts and stops at once.
+        double worst = 0.0;
+        for (std::int64_t frame = rate / 10; frame < result.info.frames - rate / 10; ++frame)
+            for (int channel = 0; channel < 2; ++channel)
+                worst = std::max(worst, std::fabs(result.at(frame, channel) - sine(level, frame, rate)));
+        EXPECT_LE(e2e::db(worst), -120.0);
+    }
+}
+
+// EBU Tech 3341: a stereo 1 kHz sine at L dBFS measures L LUFS. Scaled to
+// -23 LUFS, a sine of any level comes out at -23 dBFS.
+TEST_F(Render, LoudnessScalesTheOutputToTheLoudnessAskedFor) {
+    const std::string in = dir / "sine.wav";
+    const double level = std::pow(10.0, -10.0 / 20.0);
+    e2e::writeSound(in, kWavFloat, 2, 48000, 20 * 48000, [&](std::int64_t frame, int) {
+        return static_cast<float>(sine(level, frame, 48000));
+    });
+    const auto run = runHost({"render", in, dir / "out.wav", "--plugin", ANALYSIS_UNITY_PLUGIN,
+                              "--loudness", "-23", "--measure"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const e2e::Sound result = readSound(dir / "out.wav");
+    EXPECT_EQ(result.info.frames, 20 * 48000);
+    float peak = 0.0f;
+    for (const float sample : result.samples) peak = std::max(peak, std::fabs(sample));
+    EXPECT_NEAR(e2e::db(peak), -23.0, 0.1);
+    EXPECT_NE(run.out.find("; scaled by -13.0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("; loudness -23.0 LUFS, range 0.0 LU, true peak -23.0"),
+              std::string::npos) << run.out;
+
+    // The ceiling, from the same sine at -10 dBTP: by how much it is over.
+    const auto overBy = [](const std::string& err) {
+        const std::size_t at = err.find(" dBTP, ");
+        return at == std::string::npos ? 0.0 : std::stod(err.substr(at + 7));
+    };
+    const auto over = runHost({"render", in, dir / "loud.wav", "--plugin", ANALYSIS_UNITY_PLUGIN,
+                               "--true-peak-max", "-12.5"});
+    EXPECT_EQ(over.status, 1);
+    EXPECT_NEAR(overBy(over.err), 2.5, 0.05) << over.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "loud.wav"));
+    // Over once scaled, where the plug-in's own output is not.
+    const auto scaled = runHost({"render", in, dir / "loud.wav", "--plugin", ANALYSIS_UNITY_PLUGIN,
+                                 "--loudness", "-23", "--true-peak-max", "-24"});
+    EXPECT_EQ(scaled.status, 1);
+    EXPECT_NEAR(overBy(scaled.err), 1.0, 0.05) << scaled.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "loud.wav"));
 }
 
 }  // namespace

@@ -38,6 +38,16 @@ TEST(RenderRequest, EachRefusalNamesItsField) {
         {"times going back", lane({{2.0, 0.5f}, {1.0, 0.5f}}), F::Automation,
          "must not go back"},
         {"a value of NaN", lane({{0.0, NAN}}), F::Automation, "must be numbers"},
+        {"a rate of 0", [] { checkRenderRate(0); }, F::SampleRate, "must be 1000 to 768000 Hz"},
+        {"a rate past 768 kHz", [] { checkRenderRate(768001); }, F::SampleRate, "768000 Hz"},
+        {"a loudness above 0", [] { checkLoudnessTarget(0.5); }, F::Loudness,
+         "must be -70 to 0 LUFS"},
+        {"a loudness below the gate", [] { checkLoudnessTarget(-70.5); }, F::Loudness,
+         "must be -70 to 0 LUFS"},
+        {"a loudness of NaN", [] { checkLoudnessTarget(NAN); }, F::Loudness, "-70 to 0 LUFS"},
+        {"a true peak of NaN", [] { checkTruePeakCeiling(NAN); }, F::TruePeakMax,
+         "must be -70 to 6 dBTP"},
+        {"a true peak far over", [] { checkTruePeakCeiling(6.5); }, F::TruePeakMax, "6 dBTP"},
     };
     // A face's own words for the fields, as the command line and Python have.
     setFieldWording([](RequestField field, const std::string& given) {
@@ -61,6 +71,11 @@ TEST(RenderRequest, EachRefusalNamesItsField) {
     EXPECT_NO_THROW(checkBlockFrames(1));
     EXPECT_NO_THROW(checkBlockFrames(65536));
     EXPECT_NO_THROW(checkTailSeconds(0.0));
+    EXPECT_NO_THROW(checkRenderRate(1000));
+    EXPECT_NO_THROW(checkRenderRate(768000));
+    EXPECT_NO_THROW(checkLoudnessTarget(-70.0));
+    EXPECT_NO_THROW(checkLoudnessTarget(0.0));
+    EXPECT_NO_THROW(checkTruePeakCeiling(-1.0));
     EXPECT_EQ(precisionOfBits(64), Precision::Double);
     EXPECT_EQ(sampleFormatNamed(""), SampleFormat::SameAsInput);
     EXPECT_EQ(sampleFormatNamed("pcm24"), SampleFormat::Pcm24);
@@ -86,7 +101,9 @@ TEST(RenderRequest, OptionsAreDeclaredOnceWithTheirLimits) {
     }
     for (const RequestField field : {RequestField::Settings, RequestField::Automation,
                                      RequestField::Block, RequestField::Tail,
-                                     RequestField::SideChain, RequestField::Format}) {
+                                     RequestField::SideChain, RequestField::Format,
+                                     RequestField::SampleRate, RequestField::Loudness,
+                                     RequestField::TruePeakMax}) {
         const std::string option = optionName(field);
         EXPECT_NE(std::find(names.begin(), names.end(), option), names.end()) << option;
     }

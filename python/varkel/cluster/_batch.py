@@ -17,6 +17,7 @@ from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, Optional, Union
 
 from .. import _varkel
+from .._files import _whole
 from .._processors import PathLike, default_plugin_path
 from ._connection import local_cluster
 from ._task import RenderOptions, TaskItem, placed_summary, render_item
@@ -61,6 +62,10 @@ def render_files(
     compensate_latency: bool = True,
     tail: float = 0.0,
     sidechain: Optional[PathLike] = None,
+    sample_rate: Optional[int] = None,
+    loudness: Optional[float] = None,
+    true_peak_max: Optional[float] = None,
+    measure: bool = False,
     progress: Optional[bool] = None,
     on_plan: Optional[Callable[[int], None]] = None,
     on_result: Optional[Callable[[FileResult], None]] = None,
@@ -76,7 +81,9 @@ def render_files(
     Varkel module of the package. The other arguments are varkel-host's render
     options: ``settings`` as ``--set`` (name to value, or (name, value) pairs
     applied in order), ``automation`` as ``--automate`` (name to (times, values),
-    or (name, times, values) triples), ``name`` as ``--name`` and so on.
+    or (name, times, values) triples), ``name`` as ``--name``, ``sample_rate``
+    as ``--rate``, ``loudness`` as ``--loudness``, ``true_peak_max`` as
+    ``--true-peak-max`` and so on.
 
     Returns one result per file, in the plan's order, then one per input that
     gave none (a folder without sound files). ``on_plan`` is told how many
@@ -87,6 +94,11 @@ def render_files(
     """
     options = _options(plugin, settings, automation, preset, ramp, precision, block_size,
                        format, dither, compensate_latency, tail, sidechain)
+    options = dataclasses.replace(
+        options, sample_rate=_whole(sample_rate, "sample_rate"),
+        loudness=None if loudness is None else float(loudness),
+        true_peak_max=None if true_peak_max is None else float(true_peak_max),
+        measure=bool(measure))
     plan = _varkel.prepare_batch(
         [os.fspath(i) for i in inputs], os.fspath(out_dir), recursive, name or "", ext or "",
         overwrite, skip_existing, options.plugin or default_plugin_path(), options.preset,

@@ -91,7 +91,9 @@ def _add_render_option(group, field: dict) -> None:
                            **common)
     elif kind in ("integer", "number"):
         parse = _number(field["minimum"], field["maximum"], int if kind == "integer" else float)
-        group.add_argument(flag, type=parse, default=parse(field["default"]), **common)
+        # No default: the option is off unless given.
+        default = parse(field["default"]) if field["default"] else None
+        group.add_argument(flag, type=parse, default=default, **common)
     else:
         group.add_argument(flag, **common)
 

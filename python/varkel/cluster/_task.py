@@ -46,6 +46,10 @@ class RenderOptions:
     compensate_latency: bool = True
     tail: float = 0.0
     sidechain: str = ""
+    sample_rate: Optional[int] = None
+    loudness: Optional[float] = None
+    true_peak_max: Optional[float] = None
+    measure: bool = False
     # How a failure names the options: "python" (keywords) or "command line"
     # (varkel-host's flags, for the cluster's command line).
     wording: str = "python"

@@ -5,6 +5,7 @@
 
 #include "engine/plugins/lv2/lv2_plugin.h"
 #include "engine/render/render_job.h"
+#include "engine/render/render_request.h"
 
 namespace varkel::tool {
 
@@ -132,6 +133,43 @@ void addBlock(CLI::App& command, int& blockFrames) {
         ->type_name("N")
         ->capture_default_str()
         ->check(wholeNumberBetween(1, engine::kMaxBlockFrames));
+}
+
+}  // namespace varkel::tool
+
+namespace varkel::tool {
+
+namespace {
+
+const engine::RenderOptionField& declared(const std::string& name) {
+    for (const engine::RenderOptionField& field : engine::renderOptionFields())
+        if (field.name == name) return field;
+    throw std::logic_error("no render option " + name);
+}
+
+CLI::Option* addDeclaredNumber(CLI::App& command, const std::string& name,
+                               std::optional<double>& target, const std::string& unit) {
+    const engine::RenderOptionField& field = declared(name);
+    return command
+        .add_option_function<double>(
+            "--" + name, [&target](double value) { target = value; }, field.help)
+        ->type_name(field.metavar)
+        ->check(numberBetween(field.minimum, field.maximum, unit));
+}
+
+}  // namespace
+
+void addRateAndLoudness(CLI::App& command, std::optional<int>& rate, std::optional<double>& loudness,
+                        std::optional<double>& truePeakMax, bool& measure) {
+    const engine::RenderOptionField& rateField = declared("rate");
+    command
+        .add_option_function<int>(
+            "--" + rateField.name, [&rate](int value) { rate = value; }, rateField.help)
+        ->type_name(rateField.metavar)
+        ->check(wholeNumberBetween(engine::kLowestRenderRate, engine::kHighestRenderRate));
+    addDeclaredNumber(command, "loudness", loudness, "LUFS");
+    addDeclaredNumber(command, "true-peak-max", truePeakMax, "dBTP");
+    command.add_flag("--measure", measure, declared("measure").help);
 }
 
 }  // namespace varkel::tool

@@ -79,5 +79,9 @@ void addSettings(CLI::App& command, const std::string& name,
                  std::vector<engine::ParameterSetting>& settings, const std::string& description);
 void addPrecision(CLI::App& command, engine::Precision& precision);
 void addBlock(CLI::App& command, int& blockFrames);
+// --rate, --loudness, --true-peak-max and --measure, as the engine declares
+// them.
+void addRateAndLoudness(CLI::App& command, std::optional<int>& rate, std::optional<double>& loudness,
+                        std::optional<double>& truePeakMax, bool& measure);
 
 }  // namespace varkel::tool

@@ -74,6 +74,7 @@ public:
         command.add_option("--tail", job.tailSeconds, "Seconds of silence rendered past the end")
             ->type_name("S")
             ->check(numberBetween(0.0, engine::kLongestTailSeconds, "s"));
+        addRateAndLoudness(command, job.sampleRate, job.loudness, job.truePeakMax, job.measure);
         addVerbose(command);
         command.add_flag("--quiet", quiet, "No progress display and no summary");
         declareBatch(command);
