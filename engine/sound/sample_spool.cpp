@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/engine_error.h"
-#include "engine/render/temporary_files.h"
+#include "engine/sound/temporary_files.h"
 
 namespace varkel::engine {
 
