@@ -349,11 +349,15 @@ TEST(Lv2Fixtures, InfoListsTheControlOutputs) {
         VARKEL_HOST_BINARY, {"info", "--json", "--plugin", "urn:varkel:test:worker-meter"}, environment);
     ASSERT_EQ(info.status, 0) << info.err;
     // A plug-in that cannot be cleaned up unless it started once, never run
-    // by info, still goes away quietly.
-    EXPECT_EQ(e2e::runProgram(VARKEL_HOST_BINARY, {"info", "--plugin", "urn:varkel:test:ranges"},
-                              environment)
-                  .status,
-              0);
+    // by info, still goes away quietly; its default state, written with an
+    // integer literal, is taken.
+    const auto ranges = e2e::runProgram(
+        VARKEL_HOST_BINARY, {"info", "--json", "--plugin", "urn:varkel:test:ranges"}, environment);
+    ASSERT_EQ(ranges.status, 0) << ranges.err;
+    const auto corner = nlohmann::json::parse(ranges.out)["parameters"][3];
+    EXPECT_EQ(corner["symbol"], "corner");
+    EXPECT_EQ(corner["value"], 500);
+    EXPECT_EQ(corner["default"], 1000);
     const auto outputs = nlohmann::json::parse(info.out)["controlOutputs"];
     ASSERT_EQ(outputs.size(), 3u) << info.out;
     EXPECT_EQ(outputs[0]["symbol"], "peak");
