@@ -135,6 +135,16 @@ sf_count_t SoundFileReader::read(double* frames, sf_count_t count) {
     return got;
 }
 
+void SoundFileReader::seek(std::int64_t frame) {
+    if (frame < 0 || frame > fileInfo.frames)
+        throw UsageError(filePath + ": frame " + std::to_string(frame) + " is outside its " +
+                         std::to_string(fileInfo.frames) + " frames");
+    if (sf_seek(file, frame, SEEK_SET) != frame)
+        throw EngineError(filePath + ": cannot seek to frame " + std::to_string(frame) + " (" +
+                          sf_strerror(file) + ")");
+    readFrames = frame;
+}
+
 void SoundFileReader::checkReadError() const {
     if (sf_error(file) != SF_ERR_NO_ERROR)
         throw EngineError(filePath + ": reading failed (" + sf_strerror(file) + ")");
@@ -219,14 +229,24 @@ void SoundFileWriter::closeFile() {
     file = nullptr;
 }
 
-void SoundFileWriter::commit(bool replace) {
-    // Closing writes the header; the file is on the disk before it takes
-    // the destination's name.
+void SoundFileWriter::finishFile() {
+    // Closing writes the header.
     const int closeError = sf_close(file);
     file = nullptr;
     if (closeError != 0 || !stream->sync())
         throw EngineError(destinationPath + ": writing failed (" +
                           failureText(sf_error_number(closeError)) + ")");
+}
+
+std::string SoundFileWriter::closeAside() {
+    finishFile();
+    committed = true;
+    return temporaryPath;
+}
+
+void SoundFileWriter::commit(bool replace) {
+    // The file is on the disk before it takes the destination's name.
+    finishFile();
     if (!replace) {
         if (!renameWithoutReplacing(temporaryPath, targetPath)) {
             if (errno == EEXIST)

@@ -31,8 +31,10 @@ public:
     sf_count_t read(float* frames, sf_count_t count) override;
     sf_count_t read(double* frames, sf_count_t count) override;
     void checkReadError() const override;
-    // Frames read so far.
+    // The frame read next: frames read so far, or where seek() put it.
     std::int64_t framesRead() const { return readFrames; }
+    // Throws EngineError for a frame past the end or a file that cannot seek.
+    void seek(std::int64_t frame);
 
 private:
     std::string filePath;
@@ -63,9 +65,15 @@ public:
     // fails instead when the destination has appeared meanwhile.
     void commit(bool replace = true);
     const std::string& path() const { return destinationPath; }
+    // Flushes and closes the file but leaves it under its temporary name,
+    // which it returns, for the caller to read and remove: a stream that has
+    // to change container midway starts again from it.
+    std::string closeAside();
 
 private:
     void closeFile();
+    // Closes, writing the header, and flushes to the disk.
+    void finishFile();
     void checkWritten(sf_count_t written, sf_count_t count);
     // What went wrong, from the file when it knows, else from libsndfile.
     std::string failureText(const char* fromLibrary) const;

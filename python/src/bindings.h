@@ -7,6 +7,7 @@ namespace varkel::python {
 
 void bindInstance(pybind11::module_& module);
 void bindSoundFiles(pybind11::module_& module);
+void bindSoundFileStreams(pybind11::module_& module);
 void bindRender(pybind11::module_& module);
 void bindAnalysis(pybind11::module_& module);
 void bindBatch(pybind11::module_& module);

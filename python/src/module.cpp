@@ -14,6 +14,7 @@ PYBIND11_MODULE(_varkel, module) {
     module.def("wording_in_use", &varkel::python::wordingInUse);
     varkel::python::bindInstance(module);
     varkel::python::bindSoundFiles(module);
+    varkel::python::bindSoundFileStreams(module);
     varkel::python::bindRender(module);
     varkel::python::bindAnalysis(module);
     varkel::python::bindBatch(module);

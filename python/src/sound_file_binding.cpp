@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "engine/engine_error.h"
-#include "engine/render/render_request.h"
-#include "engine/sound/output_conditioning.h"
 #include "engine/sound/output_format.h"
 #include "engine/sound/sound_file.h"
+#include "python/src/array_file_writing.h"
 #include "python/src/audio_array.h"
 #include "python/src/bindings.h"
 #include "python/src/sample_format_name.h"
@@ -70,53 +69,16 @@ std::pair<int, std::optional<std::string>> soundFileFormat(const std::string& pa
     return {file.sampleRate(), fileSampleFormatName(file.info().format)};
 }
 
-// Rounded to the output's grid as a render's output is, so that libsndfile,
-// which truncates, converts each sample exactly.
-template <typename Sample>
-void writeFrames(engine::SoundFileWriter& writer, const AudioArray& audio,
-                 const engine::OutputConditioning& condition) {
-    const auto* base = static_cast<const Sample*>(audio.data);
-    const auto channels = static_cast<std::size_t>(audio.channels);
-    std::vector<Sample> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
-    for (std::size_t first = 0; first < audio.frames; first += kChunkFrames) {
-        const std::size_t n = std::min<std::size_t>(kChunkFrames, audio.frames - first);
-        for (std::size_t f = 0; f < n; ++f)
-            for (std::size_t c = 0; c < channels; ++c)
-                chunk[f * channels + c] = base[(first + f) * audio.layout.frameStride +
-                                               c * audio.layout.channelStride];
-        if (condition.changesSamples()) condition.apply(chunk.data(), n * channels);
-        writer.write(chunk.data(), static_cast<sf_count_t>(n));
-    }
-}
-
 void write(const std::string& path, const py::handle& object, int rate,
            const std::optional<std::string>& format) {
     const AudioArray audio = AudioArray::from(object);
-    if (rate < 1) throw engine::UsageError("sample_rate " + std::to_string(rate) + ": must be positive");
-    // "float", "pcm24" and "pcm16" as --format asks for them; a file's other
-    // formats (read's names) as a render from such a file chooses; none: the
-    // array's own, a float WAV.
-    int own = SF_FORMAT_WAV | (audio.wide ? SF_FORMAT_DOUBLE : SF_FORMAT_FLOAT);
-    engine::SampleFormat requested = engine::SampleFormat::SameAsInput;
-    if (format) {
-        own = SF_FORMAT_WAV | fileSampleFormatNamed(*format);
-        const auto& renderable = engine::sampleFormatNames();
-        if (std::find(renderable.begin(), renderable.end(), *format) != renderable.end())
-            requested = engine::sampleFormatNamed(*format);
-    }
     const py::gil_scoped_release unlocked;
+    const int chosen = chooseArrayFileFormat(path, format, audio.wide, audio.channels, rate);
     audio.checkFinite();
-    engine::checkOutputPath("", path);
-    const int chosen = engine::chooseOutputFormat(path, own, requested, audio.channels, rate);
     const int container = engine::withRoomForLength(
         chosen, static_cast<std::int64_t>(audio.frames), audio.channels);
-    const engine::OutputConditioning condition(engine::isIntegerFormat(container),
-                                               engine::integerStep(container), nullptr);
     engine::SoundFileWriter writer(path, container, audio.channels, rate, container != chosen);
-    if (audio.wide)
-        writeFrames<double>(writer, audio, condition);
-    else
-        writeFrames<float>(writer, audio, condition);
+    writeArray(writer, audio, arrayConditioning(container));
     writer.commit();
 }
 
