@@ -18,6 +18,7 @@ enum class RequestField : char {
     Automation = 'A',
     Parameter = 'M',  // a parameter asked for by name, outside a render
     Preset = 'P',
+    State = 'X',  // a saved plug-in state, loaded before the preset
     SideChain = 'C',
     Format = 'F',
     Precision = 'R',

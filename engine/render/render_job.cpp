@@ -265,8 +265,7 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     while (static_cast<int>(instances.size()) < mapping.instances)
         instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
     for (const auto& instance : instances) {
-        if (!job.preset.empty()) instance->loadPreset(job.preset);
-        applySettings(*instance, job.settings);
+        applyState(*instance, job.state, job.preset, job.settings);
     }
     AutomationSchedule automation;
     automation.setRamp(job.ramp);

@@ -86,7 +86,8 @@ TEST(RenderRequest, OptionsAreDeclaredOnceWithTheirLimits) {
     }
     for (const RequestField field : {RequestField::Settings, RequestField::Automation,
                                      RequestField::Block, RequestField::Tail,
-                                     RequestField::SideChain, RequestField::Format}) {
+                                     RequestField::SideChain, RequestField::Format,
+                                     RequestField::State, RequestField::Preset}) {
         const std::string option = optionName(field);
         EXPECT_NE(std::find(names.begin(), names.end(), option), names.end()) << option;
     }
