@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "tests/e2e/e2e_support.h"
@@ -224,6 +225,68 @@ TEST_F(State, InfoSaysHowThePluginKeepsItsState) {
     const auto parameters = runHost({"info", "--plugin", LEVEL_PLUGIN, "--json"});
     EXPECT_NE(parameters.out.find("\"state\": \"parameters only\""), std::string::npos)
         << parameters.out;
+}
+
+// An LV2 state as a workstation writes one: port values, and the plug-in's
+// own gain and a file it names, kept through its state interface.
+constexpr const char* kLv2State = R"(@prefix lv2: <http://lv2plug.in/ns/lv2core#> .
+@prefix pset: <http://lv2plug.in/ns/ext/presets#> .
+@prefix state: <http://lv2plug.in/ns/ext/state#> .
+@prefix xsd: <http://www.w3.org/2001/XMLSchema#> .
+<>
+    a pset:Preset ;
+    lv2:appliesTo <urn:varkel:test:state-gain> ;
+    lv2:port [ lv2:symbol "level" ; pset:value 0.75 ] ;
+    state:state [
+        <urn:varkel:test:state-gain#gain> "0.25"^^xsd:float ;
+        <urn:varkel:test:state-gain#factorFile> <factor.txt>
+    ] .
+)";
+
+// Saved by one process and loaded by another, the state renders the same
+// bytes; the file it names travels inside the bundle, so the original may go.
+TEST(Lv2State, SavedBundleLoadsInAFreshProcessWithItsFileCopied) {
+    namespace fs = std::filesystem;
+    e2e::ScratchDir dir;
+    const auto host = [](const std::vector<std::string>& args) {
+        return e2e::runProgram(VARKEL_HOST_BINARY, args,
+                               {std::string("LV2_PATH=") + VARKEL_TEST_LV2_PATH});
+    };
+    const std::string plugin = "urn:varkel:test:state-gain";
+    e2e::writeSound(dir / "in.wav", e2e::kWavFloat, 2, 48000, kFrames, e2e::testSignal);
+    e2e::writeBytes(dir / "factor.txt", "0.5\n");
+    e2e::writeBytes(dir / "hand.ttl", kLv2State);
+    const auto render = [&](const std::string& out, const std::vector<std::string>& options) {
+        std::vector<std::string> args = {"render", dir / "in.wav", dir / out, "--plugin", plugin};
+        args.insert(args.end(), options.begin(), options.end());
+        const auto run = host(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return readSound(dir / out);
+    };
+    const e2e::Sound input = readSound(dir / "in.wav");
+    const e2e::Sound fromHand = render("hand.wav", {"--state", dir / "hand.ttl"});
+    for (std::int64_t i = 0; i < kFrames; i += 97)
+        EXPECT_FLOAT_EQ(fromHand.at(i, 1), input.at(i, 1) * 0.75f * 0.25f * 0.5f) << i;
+
+    const auto saved = host({"state", "--plugin", plugin, "--state", dir / "hand.ttl", "--save",
+                             dir / "saved.lv2"});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_FALSE(fs::is_symlink(dir / "saved.lv2/factor.txt"));
+    EXPECT_EQ(e2e::fileBytes(dir / "saved.lv2/factor.txt"), "0.5\n");
+    fs::remove(dir / "factor.txt");
+    render("bundle.wav", {"--state", dir / "saved.lv2"});
+    EXPECT_EQ(e2e::fileBytes(dir / "bundle.wav"), e2e::fileBytes(dir / "hand.wav"));
+    render("ttl.wav", {"--state", dir / "saved.lv2/state.ttl"});
+    EXPECT_EQ(e2e::fileBytes(dir / "ttl.wav"), e2e::fileBytes(dir / "hand.wav"));
+    // The settings still apply after it.
+    const e2e::Sound louder = render("set.wav", {"--state", dir / "saved.lv2", "--set", "level=1.5"});
+    EXPECT_FLOAT_EQ(louder.at(100, 0), input.at(100, 0) * 1.5f * 0.25f * 0.5f);
+
+    const auto other = host({"render", dir / "in.wav", dir / "x.wav", "--plugin",
+                             "urn:varkel:test:delay", "--state", dir / "saved.lv2"});
+    e2e::expectRefusal(other, "the state of urn:varkel:test:state-gain, not of", 1);
+    const auto info = host({"info", "--plugin", plugin});
+    EXPECT_NE(info.out.find("State       LV2 state interface\n"), std::string::npos) << info.out;
 }
 
 }  // namespace state_test
