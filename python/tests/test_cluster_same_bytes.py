@@ -88,3 +88,21 @@ def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
     assert len(ours.stderr.splitlines()) == 1 and ours.stdout == ""
     assert args[0] in ours.stderr  # in the command line's words, as varkel-host's
     assert not (tmp_path / "ours").exists() or not any((tmp_path / "ours").iterdir())
+
+
+def test_a_state_then_a_setting_as_varkel_host(takes, tmp_path, loopback_cluster):
+    from test_state import HAND_STATE
+    cluster, _ = loopback_cluster
+    (tmp_path / "factor.txt").write_text("0.5\n")
+    (tmp_path / "hand.ttl").write_text(HAND_STATE)
+    args = ["--plugin", "urn:varkel:test:state-gain", "--state", str(tmp_path / "hand.ttl"),
+            "--set", "level=1.5"]
+    host = host_batch([takes], tmp_path / "host", *args)
+    ours = cluster_batch([takes], tmp_path / "cluster", "--scheduler",
+                         cluster.scheduler_address, *args)
+    assert ours.returncode == host.returncode == 1  # the unreadable file
+    assert folder_bytes(tmp_path / "cluster") == folder_bytes(tmp_path / "host")
+    plain = host_batch([takes], tmp_path / "plain", "--plugin", "urn:varkel:test:state-gain",
+                       "--set", "level=1.5")
+    assert plain.returncode == 1
+    assert folder_bytes(tmp_path / "plain") != folder_bytes(tmp_path / "host")

@@ -227,21 +227,6 @@ TEST_F(State, InfoSaysHowThePluginKeepsItsState) {
         << parameters.out;
 }
 
-// An LV2 state as a workstation writes one: port values, and the plug-in's
-// own gain and a file it names, kept through its state interface.
-constexpr const char* kLv2State = R"(@prefix lv2: <http://lv2plug.in/ns/lv2core#> .
-@prefix pset: <http://lv2plug.in/ns/ext/presets#> .
-@prefix state: <http://lv2plug.in/ns/ext/state#> .
-@prefix xsd: <http://www.w3.org/2001/XMLSchema#> .
-<>
-    a pset:Preset ;
-    lv2:appliesTo <urn:varkel:test:state-gain> ;
-    lv2:port [ lv2:symbol "level" ; pset:value 0.75 ] ;
-    state:state [
-        <urn:varkel:test:state-gain#gain> "0.25"^^xsd:float ;
-        <urn:varkel:test:state-gain#factorFile> <factor.txt>
-    ] .
-)";
 
 // Saved by one process and loaded by another, the state renders the same
 // bytes; the file it names travels inside the bundle, so the original may go.
@@ -255,7 +240,7 @@ TEST(Lv2State, SavedBundleLoadsInAFreshProcessWithItsFileCopied) {
     const std::string plugin = "urn:varkel:test:state-gain";
     e2e::writeSound(dir / "in.wav", e2e::kWavFloat, 2, 48000, kFrames, e2e::testSignal);
     e2e::writeBytes(dir / "factor.txt", "0.5\n");
-    e2e::writeBytes(dir / "hand.ttl", kLv2State);
+    std::filesystem::copy_file(STATE_GAIN_STATE, dir / "hand.ttl");
     const auto render = [&](const std::string& out, const std::vector<std::string>& options) {
         std::vector<std::string> args = {"render", dir / "in.wav", dir / out, "--plugin", plugin};
         args.insert(args.end(), options.begin(), options.end());
