@@ -219,6 +219,29 @@ TEST_F(State, VarkelsProgramRendersAsItsSettings) {
     EXPECT_NE(e2e::fileBytes(dir / "plain.wav"), e2e::fileBytes(dir / "set.wav"));
 }
 
+// Each command that takes --state loads it before it measures or renders,
+// and words a bad one alike.
+TEST_F(State, EveryCommandLoadsTheStateAndRefusesABadOneAlike) {
+    const std::string bad = file("bad.fxp", fxp({"Othr", 1}, {0.25f}, ""));
+    const std::string missing = dir / "missing.fxp";
+    const std::vector<std::vector<std::string>> commands = {
+        {"render", in, dir / "out.wav"},
+        {"render", in, "--out-dir", dir / "batch"},
+        {"analyze", "--what", "response", "--out", dir / "analysis", "--quiet"},
+        {"bench", "--seconds", "0.1"},
+        {"state", "--save", dir / "saved.fxp"},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command.front());
+        std::vector<std::string> args = command;
+        args.insert(args.end(), {"--plugin", CHUNK_PLUGIN, "--state"});
+        args.push_back(bad);
+        e2e::expectRefusal(runHost(args), "varkel-host: --state " + bad + ": made for", 1);
+        args.back() = missing;
+        e2e::expectRefusal(runHost(args), "varkel-host: --state " + missing + ": no such file", 1);
+    }
+}
+
 TEST_F(State, InfoSaysHowThePluginKeepsItsState) {
     const auto chunks = runHost({"info", "--plugin", CHUNK_PLUGIN});
     EXPECT_NE(chunks.out.find("State       chunks\n"), std::string::npos) << chunks.out;
