@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Saves and loads the state of every VST 2.4 module and LV2 effect installed.
+"""Saves and loads the state of every VST 2.4 and LV2 effect installed.
 
 For each plug-in: every parameter is moved away from its default at once, the
 state so set is saved (varkel-host state --save, .fxp or an LV2 bundle), and a
@@ -63,6 +63,13 @@ def moved(parameter, vst):
 
 
 def sweep_one(entry, limit):
+    try:
+        return sweep(entry, limit)
+    except (ValueError, KeyError, OSError, subprocess.SubprocessError) as error:
+        return entry.get("uri") or entry["path"], "failed", f"{type(error).__name__}: {error}"
+
+
+def sweep(entry, limit):
     vst = entry["format"] == "VST 2.4"
     plugin = entry["path"] if vst else entry["uri"]
     with tempfile.TemporaryDirectory() as work:
@@ -76,8 +83,6 @@ def sweep_one(entry, limit):
             return plugin, "failed", "info: " + info.stderr.strip()[-200:]
         description = json.loads(info.stdout)
         mains = max(description["inputs"] - len(description["sideChains"]), 1)
-        if description["outputs"] < 1:
-            return plugin, "skipped", "no audio outputs"
         settings = []
         for p in description["parameters"]:
             settings += ["--set", f"{p['index']}={moved(p, vst):.9g}"]
@@ -109,7 +114,8 @@ def main():
     arguments = parser.parse_args()
     listing = json.loads(subprocess.run([HOST, "list", "--json"], capture_output=True, text=True,
                                         check=True).stdout)
-    entries = [e for e in listing if e["failure"] is None and e["outputs"] > 0
+    # Effects: audio in and out, as render needs.
+    entries = [e for e in listing if e["failure"] is None and e["inputs"] > 0 and e["outputs"] > 0
                and arguments.only in (e.get("path", "") + e.get("uri", ""))]
     counts = {}
     with concurrent.futures.ThreadPoolExecutor(arguments.jobs) as pool:

@@ -611,9 +611,18 @@ int Lv2Plugin::latency() {
     // A second instance with these settings, run once on silence, so that
     // this one's state is left as it was.
     LilvInstance* probe = nullptr;
+    LilvState* state = nullptr;
+    // What a loaded state set may decide the latency too (a convolver's
+    // response); the probe shares the port values already.
+    const bool keepsState = stateKind() == StateKind::Lv2State;
     {
         const std::lock_guard guard(Lv2World::instance().lock());
         probe = instantiate();
+        if (keepsState) state = snapshot("");
+    }
+    if (state != nullptr) {
+        lilv_state_restore(state, probe, nullptr, nullptr, 0, features->list);
+        lilv_state_free(state);
     }
     const std::vector<float> saved = portValues;
     connectFixedPorts(probe);
