@@ -322,7 +322,6 @@ struct VstEvents;
 struct VstAudioFile;
 struct VstOfflineTask;
 struct VstFileSelect;
-struct VstPatchChunkInfo;
 struct VstParameterProperties;
 
 // What a plug-in says of one of its inputs or outputs (effGetInputProperties,
@@ -345,6 +344,22 @@ enum VstPinPropertiesFlags : VstInt32 {
     kVstPinIsStereo = 2,  // the first of a stereo pair
     kVstPinUseSpeaker = 4,
 };
+
+// What a host tells a plug-in of a program or bank file before its data
+// (effBeginLoadProgram, effBeginLoadBank): the file's plug-in ID, version
+// and element count (parameters or programs).
+struct VstPatchChunkInfo {
+    VstInt32 version;  // 1
+    VstInt32 pluginUniqueID;
+    VstInt32 pluginVersion;
+    VstInt32 numElements;
+    char future[48];
+};
+static_assert(sizeof(VstPatchChunkInfo) == 64);
+static_assert(offsetof(VstPatchChunkInfo, pluginUniqueID) == 4);
+static_assert(offsetof(VstPatchChunkInfo, pluginVersion) == 8);
+static_assert(offsetof(VstPatchChunkInfo, numElements) == 12);
+static_assert(offsetof(VstPatchChunkInfo, future) == 16);
 
 struct VstVariableIo;
 struct MidiProgramName;

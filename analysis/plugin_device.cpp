@@ -11,11 +11,12 @@ namespace varkel::analysis {
 using namespace engine;
 
 PluginDevice::PluginDevice(const std::string& name, std::vector<ParameterSetting> settings,
-                           double rate)
+                           double rate, std::string state)
     : settings(std::move(settings)),
       rate(rate),
+      state(std::move(state)),
       probe(openPlugin(name, rate, kDefaultBlockFrames)) {
-    applySettings(*probe, this->settings);
+    applyState(*probe, this->state, "", this->settings);
     text = describeSettings(*probe, this->settings);
     latency = std::max(probe->latency(), 0);
 }
@@ -35,7 +36,7 @@ PluginDevice::~PluginDevice() = default;
 
 std::vector<Signal> PluginDevice::render(const Signal& input) const {
     const std::unique_ptr<Plugin> plugin = openPlugin(probe->location(), rate, kDefaultBlockFrames);
-    applySettings(*plugin, settings);
+    applyState(*plugin, state, "", settings);
     plugin->start(Precision::Single);
     // The one signal feeds every main input; side-chains get silence.
     const ChannelMapping mapping =

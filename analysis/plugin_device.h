@@ -17,9 +17,11 @@ namespace varkel::analysis {
 
 class PluginDevice : public Device {
 public:
-    // Opens the plug-in (the default one when name is empty) and checks the
-    // settings against it; throws EngineError or UsageError.
-    PluginDevice(const std::string& name, std::vector<engine::ParameterSetting> settings, double rate);
+    // Opens the plug-in (the default one when name is empty), loads the
+    // saved state if one is named, and checks the settings against it;
+    // throws EngineError or UsageError.
+    PluginDevice(const std::string& name, std::vector<engine::ParameterSetting> settings, double rate,
+                 std::string state = "");
     ~PluginDevice() override;
 
     int outputs() const override { return probe->outputs(); }
@@ -32,6 +34,7 @@ public:
 private:
     std::vector<engine::ParameterSetting> settings;
     double rate;
+    std::string state;
     // Keeps the module loaded between renders and answers for the plug-in.
     std::unique_ptr<engine::Plugin> probe;
     std::string text;

@@ -49,6 +49,8 @@ std::string plainWording(RequestField field, const std::string& given) {
             return with("parameter");
         case RequestField::Preset:
             return with("preset");
+        case RequestField::State:
+            return with("state");
         case RequestField::SideChain:
             return with("side-chain");
         case RequestField::Format:

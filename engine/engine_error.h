@@ -13,24 +13,25 @@
 namespace varkel::engine {
 
 // The parts of a request a message can name.
-enum class RequestField : char {
-    Settings = 'S',
-    Automation = 'A',
-    Parameter = 'M',  // a parameter asked for by name, outside a render
-    Preset = 'P',
-    SideChain = 'C',
-    Format = 'F',
-    Precision = 'R',
-    Block = 'B',
-    Tail = 'T',
-    Overwrite = 'O',
-    SkipExisting = 'K',
-    Recursive = 'Z',
-    NamePattern = 'N',
-    Extension = 'E',
-    SampleRate = 'H',
-    Loudness = 'L',
-    TruePeakMax = 'X',
+enum class RequestField {
+    Settings,
+    Automation,
+    Parameter,  // a parameter asked for by name, outside a render
+    Preset,
+    State,  // a saved plug-in state, loaded before the preset
+    SideChain,
+    Format,
+    Precision,
+    Block,
+    Tail,
+    Overwrite,
+    SkipExisting,
+    Recursive,
+    NamePattern,
+    Extension,
+    SampleRate,
+    Loudness,
+    TruePeakMax,
 };
 
 // How a face names a field and what was given for it: a flag on the command

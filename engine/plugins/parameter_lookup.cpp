@@ -103,6 +103,13 @@ void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings
     }
 }
 
+void applyState(Plugin& plugin, const std::string& state, const std::string& preset,
+                const std::vector<ParameterSetting>& settings) {
+    if (!state.empty()) plugin.loadState(state);
+    if (!preset.empty()) plugin.loadPreset(preset);
+    applySettings(plugin, settings);
+}
+
 std::string describeSettings(const Plugin& plugin, const std::vector<ParameterSetting>& settings) {
     std::string text = plugin.name();
     if (settings.empty()) return text + ", defaults";

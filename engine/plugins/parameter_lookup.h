@@ -32,6 +32,11 @@ void checkValue(const Plugin& plugin, int index, float value, const std::string&
 void applySettings(Plugin& plugin, const std::vector<ParameterSetting>& settings,
                    RequestField field = RequestField::Settings);
 
+// A saved state, a preset and settings, each optional, in the order every
+// face applies them: the state, then the preset, then the settings.
+void applyState(Plugin& plugin, const std::string& state, const std::string& preset,
+                const std::vector<ParameterSetting>& settings);
+
 // "Varkel, PreGain=1 (12.0 dB)": the name, then each setting with the
 // plug-in's own text for its value (as set on plugin), or ", defaults".
 std::string describeSettings(const Plugin& plugin, const std::vector<ParameterSetting>& settings);

@@ -50,6 +50,11 @@ struct InputInfo {
     SideChainReason reason = SideChainReason::None;
 };
 
+// How a plug-in keeps what it sounds like: in its parameters alone, in an
+// opaque chunk (VST 2.4's effFlagsProgramChunks), or through LV2's state
+// interface (beside its ports).
+enum class StateKind { Parameters, Chunks, Lv2State };
+
 class Plugin {
 public:
     virtual ~Plugin() = default;
@@ -80,6 +85,20 @@ public:
     virtual std::vector<std::string> presets() const = 0;
     // By name, URI or number; throws UsageError listing the presets.
     virtual void loadPreset(const std::string& preset) = 0;
+
+    virtual StateKind stateKind() const { return StateKind::Parameters; }
+    // Loads a saved state: a .fxp or .fxb for VST 2.4, a state bundle folder
+    // or its .ttl for LV2. Throws EngineError naming the file (as the
+    // State field) for a file that is not the plug-in's or is damaged.
+    virtual void loadState(const std::string& path);
+    // Saves the state as it stands: .fxp (a program) or .fxb (a bank) for
+    // VST 2.4, a bundle folder for LV2. Throws UsageError for a path the
+    // format cannot take, EngineError when it cannot be written.
+    virtual void saveState(const std::string& path);
+    // The state as bytes and back: a VST 2.4 program's chunk, or its
+    // parameters as an 'FxCk' lists them; an LV2 state's Turtle.
+    virtual std::string stateBytes();
+    virtual void setStateBytes(const std::string& bytes);
 
     // Frames the output lags the input, with the current settings.
     virtual int latency() = 0;

@@ -34,8 +34,7 @@ void checkExtension(const std::string& extension) {
 std::string probePlugin(const RenderJob& render) {
     checkRenderJob(render);
     const auto probe = openPlugin(render.plugin, 44100.0, render.blockFrames);
-    if (!render.preset.empty()) probe->loadPreset(render.preset);
-    applySettings(*probe, render.settings);
+    applyState(*probe, render.state, render.preset, render.settings);
     for (const AutomationLane& lane : render.automation) automatedParameter(*probe, lane);
     return fileNameWord(probe->name());
 }

@@ -37,7 +37,7 @@ void checkNotCancelled(const RenderCancelled& cancelled) {
     if (cancelled && cancelled()) throw EngineError("interrupted; nothing written", kExitInterrupted);
 }
 
-std::string folderOf(const std::string& path) {
+std::string folderHolding(const std::string& path) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     return folder.empty() ? std::string(".") : folder.string();
 }
@@ -326,7 +326,7 @@ void renderStreams(BlockDriver<Sample>& driver, FrameSource& input, FrameSource*
     }
     // The scaling needs the whole output's loudness: the output is set aside
     // and measured, then scaled on its way to the file.
-    SampleSpool spool(folderOf(outputTarget(out.file.path())));
+    SampleSpool spool(folderHolding(outputTarget(out.file.path())));
     LoudnessMeter unscaled(channels, out.sampleRate, false);
     LevelMeter unscaledLevels;
     stream(input, sideChain, driver, mapping, plan,
@@ -396,8 +396,7 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     while (static_cast<int>(instances.size()) < mapping.instances)
         instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
     for (const auto& instance : instances) {
-        if (!job.preset.empty()) instance->loadPreset(job.preset);
-        applySettings(*instance, job.settings);
+        applyState(*instance, job.state, job.preset, job.settings);
     }
     AutomationSchedule automation;
     automation.setRamp(job.ramp);

@@ -24,7 +24,10 @@ struct RenderJob {
     std::string input;
     std::string output;
     std::string plugin;  // empty: the Varkel module that came with the host
-    std::string preset;  // applied before the settings; empty: none
+    // Applied in this order: the saved state, the preset, the settings; so
+    // a preset or a setting changes a state, as it does in a workstation.
+    std::string state;   // a saved state's file; empty: none
+    std::string preset;  // empty: none
     std::vector<ParameterSetting> settings;
     std::vector<AutomationLane> automation;
     bool ramp = false;

@@ -97,8 +97,11 @@ const std::vector<RenderOptionField>& renderOptionFields() {
     static const std::vector<RenderOptionField> fields = {
         {"plugin", "plugin", Kind::Text, 0, 0, "", {}, "PLUGIN",
          "The plug-in: a VST 2.4 module or an LV2 URI or bundle (default: Varkel)"},
+        {"state", "state", Kind::Text, 0, 0, "", {}, "FILE",
+         "A saved state (VST 2.4: .fxp or .fxb; LV2: a state bundle or its .ttl), applied "
+         "first, before the preset and the settings"},
         {"preset", "preset", Kind::Text, 0, 0, "", {}, "NAME",
-         "An LV2 preset or a VST 2.4 program, applied before the settings"},
+         "An LV2 preset or a VST 2.4 program, applied after the state and before the settings"},
         {"set", "settings", Kind::Setting, 0, 0, "", {}, "NAME=VALUE",
          "Sets a parameter, in its own units and range; repeatable"},
         {"automate", "automation", Kind::Automation, 0, 0, "", {}, "NAME=TIME:VALUE,...",
@@ -148,6 +151,7 @@ constexpr FieldNames kFieldNames[] = {
     {RequestField::Automation, "automate", "automation"},
     {RequestField::Parameter, "parameter", "parameter"},
     {RequestField::Preset, "preset", "preset"},
+    {RequestField::State, "state", "state"},
     {RequestField::SideChain, "sidechain", "sidechain"},
     {RequestField::Format, "format", "format"},
     {RequestField::Precision, "precision", "precision"},

@@ -30,11 +30,12 @@ namespace {
 py::dict prepareBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
                       bool recursive, const std::string& name, const std::string& extension,
                       bool overwrite, bool skipExisting, const std::string& plugin,
-                      const std::string& preset, const Settings& settings, const Lanes& automation,
-                      int block) {
+                      const std::string& state, const std::string& preset, const Settings& settings,
+                      const Lanes& automation, int block) {
     engine::BatchRequest request{inputs, outputFolder, recursive, name, extension, overwrite,
                                  skipExisting};
     engine::RenderJob render = makeRenderJob({}, {}, {plugin, settings, automation, false, 32, block, std::nullopt});
+    render.state = state;
     render.preset = preset;
     engine::PreparedBatch batch;
     {
@@ -55,7 +56,8 @@ py::dict prepareBatch(const std::vector<std::string>& inputs, const std::string&
 // shownInput into shownOutput: the summary reads as varkel-host's would.
 py::dict renderItem(const std::string& input, const std::string& output,
                     const std::string& shownInput, const std::string& shownOutput,
-                    const std::string& plugin, const std::string& preset, const Settings& settings,
+                    const std::string& plugin, const std::string& state,
+                    const std::string& preset, const Settings& settings,
                     const Lanes& automation, bool ramp, int precision, int block,
                     const std::optional<std::string>& format, bool dither, bool compensateLatency,
                     double tailSeconds, const std::string& sideChain,
@@ -66,6 +68,7 @@ py::dict renderItem(const std::string& input, const std::string& output,
         input, output,
         withRateAndLoudness({plugin, settings, automation, ramp, precision, block, format},
                             sampleRate, loudness, truePeakMax, measure));
+    job.state = state;
     job.preset = preset;
     job.dither = dither;
     job.compensateLatency = compensateLatency;
@@ -97,11 +100,11 @@ std::tuple<std::string, std::vector<double>, std::vector<double>> parseAutomatio
 void bindBatch(py::module_& module) {
     module.def("prepare_batch", &prepareBatch, py::arg("inputs"), py::arg("out_dir"),
                py::arg("recursive"), py::arg("name"), py::arg("ext"), py::arg("overwrite"),
-               py::arg("skip_existing"), py::arg("plugin"), py::arg("preset"),
+               py::arg("skip_existing"), py::arg("plugin"), py::arg("state"), py::arg("preset"),
                py::arg("settings"), py::arg("automation"), py::arg("block_size"));
     module.def("render_item", &renderItem, py::arg("input"), py::arg("output"),
                py::arg("shown_input"), py::arg("shown_output"), py::arg("plugin"),
-               py::arg("preset"), py::arg("settings"), py::arg("automation"), py::arg("ramp"),
+               py::arg("state"), py::arg("preset"), py::arg("settings"), py::arg("automation"), py::arg("ramp"),
                py::arg("precision"), py::arg("block_size"), py::arg("format"), py::arg("dither"),
                py::arg("compensate_latency"), py::arg("tail"), py::arg("sidechain"),
                py::arg("sample_rate"), py::arg("loudness"), py::arg("true_peak_max"),

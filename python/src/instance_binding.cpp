@@ -64,12 +64,16 @@ public:
         if (!current) throw engine::EngineError(broken);
         return *current;
     }
-    // Keeps the parameter values for a child to start from.
-    void remember() {
+    // Keeps the parameter values for a child to start from, and with
+    // withState the state beyond them (not after every process call: an LV2
+    // state is written out as Turtle to be kept).
+    void remember(bool withState = false) {
         values.clear();
         for (int i = 0; i < current->plugin().parameterCount(); ++i)
             values.push_back(current->plugin().parameter(i));
+        if (withState) state = current->carriedState();
     }
+    const std::string& keptState() const { return state; }
 
 private:
     void reopenInChild() {
@@ -78,6 +82,7 @@ private:
         static_cast<void>(current.release());
         try {
             current = std::make_unique<PluginStream>(opener, rate, block, ownThread);
+            if (!state.empty()) current->setState(state);
             for (int i = 0; i < static_cast<int>(values.size()); ++i)
                 current->plugin().setParameter(i, values[i]);
         } catch (const std::exception& error) {
@@ -95,6 +100,7 @@ private:
     pid_t home;  // the process current belongs to
     std::unique_ptr<PluginStream> current;
     std::vector<float> values;
+    std::string state;  // the state beyond the values, as last loaded or set
     std::string broken;
     ExclusiveUse guard;
 };
@@ -246,7 +252,36 @@ void bindInstance(py::module_& module) {
         .def("presets", claimed(+[](Instance& self) { return self.stream().plugin().presets(); }))
         .def("load_preset", claimed(+[](Instance& self, const std::string& preset) {
                  self.stream().loadPreset(preset);
-                 self.remember();
+                 self.remember(true);
+             }))
+        .def("state_kind", claimed(+[](Instance& self) {
+                 switch (self.stream().plugin().stateKind()) {
+                     case engine::StateKind::Chunks:
+                         return "chunks";
+                     case engine::StateKind::Lv2State:
+                         return "lv2";
+                     case engine::StateKind::Parameters:
+                         break;
+                 }
+                 return "parameters";
+             }))
+        .def("state", claimed(+[](Instance& self) {
+                 return py::bytes(self.stream().plugin().stateBytes());
+             }))
+        .def("set_state", claimed(+[](Instance& self, const py::bytes& bytes) {
+                 self.stream().setState(bytes);
+                 self.remember(true);
+             }))
+        .def("carried_state", claimed(+[](Instance& self) {
+                 self.remember(true);
+                 return py::bytes(self.keptState());
+             }))
+        .def("load_state", claimed(+[](Instance& self, const std::string& path) {
+                 self.stream().loadState(path);
+                 self.remember(true);
+             }))
+        .def("save_state", claimed(+[](Instance& self, const std::string& path) {
+                 self.stream().plugin().saveState(path);
              }))
         .def("set_parameter", claimed(+[](Instance& self, int index, double value) {
                  self.stream().setParameter(checkedIndex(self, index), value);

@@ -75,6 +75,19 @@ void PluginStream::loadPreset(const std::string& preset) {
     for (const auto& instance : instances) instance->loadPreset(preset);
 }
 
+void PluginStream::loadState(const std::string& path) {
+    for (const auto& instance : instances) instance->loadState(path);
+}
+
+void PluginStream::setState(const std::string& bytes) {
+    for (const auto& instance : instances) instance->setStateBytes(bytes);
+}
+
+std::string PluginStream::carriedState() {
+    return plugin().stateKind() == engine::StateKind::Parameters ? std::string()
+                                                                 : plugin().stateBytes();
+}
+
 float PluginStream::defaultValue(int index) const {
     return index >= 0 && index < static_cast<int>(defaults.size()) ? defaults[index] : 0.0f;
 }
@@ -126,11 +139,13 @@ int PluginStream::outputChannels(int channels, int sideChannels) const {
 void PluginStream::reopen(int blockFrames, std::size_t count) {
     std::vector<float> values;
     for (int i = 0; i < plugin().parameterCount(); ++i) values.push_back(plugin().parameter(i));
+    const std::string state = carriedState();
     running.reset();
     for (const auto& instance : instances) instance->stop();
     std::vector<std::unique_ptr<engine::Plugin>> opened;
     for (std::size_t n = 0; n < count; ++n) {
         opened.push_back(open(blockFrames));
+        if (!state.empty()) opened.back()->setStateBytes(state);
         for (int i = 0; i < static_cast<int>(values.size()); ++i)
             opened.back()->setParameter(i, values[i]);
     }
@@ -172,8 +187,11 @@ engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFram
         // Nothing has been processed yet, so reopening loses nothing.
         if (blockFrames != block || instances.size() > static_cast<std::size_t>(mapping.instances))
             reopen(blockFrames, 1);
+        const std::string state =
+            instances.size() < static_cast<std::size_t>(mapping.instances) ? carriedState() : "";
         while (instances.size() < static_cast<std::size_t>(mapping.instances)) {
             instances.push_back(open(block));
+            if (!state.empty()) instances.back()->setStateBytes(state);
             for (int i = 0; i < plugin().parameterCount(); ++i)
                 instances.back()->setParameter(i, plugin().parameter(i));
         }

@@ -39,6 +39,13 @@ public:
     void checkValue(int index, double value) const;
     // On every instance.
     void loadPreset(const std::string& preset);
+    // A saved state (.fxp, .fxb, an LV2 bundle or .ttl) or the state's
+    // bytes, on every instance.
+    void loadState(const std::string& path);
+    void setState(const std::string& bytes);
+    // The state beyond the parameters, for a copy of the stream elsewhere
+    // (empty for a plug-in whose parameters are its whole state).
+    std::string carriedState();
     double sampleRate() const { return rate; }
     // The value each parameter had after opening.
     float defaultValue(int index) const;

@@ -106,3 +106,21 @@ def test_a_file_that_fails_on_a_worker_is_named_in_flags(takes, tmp_path, loopba
     assert f"--sidechain {tmp_path / 'key.wav'}: its rate is 48000 Hz" in ours.stderr
     assert ours.stderr.replace("varkel.cluster:", "varkel-host:").splitlines()[0] == \
         host.stderr.splitlines()[0]
+
+
+def test_a_state_then_a_setting_as_varkel_host(takes, tmp_path, loopback_cluster):
+    from test_state import HAND_STATE
+    cluster, _ = loopback_cluster
+    (tmp_path / "factor.txt").write_text("0.5\n")
+    (tmp_path / "hand.ttl").write_text(HAND_STATE)
+    args = ["--plugin", "urn:varkel:test:state-gain", "--state", str(tmp_path / "hand.ttl"),
+            "--set", "level=1.5"]
+    host = host_batch([takes], tmp_path / "host", *args)
+    ours = cluster_batch([takes], tmp_path / "cluster", "--scheduler",
+                         cluster.scheduler_address, *args)
+    assert ours.returncode == host.returncode == 1  # the unreadable file
+    assert folder_bytes(tmp_path / "cluster") == folder_bytes(tmp_path / "host")
+    plain = host_batch([takes], tmp_path / "plain", "--plugin", "urn:varkel:test:state-gain",
+                       "--set", "level=1.5")
+    assert plain.returncode == 1
+    assert folder_bytes(tmp_path / "plain") != folder_bytes(tmp_path / "host")

@@ -182,6 +182,33 @@ class _Processor:
         name or number); raises ValueError naming those there for one it lacks."""
         self._instance.load_preset(name)
 
+    # -- state ------------------------------------------------------------
+    @property
+    def state(self) -> bytes:
+        """The plug-in's raw state: a VST 2.4 plug-in's program chunk (where its
+        programs are chunks) or its parameters as big-endian float32 values (as a
+        .fxp's 'FxCk' holds them), or an LV2 plug-in's state as Turtle text (the
+        files it refers to are not in the bytes). Setting it loads such bytes,
+        then the parameters stand as the state left them."""
+        return self._instance.state()
+
+    @state.setter
+    def state(self, value: bytes) -> None:
+        self._instance.set_state(bytes(value))
+
+    def save_state(self, path: PathLike) -> None:
+        """Saves the state as varkel-host state --save does: a VST 2.4 .fxp (a
+        program) or .fxb (a bank), or an LV2 bundle folder with the files it refers
+        to copied in."""
+        self._instance.save_state(os.fspath(path))
+
+    def load_state(self, path: PathLike) -> None:
+        """Loads a state as --state does (a .fxp, .fxb, LV2 bundle folder or .ttl).
+        Applied when called: a preset or parameters set afterwards change it, as
+        --preset and --set do after --state. Raises RuntimeError for a file that is
+        another plug-in's or is damaged, FileNotFoundError for a missing one."""
+        self._instance.load_state(os.fspath(path))
+
     # -- parameters -------------------------------------------------------
     @property
     def parameters(self) -> Parameters:
@@ -296,12 +323,18 @@ class _Processor:
         return f"<{type(self).__name__} {self.name} at {self.sample_rate:g} Hz {self.parameters!r}>"
 
     def __reduce__(self) -> tuple[Any, ...]:
-        # Another process opens the plug-in afresh, with these values.
-        return (_reopened, (type(self), self._opening, [p.value for p in self._parameters.values()]))
+        # Another process opens the plug-in afresh, with its state (where it
+        # keeps one beyond its parameters), then these values.
+        return (_reopened, (type(self), self._opening,
+                            [p.value for p in self._parameters.values()],
+                            self._instance.carried_state()))
 
 
-def _reopened(kind: type, opening: tuple[Any, ...], values: list[float]) -> "_Processor":
+def _reopened(kind: type, opening: tuple[Any, ...], values: list[float],
+              state: bytes = b"") -> "_Processor":
     processor = kind(*opening)
+    if state:
+        processor._instance.set_state(state)
     for index, value in enumerate(values):
         processor._instance.set_parameter(index, value)
     return processor

@@ -269,6 +269,7 @@ TEST(List, Lv2PluginsComeFromTheirDescriptions) {
         {"urn:varkel:test:ranges", "Varkel test ranges", 2, 2, "/varkel-test.lv2/"},
         {"urn:varkel:test:keyed-by-label", "Varkel test keyed by label", 4, 2,
          "/varkel-test.lv2/"},
+        {"urn:varkel:test:state-gain", "Varkel test state gain", 2, 2, "/varkel-test.lv2/"},
     };
     e2e::ScratchDir noVst;
     const auto list =

@@ -103,7 +103,8 @@ TEST(RenderRequest, OptionsAreDeclaredOnceWithTheirLimits) {
                                      RequestField::Block, RequestField::Tail,
                                      RequestField::SideChain, RequestField::Format,
                                      RequestField::SampleRate, RequestField::Loudness,
-                                     RequestField::TruePeakMax}) {
+                                     RequestField::TruePeakMax, RequestField::State,
+                                     RequestField::Preset}) {
         const std::string option = optionName(field);
         EXPECT_NE(std::find(names.begin(), names.end(), option), names.end()) << option;
     }

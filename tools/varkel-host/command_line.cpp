@@ -14,6 +14,7 @@
 #include "tools/varkel-host/info/info_command.h"
 #include "tools/varkel-host/list/list_command.h"
 #include "tools/varkel-host/render/render_command.h"
+#include "tools/varkel-host/state/state_command.h"
 
 namespace varkel::tool {
 
@@ -93,6 +94,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     result.commands.push_back(makeDemoCommand());
     result.commands.push_back(makeRenderCommand());
     result.commands.push_back(makeInfoCommand());
+    result.commands.push_back(makeStateCommand());
     result.commands.push_back(makeListCommand());
     result.commands.push_back(makeBenchCommand());
     result.commands.push_back(makeAnalyzeCommand());

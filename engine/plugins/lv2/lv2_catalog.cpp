@@ -19,13 +19,6 @@ struct NodeDeleter {
 };
 using Node = std::unique_ptr<LilvNode, NodeDeleter>;
 
-// A lilv string that the caller frees, as a std::string ("" for null).
-std::string taken(char* text) {
-    std::string result = text != nullptr ? text : "";
-    lilv_free(text);
-    return result;
-}
-
 }  // namespace
 
 std::vector<CatalogEntry> lv2Catalog() {

@@ -20,6 +20,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
@@ -59,7 +60,7 @@ const std::map<std::string, std::string> kUnitSymbols = {
 const std::set<std::string> kProvidedFeatures = {
     LV2_URID__map,          LV2_URID__unmap,      LV2_OPTIONS__options,
     LV2_BUF_SIZE__boundedBlockLength, LV2_LOG__log, LV2_WORKER__schedule,
-    LV2_STATE__loadDefaultState,
+    LV2_STATE__loadDefaultState, LV2_STATE__mapPath, LV2_STATE__makePath, LV2_STATE__freePath,
     // Promises about the plug-in, not services: nothing to provide.
     LV2_CORE__isLive,       LV2_CORE__hardRTCapable, LV2_CORE__inPlaceBroken,
 };
@@ -192,7 +193,18 @@ struct Lv2Plugin::Features {
     std::size_t replyBytes = 0;
     LV2_Feature map{}, unmap{}, optionsFeature{}, bounded{}, logFeature{}, scheduleFeature{},
         defaultState{};
+    // What save and restore are given; lilv adds its own path features.
     const LV2_Feature* list[8]{};
+    // Files the plug-in makes (state:makePath) go into a scratch folder of
+    // the instance's, made when first asked for, which a saved state copies
+    // from.
+    std::string scratch;
+    LV2_State_Make_Path makePath{};
+    LV2_State_Free_Path freePath{};
+    LV2_Feature makePathFeature{}, freePathFeature{};
+    const LV2_Feature* instantiateList[10]{};
+
+    static char* pathIn(LV2_State_Make_Path_Handle self, const char* path);
 
     // The worker does its work at once, inside run; its replies wait for
     // the end of the run, as the interface asks.
@@ -369,6 +381,13 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
     const LV2_Feature* list[] = {&f.map,        &f.unmap,           &f.optionsFeature, &f.bounded,
                                  &f.logFeature, &f.scheduleFeature, &f.defaultState,   nullptr};
     std::copy(std::begin(list), std::end(list), f.list);
+    f.makePath = {&f, Features::pathIn};
+    f.freePath = {nullptr, [](LV2_State_Free_Path_Handle, char* path) { std::free(path); }};
+    f.makePathFeature = {LV2_STATE__makePath, &f.makePath};
+    f.freePathFeature = {LV2_STATE__freePath, &f.freePath};
+    std::copy(std::begin(list), std::end(list) - 1, f.instantiateList);
+    f.instantiateList[7] = &f.makePathFeature;
+    f.instantiateList[8] = &f.freePathFeature;
 
     instance = instantiate();
     f.handle = lilv_instance_get_handle(instance);
@@ -404,15 +423,18 @@ Lv2Plugin::~Lv2Plugin() {
         active = true;
     }
     stop();
-    const std::lock_guard guard(Lv2World::instance().lock());
-    if (instance != nullptr) lilv_instance_free(instance);
+    {
+        const std::lock_guard guard(Lv2World::instance().lock());
+        if (instance != nullptr) lilv_instance_free(instance);
+    }
+    removeScratch();
 }
 
 LilvInstance* Lv2Plugin::instantiate() {
     LilvInstance* made = nullptr;
     {
         const QuietLilv quiet;
-        made = lilv_plugin_instantiate(plugin, rate, features->list);
+        made = lilv_plugin_instantiate(plugin, rate, features->instantiateList);
     }
     if (made != nullptr) return made;
     const std::string trouble = binaryTrouble(plugin, uri);
@@ -530,16 +552,19 @@ void Lv2Plugin::loadPreset(const std::string& preset) {
         throw UsageError(mention(RequestField::Preset, preset) + ": " + pluginName + " has no such preset" +
                          (known.empty() ? std::string(" (it has none)") : "; its presets: " + known));
     }
+    restoreChecked(state, mention(RequestField::Preset, preset), "preset " + preset);
+}
+
+void Lv2Plugin::restoreChecked(LilvState* state, const std::string& context,
+                               const std::string& what) {
     // Checked whole before any of it is applied: a value out of its port's
-    // range refuses the preset; a port the plug-in lacks is passed over.
-    const std::string context = mention(RequestField::Preset, preset);
+    // range refuses it; a port the plug-in lacks is passed over.
     try {
         for (const auto& [symbol, value] : portValuesOf(state)) {
             const auto control = std::find_if(controls.begin(), controls.end(),
                                               [&](const Control& c) { return c.info.symbol == symbol; });
             if (control == controls.end()) {
-                warn("preset " + preset + " sets " + symbol + ", a port " + pluginName +
-                     " does not have");
+                warn(what + " sets " + symbol + ", a port " + pluginName + " does not have");
                 continue;
             }
             checkValue(*this, static_cast<int>(control - controls.begin()), value,
@@ -551,6 +576,25 @@ void Lv2Plugin::loadPreset(const std::string& preset) {
     }
     restore(state);
     lilv_state_free(state);
+}
+
+void Lv2Plugin::removeScratch() {
+    if (features->scratch.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(features->scratch, ignored);
+}
+
+char* Lv2Plugin::Features::pathIn(LV2_State_Make_Path_Handle self, const char* path) {
+    namespace fs = std::filesystem;
+    auto* f = static_cast<Features*>(self);
+    std::error_code error;
+    if (f->scratch.empty()) {
+        std::string pattern = (fs::temp_directory_path(error) / "varkel-state-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) f->scratch = pattern;
+    }
+    const fs::path full = fs::path(f->scratch.empty() ? "/tmp" : f->scratch) / path;
+    fs::create_directories(full.parent_path(), error);
+    return ::strdup(full.c_str());
 }
 
 std::vector<ControlOutput> Lv2Plugin::controlOutputs() const {
@@ -567,9 +611,18 @@ int Lv2Plugin::latency() {
     // A second instance with these settings, run once on silence, so that
     // this one's state is left as it was.
     LilvInstance* probe = nullptr;
+    LilvState* state = nullptr;
+    // What a loaded state set may decide the latency too (a convolver's
+    // response); the probe shares the port values already.
+    const bool keepsState = stateKind() == StateKind::Lv2State;
     {
         const std::lock_guard guard(Lv2World::instance().lock());
         probe = instantiate();
+        if (keepsState) state = snapshot("");
+    }
+    if (state != nullptr) {
+        lilv_state_restore(state, probe, nullptr, nullptr, 0, features->list);
+        lilv_state_free(state);
     }
     const std::vector<float> saved = portValues;
     connectFixedPorts(probe);

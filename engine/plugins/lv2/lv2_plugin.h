@@ -46,6 +46,19 @@ public:
     int latency() override;
     std::vector<ControlOutput> controlOutputs() const override;
 
+    // The state interface's where the plug-in has one; port values alone
+    // otherwise, saved and loaded all the same.
+    StateKind stateKind() const override;
+    // A state bundle folder (the one .ttl in it besides manifest.ttl) or a
+    // .ttl, as lilv and workstations write them.
+    void loadState(const std::string& path) override;
+    // A preset bundle: manifest.ttl, state.ttl and the files the state
+    // refers to, copied in.
+    void saveState(const std::string& path) override;
+    // The state's Turtle; the files it refers to are not in it.
+    std::string stateBytes() override;
+    void setStateBytes(const std::string& bytes) override;
+
     void start(Precision precision) override;
     void stop() override;
     void process(float** inputs, float** outputs, int frames) override;
@@ -71,6 +84,13 @@ private:
     void setBySymbol(const std::string& symbol, float value);
     // Port values and the plug-in's own state from a preset or state.
     void restore(const LilvState* state);
+    // The same, each port value checked first as a preset's (what names it
+    // in messages); frees state.
+    void restoreChecked(LilvState* state, const std::string& context, const std::string& what);
+    // The instance's state and port values now, any files it refers to
+    // kept in dir (empty: none kept). Call under the world's lock.
+    LilvState* snapshot(const std::string& dir);
+    void removeScratch();
 
     const LilvPlugin* plugin;
     std::string uri;

@@ -169,4 +169,10 @@ bool namesLv2Plugin(const std::string& name) {
     return false;
 }
 
+std::string taken(char* text) {
+    std::string result = text != nullptr ? text : "";
+    lilv_free(text);
+    return result;
+}
+
 }  // namespace varkel::engine

@@ -74,6 +74,9 @@ private:
     LV2_URID_Unmap unmapData{};
 };
 
+// A lilv string that the caller frees, as a std::string ("" for null).
+std::string taken(char* text);
+
 // Whether name asks for an LV2 plug-in: a bundle folder, or a URI that is
 // not a file here.
 bool namesLv2Plugin(const std::string& name);

@@ -1,6 +1,7 @@
 #include "engine/plugins/vst/vst_plugin.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <filesystem>
 #include <system_error>
@@ -144,6 +145,163 @@ void VstPlugin::stop() {
     instance->stopProcess();
     instance->suspend();
     running = false;
+}
+
+StateKind VstPlugin::stateKind() const {
+    return (instance->effect()->flags & effFlagsProgramChunks) != 0 ? StateKind::Chunks
+                                                                     : StateKind::Parameters;
+}
+
+std::string VstPlugin::chunk(bool bank) const {
+    void* data = nullptr;
+    const VstIntPtr size = instance->dispatch(effGetChunk, bank ? 0 : 1, 0, &data);
+    if (size < 0 || static_cast<std::size_t>(size) > kMaxStateBytes || (size > 0 && data == nullptr))
+        throw EngineError(name() + " gave a chunk of " + std::to_string(size) +
+                          " bytes, which no state can be");
+    return size == 0 ? std::string() : std::string(static_cast<const char*>(data),
+                                                   static_cast<std::size_t>(size));
+}
+
+void VstPlugin::setChunk(const std::string& bytes, bool bank) const {
+    // The plug-in may keep the pointer only for the call; a copy spares the
+    // caller's bytes any writing it does.
+    std::string copy = bytes;
+    instance->dispatch(effSetChunk, bank ? 0 : 1, static_cast<VstIntPtr>(copy.size()), copy.data());
+}
+
+std::vector<float> VstPlugin::parameters() const {
+    std::vector<float> values;
+    for (int i = 0; i < parameterCount(); ++i) values.push_back(parameter(i));
+    return values;
+}
+
+void VstPlugin::setParameters(const std::vector<float>& values, const std::string& what) {
+    const std::size_t count = std::min(values.size(), static_cast<std::size_t>(parameterCount()));
+    for (std::size_t i = 0; i < count; ++i) setParameter(static_cast<int>(i), values[i]);
+    if (values.size() != static_cast<std::size_t>(parameterCount()))
+        warn(what + " holds " + std::to_string(values.size()) + " parameters, " + name() + " has " +
+             std::to_string(parameterCount()) + "; the first " + std::to_string(count) + " set");
+}
+
+void VstPlugin::loadState(const std::string& path) {
+    const std::string what = mention(RequestField::State, path);
+    const VstStateFile file = readVstStateFile(path, what);
+    const AEffect& record = *instance->effect();
+    if (file.pluginId != record.uniqueID)
+        throw EngineError(what + ": made for the plug-in with ID " + pluginIdText(file.pluginId) +
+                          ", not " + name() + " (ID " + pluginIdText(record.uniqueID) + ")");
+    if (file.isChunk() && !keepsChunks())
+        throw EngineError(what + ": holds a chunk, but " + name() +
+                          " keeps its state in its parameters");
+    if (file.form == VstStateFile::Form::Programs && record.numPrograms < 1 &&
+        file.programs.size() > 1)
+        throw EngineError(what + ": a bank of " + std::to_string(file.programs.size()) +
+                          " programs, but " + name() + " has none");
+    // Told first, as workstations do, so that a plug-in may refuse a file of
+    // a version it cannot read.
+    VstPatchChunkInfo info{1, file.pluginId, file.pluginVersion, file.elements, {}};
+    if (instance->dispatch(file.isBank() ? effBeginLoadBank : effBeginLoadProgram, 0, 0, &info) == -1)
+        throw EngineError(what + ": " + name() + " refuses it (made by version " +
+                          std::to_string(file.pluginVersion) + ")");
+    switch (file.form) {
+        case VstStateFile::Form::Parameters:
+            setParameters(file.parameters, what);
+            break;
+        case VstStateFile::Form::ProgramChunk:
+            setChunk(file.chunk, false);
+            break;
+        case VstStateFile::Form::BankChunk:
+            setChunk(file.chunk, true);
+            break;
+        case VstStateFile::Form::Programs: {
+            const auto programs = std::min<std::size_t>(
+                file.programs.size(), static_cast<std::size_t>(std::max(record.numPrograms, 1)));
+            for (std::size_t i = 0; i < programs; ++i) {
+                if (record.numPrograms > 0) {
+                    instance->dispatch(effSetProgram, 0, static_cast<VstIntPtr>(i));
+                    std::string programName = file.programs[i].name;
+                    programName.resize(kVstMaxProgNameLen, '\0');
+                    instance->dispatch(effSetProgramName, 0, 0, programName.data());
+                }
+                setParameters(file.programs[i].parameters,
+                              what + ", program " + std::to_string(i));
+            }
+            if (file.programs.size() > programs)
+                warn(what + " holds " + std::to_string(file.programs.size()) + " programs, " +
+                     name() + " " + std::to_string(record.numPrograms) + "; the rest left out");
+            break;
+        }
+    }
+    if (file.isBank() && record.numPrograms > 0 && file.currentProgram >= 0 &&
+        file.currentProgram < record.numPrograms)
+        instance->dispatch(effSetProgram, 0, file.currentProgram);
+}
+
+void VstPlugin::saveState(const std::string& path) {
+    std::string extension = fs::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != ".fxp" && extension != ".fxb")
+        throw UsageError(path + ": a VST 2.4 state is saved as .fxp (a program) or .fxb (a bank)");
+    const AEffect& record = *instance->effect();
+    VstStateFile file;
+    file.pluginId = record.uniqueID;
+    file.pluginVersion = record.version;
+    file.currentProgram = std::max(instance->currentProgram(), 0);
+    if (extension == ".fxp") {
+        file.programName = instance->programName();
+        file.elements = record.numParams;
+        if (keepsChunks()) {
+            file.form = VstStateFile::Form::ProgramChunk;
+            file.chunk = chunk(false);
+        } else {
+            file.parameters = parameters();
+        }
+    } else if (keepsChunks()) {
+        file.form = VstStateFile::Form::BankChunk;
+        file.version = 2;
+        file.elements = record.numPrograms;
+        file.chunk = chunk(true);
+    } else {
+        file.form = VstStateFile::Form::Programs;
+        file.version = 2;
+        // Every program is visited to read it, then the current one is
+        // chosen again; a plug-in without programs is a bank of its one.
+        const int programs = std::min(std::max(record.numPrograms, 1), kMaxListedPrograms);
+        for (int i = 0; i < programs; ++i) {
+            if (record.numPrograms > 0) instance->dispatch(effSetProgram, 0, i);
+            file.programs.push_back({instance->programName(), parameters()});
+        }
+        if (record.numPrograms > 0) instance->dispatch(effSetProgram, 0, file.currentProgram);
+        file.elements = programs;
+    }
+    writeVstStateFile(path, file);
+}
+
+std::string VstPlugin::stateBytes() {
+    if (keepsChunks()) return chunk(false);
+    std::string bytes;
+    for (const float value : parameters()) {
+        const auto bits = std::bit_cast<std::uint32_t>(value);
+        for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>((bits >> shift) & 0xff);
+    }
+    return bytes;
+}
+
+void VstPlugin::setStateBytes(const std::string& bytes) {
+    if (keepsChunks()) return setChunk(bytes, false);
+    const std::string what = mention(RequestField::State);
+    if (bytes.size() != static_cast<std::size_t>(parameterCount()) * 4)
+        throw UsageError(what + ": " + std::to_string(bytes.size()) + " bytes, but " + name() +
+                         "'s " + std::to_string(parameterCount()) + " parameters take " +
+                         std::to_string(parameterCount() * 4));
+    std::vector<float> values;
+    for (std::size_t at = 0; at < bytes.size(); at += 4) {
+        std::uint32_t bits = 0;
+        for (std::size_t i = 0; i < 4; ++i) bits = (bits << 8) | static_cast<unsigned char>(bytes[at + i]);
+        values.push_back(std::bit_cast<float>(bits));
+    }
+    setParameters(values, what);
 }
 
 }  // namespace varkel::engine

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/plugins/plugin.h"
+#include "engine/plugins/vst/vst_state_file.h"
 #include "host/host_callback.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_module.h"
@@ -46,6 +47,14 @@ public:
     void loadPreset(const std::string& preset) override;
     int latency() override { return instance->effect()->initialDelay; }
 
+    StateKind stateKind() const override;
+    // .fxp or .fxb, the plug-in told what is coming first.
+    void loadState(const std::string& path) override;
+    void saveState(const std::string& path) override;
+    // The program's chunk, or its parameters as big-endian floats.
+    std::string stateBytes() override;
+    void setStateBytes(const std::string& bytes) override;
+
     void start(Precision precision) override;
     void stop() override;
 
@@ -60,6 +69,15 @@ public:
     const host::PluginInstance& effect() const { return *instance; }
 
 private:
+    bool keepsChunks() const { return stateKind() == StateKind::Chunks; }
+    // The program's or bank's chunk as the plug-in gives it.
+    std::string chunk(bool bank) const;
+    void setChunk(const std::string& bytes, bool bank) const;
+    // Sets the parameters a file or bytes hold, what; more or fewer than the
+    // plug-in has is noted as a warning.
+    void setParameters(const std::vector<float>& values, const std::string& what);
+    std::vector<float> parameters() const;
+
     std::string modulePath;
     std::unique_ptr<host::HostContext> context;  // its address is in the record
     std::unique_ptr<host::PluginModule> module;

@@ -53,6 +53,7 @@ def render_files(
     workers: Optional[int] = None,
     overwrite: bool = False,
     recursive: bool = False,
+    state: Optional[PathLike] = None,
     preset: Optional[str] = None,
     ramp: bool = False,
     precision: int = 32,
@@ -79,8 +80,9 @@ def render_files(
     must see the inputs and ``out_dir`` under the same paths (shared storage)
     and open ``plugin``: a module path, an LV2 URI or bundle, or None for the
     Varkel module of the package. The other arguments are varkel-host's render
-    options: ``settings`` as ``--set`` (name to value, or (name, value) pairs
-    applied in order), ``automation`` as ``--automate`` (name to (times, values),
+    options: ``state`` as ``--state`` (applied first, then ``preset``, then
+    ``settings``), ``settings`` as ``--set`` (name to value, or (name, value)
+    pairs applied in order), ``automation`` as ``--automate`` (name to (times, values),
     or (name, times, values) triples), ``name`` as ``--name``, ``sample_rate``
     as ``--rate``, ``loudness`` as ``--loudness``, ``true_peak_max`` as
     ``--true-peak-max`` and so on.
@@ -92,7 +94,7 @@ def render_files(
     terminal). Raises ValueError for options varkel-host refuses and
     RuntimeError for a plug-in that does not open, before any file renders.
     """
-    options = _options(plugin, settings, automation, preset, ramp, precision, block_size,
+    options = _options(plugin, settings, automation, state, preset, ramp, precision, block_size,
                        format, dither, compensate_latency, tail, sidechain)
     options = dataclasses.replace(
         options, sample_rate=_whole(sample_rate, "sample_rate"),
@@ -101,7 +103,8 @@ def render_files(
         measure=bool(measure))
     plan = _varkel.prepare_batch(
         [os.fspath(i) for i in inputs], os.fspath(out_dir), recursive, name or "", ext or "",
-        overwrite, skip_existing, options.plugin or default_plugin_path(), options.preset,
+        overwrite, skip_existing, options.plugin or default_plugin_path(), options.state,
+        options.preset,
         list(options.settings), list(options.automation), options.block_size)
     report = on_result or (lambda result: None)
     if on_plan is not None:
@@ -172,7 +175,7 @@ def _interrupts_held():
                 signal.raise_signal(noted[0])
 
 
-def _options(plugin, settings, automation, preset, ramp, precision, block_size, format, dither,
+def _options(plugin, settings, automation, state, preset, ramp, precision, block_size, format, dither,
              compensate_latency, tail, sidechain) -> RenderOptions:
     location = os.fspath(plugin) if plugin is not None else ""
     # A path for the workers, whatever their folder; a URI as it is.
@@ -180,6 +183,8 @@ def _options(plugin, settings, automation, preset, ramp, precision, block_size, 
         location = os.path.abspath(location)
     return RenderOptions(
         plugin=location, preset=preset or "",
+        # A path for the workers, as the plug-in's; an LV2 state bundle too.
+        state=os.path.abspath(state) if state else "",
         settings=tuple((str(k), float(v)) for k, v in _pairs(settings or ())),
         automation=tuple((str(k), tuple(map(float, t)), tuple(map(float, v)))
                          for k, (t, v) in _pairs(automation or (), lanes=True)),

@@ -35,6 +35,7 @@ class RenderOptions:
     """How every file of a batch renders; sent to each task."""
 
     plugin: str = ""  # empty: the Varkel module of the package on each worker
+    state: str = ""  # loaded first, then the preset, then the settings
     preset: str = ""
     settings: tuple[tuple[str, float], ...] = ()
     automation: tuple[tuple[str, tuple[float, ...], tuple[float, ...]], ...] = ()

@@ -307,7 +307,12 @@ private:
     int compareWithReference(const nlohmann::ordered_json& json,
                              const nlohmann::ordered_json& saved) const;
 
+    // The state belongs to --plugin; a comparison with other settings of
+    // the same plug-in starts from it too.
+    std::string vsState() const { return vsPlugin.empty() ? state : ""; }
+
     std::string plugin;
+    std::string state;
     std::vector<engine::ParameterSetting> settings;
     // A second plug-in, or the same one with other settings, to compare with.
     std::string vsPlugin;
@@ -323,6 +328,7 @@ private:
 
 void AnalyzeCommand::declare(CLI::App& command) {
     addPlugin(command, plugin);
+    addState(command, state);
     addSettings(command, "--set", settings,
                 kSettingHelp);
     addPlugin(command, vsPlugin, "--vs-plugin",
@@ -420,12 +426,12 @@ int AnalyzeCommand::run() {
                          "varkel-host analyze --help");
     std::vector<std::unique_ptr<analysis::PluginDevice>> devices;
     devices.push_back(namingOption("--plugin", [&] {
-        return std::make_unique<analysis::PluginDevice>(plugin, settings, plan.rate);
+        return std::make_unique<analysis::PluginDevice>(plugin, settings, plan.rate, state);
     }));
     if (compares())
         devices.push_back(namingOption(vsPlugin.empty() ? "--plugin" : "--vs-plugin", [&] {
             return std::make_unique<analysis::PluginDevice>(vsPlugin.empty() ? plugin : vsPlugin,
-                                                          vsSettings, plan.rate);
+                                                          vsSettings, plan.rate, vsState());
         }));
     // The same plug-ins at the higher rate, for aliasing.
     std::vector<std::unique_ptr<analysis::PluginDevice>> fastDevices;
@@ -437,10 +443,11 @@ int AnalyzeCommand::run() {
                                          "{:g} Hz",
                                          plan.oversample, fastRate, kMaxAnalysisRate),
                              "varkel-host analyze --help");
-        fastDevices.push_back(std::make_unique<analysis::PluginDevice>(plugin, settings, fastRate));
+        fastDevices.push_back(
+            std::make_unique<analysis::PluginDevice>(plugin, settings, fastRate, state));
         if (compares())
             fastDevices.push_back(std::make_unique<analysis::PluginDevice>(
-                vsPlugin.empty() ? plugin : vsPlugin, vsSettings, fastRate));
+                vsPlugin.empty() ? plugin : vsPlugin, vsSettings, fastRate, vsState()));
         for (const auto& fast : fastDevices)
             oversampled.push_back(
                 std::make_unique<analysis::OversampledDevice>(*fast, plan.oversample));

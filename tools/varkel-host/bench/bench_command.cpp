@@ -83,6 +83,7 @@ public:
     }
     void declare(CLI::App& command) override {
         addPlugin(command, plugin);
+        addState(command, state);
         command.add_option("--seconds", seconds, "Seconds of audio to process")
             ->type_name("S")
             ->capture_default_str()
@@ -94,6 +95,7 @@ public:
 
 private:
     std::string plugin;
+    std::string state;
     double seconds = 10.0;
     int blockFrames = engine::kDefaultBlockFrames;
     engine::Precision precision = engine::Precision::Single;
@@ -104,6 +106,7 @@ int BenchCommand::run() {
         return engine::openPlugin(plugin, kBenchRate, blockFrames, engine::ProcessMode::Realtime);
     });
     engine::Plugin& plugin = *opened;
+    engine::applyState(plugin, state, "", {});
     if (plugin.outputs() < 1)
         throw EngineError(plugin.name() + " has no outputs; there is nothing to measure");
     plugin.start(precision);

@@ -98,8 +98,17 @@ void addPreset(CLI::App& command, std::string& preset) {
     command
         .add_option("--preset", preset,
                     "An LV2 preset by name or URI, or a VST 2.4 program by name or number, "
-                    "applied before --set")
+                    "applied after --state and before --set")
         ->type_name("NAME")
+        ->check(notEmpty());
+}
+
+void addState(CLI::App& command, std::string& state) {
+    command
+        .add_option("--state", state,
+                    "A saved state: a VST 2.4 .fxp (a program) or .fxb (a bank), an LV2 state "
+                    "bundle or its .ttl; applied first, before any preset and settings")
+        ->type_name("FILE")
         ->check(notEmpty());
 }
 

@@ -75,6 +75,8 @@ void addPlugin(CLI::App& command, std::string& plugin, const std::string& name =
 // --preset, and --verbose for the plug-in's own messages.
 void addPreset(CLI::App& command, std::string& preset);
 void addVerbose(CLI::App& command);
+// --state FILE, applied before --preset and --set.
+void addState(CLI::App& command, std::string& state);
 void addSettings(CLI::App& command, const std::string& name,
                  std::vector<engine::ParameterSetting>& settings, const std::string& description);
 void addPrecision(CLI::App& command, engine::Precision& precision);

@@ -9,6 +9,13 @@
 
 namespace varkel::tool {
 
+// The error again with option in front of its message, as the kind it was.
+[[noreturn]] inline void rethrowNaming(const std::string& option, const engine::EngineError& error) {
+    if (dynamic_cast<const engine::FileNotFound*>(&error) != nullptr)
+        throw engine::FileNotFound(option + " " + error.what(), error.status());
+    throw engine::EngineError(option + ": " + error.what(), error.status());
+}
+
 // Runs make() and returns what it returns; an EngineError it throws comes
 // back with option in front of its message.
 template <typename Make>
@@ -17,10 +24,11 @@ auto namingOption(const std::string& option, Make&& make) {
         return std::forward<Make>(make)();
     } catch (const engine::UsageError&) {
         throw;  // already names its option
-    } catch (const engine::FileNotFound& error) {
-        throw engine::FileNotFound(option + " " + error.what(), error.status());
     } catch (const engine::EngineError& error) {
-        throw engine::EngineError(option + ": " + error.what(), error.status());
+        // A saved state's failures name --state, not the plug-in's option.
+        if (std::string(error.what()).starts_with(engine::mention(engine::RequestField::State) + " "))
+            throw;
+        rethrowNaming(option, error);
     }
 }
 

@@ -63,6 +63,18 @@ std::string categoryName(int category) {
     return "category " + std::to_string(category);
 }
 
+std::string stateKindText(engine::StateKind kind) {
+    switch (kind) {
+        case engine::StateKind::Chunks:
+            return "chunks";
+        case engine::StateKind::Lv2State:
+            return "LV2 state interface";
+        case engine::StateKind::Parameters:
+            break;
+    }
+    return "parameters only";
+}
+
 PluginDescription describe(engine::Plugin& plugin) {
     PluginDescription d;
     d.format = plugin.format();
@@ -72,6 +84,7 @@ PluginDescription describe(engine::Plugin& plugin) {
     d.outputs = plugin.outputs();
     d.inputRoles = plugin.inputInfo();
     d.latency = plugin.latency();
+    d.state = plugin.stateKind();
     d.presets = plugin.presets();
     d.controlOutputs = plugin.controlOutputs();
     if (const auto* lv2 = dynamic_cast<const engine::Lv2Plugin*>(&plugin)) d.bundle = lv2->bundle();
@@ -163,6 +176,7 @@ std::string descriptionText(const PluginDescription& d) {
                                            engine::cleanText(d.inputRoles[i].label),
                                            reasonText(d.inputRoles[i].reason)));
     line("Latency", fmt::format("{} samples", d.latency));
+    line("State", stateKindText(d.state));
     if (d.vst)
         line("Programs", fmt::format("{}, current {}", d.vst->programCount, d.vst->currentProgram));
     else
@@ -262,6 +276,7 @@ std::string descriptionJson(const PluginDescription& d) {
             {"flags", {{"value", id.flags}, {"names", flagNames(id.flags)}}},
             {"category", {{"number", id.category}, {"name", categoryName(id.category)}}},
             {"initialDelay", d.latency},
+            {"state", stateKindText(d.state)},
             {"programs",
              {{"count", id.programCount}, {"current", id.currentProgram}, {"names", presets}}},
             {"parameters", parameters},
@@ -272,6 +287,7 @@ std::string descriptionJson(const PluginDescription& d) {
             {"format", d.format},         {"name", engine::cleanText(d.name)},
             {"inputs", d.inputs},         {"outputs", d.outputs},
             {"sideChains", sideChains},   {"latency", d.latency},
+            {"state", stateKindText(d.state)},
             {"presets", presets},         {"parameters", parameters},
         };
         Json outputs = Json::array();

@@ -44,6 +44,7 @@ struct PluginDescription {
     int outputs = 0;
     std::vector<engine::InputInfo> inputRoles;
     int latency = 0;
+    engine::StateKind state = engine::StateKind::Parameters;
     std::vector<std::string> presets;  // VST 2.4: the program names
     std::optional<VstIdentity> vst;
     std::vector<ParameterDescription> parameters;
@@ -62,6 +63,9 @@ std::string fourCharacters(int code);
 // The names of the set flag bits; bits without a name as one "unknown 0x..".
 std::vector<std::string> flagNames(int flags);
 std::string categoryName(int category);
+// How the plug-in keeps its state, for info: "chunks", "parameters only",
+// "LV2 state interface".
+std::string stateKindText(engine::StateKind kind);
 
 std::unique_ptr<Command> makeInfoCommand();
 

@@ -31,6 +31,7 @@ public:
             ->type_name("")
             ->required();
         addPlugin(command, job.plugin);
+        addState(command, job.state);
         addPreset(command, job.preset);
         addSettings(command, "--set", job.settings,
                     kSettingHelp);
