@@ -110,6 +110,23 @@ TEST_F(Batch, OneBadFileAmongGoodOnesIsNamedAndTheOthersRender) {
     EXPECT_EQ(readSound(dir / "out/c-varkel.wav").info.frames, 5000);
 }
 
+// Every failure is told while LV2 instances take their time to start on the
+// other worker: nothing of the host's stderr is turned away to keep lilv quiet.
+TEST_F(Batch, NoFailureLineIsLostWhileLv2PluginsStart) {
+    for (int i = 0; i < 6; ++i) {
+        sound("in/good" + std::to_string(i) + ".wav", kWavFloat, 2, 2000);
+        e2e::writeBytes(dir / ("in/bad" + std::to_string(i) + ".wav"), "RIFF and nothing else");
+    }
+    const auto run = e2e::runProgram(
+        VARKEL_HOST_BINARY,
+        {"render", dir / "in", "--out-dir", dir / "out", "-j", "2", "--plugin",
+         "urn:varkel:test:slow-start"},
+        {std::string("LV2_PATH=") + VARKEL_TEST_LV2_PATH});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 6) << run.err;
+    EXPECT_NE(run.out.find("12 files: 6 rendered, 6 failed"), std::string::npos) << run.out;
+}
+
 TEST_F(Batch, ExistingOutputsStayUnlessOverwriteIsGiven) {
     const std::string in = sound("a.wav", kWavFloat, 2, 3000);
     fs::create_directory(dir / "out");

@@ -163,7 +163,10 @@ std::string binaryTrouble(const LilvPlugin* plugin, const std::string& uri) {
     std::string trouble;
     const auto entry = reinterpret_cast<LV2_Descriptor_Function>(::dlsym(library, "lv2_descriptor"));
     if (entry == nullptr) {
-        trouble = "its binary " + path + " is not an LV2 library (it has no lv2_descriptor)";
+        // The library form describes its plug-ins through lv2_lib_descriptor,
+        // which lilv asks for itself.
+        if (::dlsym(library, "lv2_lib_descriptor") == nullptr)
+            trouble = "its binary " + path + " is not an LV2 library (it has no lv2_descriptor)";
     } else {
         bool found = false;
         for (std::uint32_t i = 0; !found && i < 100000; ++i) {
@@ -431,17 +434,20 @@ Lv2Plugin::~Lv2Plugin() {
 }
 
 LilvInstance* Lv2Plugin::instantiate() {
-    LilvInstance* made = nullptr;
-    {
-        const QuietLilv quiet;
-        made = lilv_plugin_instantiate(plugin, rate, features->instantiateList);
-    }
-    if (made != nullptr) return made;
-    const std::string trouble = binaryTrouble(plugin, uri);
-    throw EngineError(uri + ": " + pluginName +
-                      (trouble.empty() ? " refused to start at " +
-                                             std::to_string(static_cast<long>(rate)) + " Hz"
-                                       : " cannot be loaded: " + trouble));
+    // The binary checked first, once per plug-in, so that lilv, which prints
+    // its complaints where nothing can take them, is never asked to load one
+    // that cannot load; stderr is not touched here, where other threads may
+    // be printing. Called under the world's lock.
+    static std::map<std::string, std::string> checked;
+    auto found = checked.find(uri);
+    if (found == checked.end()) found = checked.emplace(uri, binaryTrouble(plugin, uri)).first;
+    if (!found->second.empty())
+        throw EngineError(uri + ": " + pluginName + " cannot be loaded: " + found->second);
+    LilvInstance* made = lilv_plugin_instantiate(plugin, rate, features->instantiateList);
+    if (made == nullptr)
+        throw EngineError(uri + ": " + pluginName + " refused to start at " +
+                          std::to_string(static_cast<long>(rate)) + " Hz");
+    return made;
 }
 
 void Lv2Plugin::connectFixedPorts(LilvInstance* target) {
