@@ -113,9 +113,12 @@ TEST_F(Batch, OneBadFileAmongGoodOnesIsNamedAndTheOthersRender) {
 // Every failure is told while LV2 instances take their time to start on the
 // other worker: nothing of the host's stderr is turned away to keep lilv quiet.
 TEST_F(Batch, NoFailureLineIsLostWhileLv2PluginsStart) {
+    // Good and bad files in turn, so that one worker fails a file while the
+    // other starts an instance.
     for (int i = 0; i < 6; ++i) {
-        sound("in/good" + std::to_string(i) + ".wav", kWavFloat, 2, 2000);
-        e2e::writeBytes(dir / ("in/bad" + std::to_string(i) + ".wav"), "RIFF and nothing else");
+        sound("in/f" + std::to_string(2 * i) + "-good.wav", kWavFloat, 2, 2000);
+        e2e::writeBytes(dir / ("in/f" + std::to_string(2 * i + 1) + "-bad.wav"),
+                        "RIFF and nothing else");
     }
     const auto run = e2e::runProgram(
         VARKEL_HOST_BINARY,
