@@ -270,6 +270,7 @@ TEST(List, Lv2PluginsComeFromTheirDescriptions) {
         {"urn:varkel:test:keyed-by-label", "Varkel test keyed by label", 4, 2,
          "/varkel-test.lv2/"},
         {"urn:varkel:test:state-gain", "Varkel test state gain", 2, 2, "/varkel-test.lv2/"},
+        {"urn:varkel:test:slow-start", "Varkel test slow start", 2, 2, "/varkel-test.lv2/"},
     };
     e2e::ScratchDir noVst;
     const auto list =
