@@ -64,27 +64,6 @@ StateKind Lv2Plugin::stateKind() const {
                : StateKind::Parameters;
 }
 
-LilvState* Lv2Plugin::snapshot(const std::string& dir) {
-    Lv2World& lv2 = Lv2World::instance();
-    const char* folder = dir.empty() ? nullptr : dir.c_str();
-    const char* scratch = features->scratch.empty() || dir.empty() ? nullptr : features->scratch.c_str();
-    return lilv_state_new_from_instance(
-        plugin, instance, lv2.mapFeature(), scratch, folder, folder, folder,
-        [](const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type) -> const void* {
-            auto* me = static_cast<Lv2Plugin*>(self);
-            for (const Control& c : me->controls) {
-                if (c.info.symbol != symbol) continue;
-                *size = sizeof(float);
-                *type = Lv2World::instance().map(LV2_ATOM__Float);
-                return &me->portValues[c.port];
-            }
-            *size = 0;
-            *type = 0;
-            return nullptr;
-        },
-        this, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features->list);
-}
-
 void Lv2Plugin::saveState(const std::string& path) {
     std::error_code error;
     const fs::path bundle = fs::path(path).lexically_normal();
