@@ -57,10 +57,8 @@ engine::RenderJob makeRenderJob(const std::string& input, const std::string& out
 }
 
 engine::RenderSummary renderUnlocked(const engine::RenderJob& job) {
-    engine::RenderSummary summary;
     const py::gil_scoped_release unlocked;
-    summary = engine::renderFile(job);
-    return summary;
+    return engine::renderFile(job);
 }
 
 py::dict summaryDict(const engine::RenderSummary& summary) {

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <system_error>
 
 #include "engine/engine_error.h"
@@ -107,10 +109,17 @@ void Lv2Plugin::loadState(const std::string& path) {
     Lv2World& lv2 = Lv2World::instance();
     LilvState* state = nullptr;
     {
+        // lilv's complaints about a file it cannot read are kept off stderr
+        // only the first time; after that the file is known to read, and a
+        // batch's renders load it on their own threads while others may be
+        // telling a failure on stderr, which must not be turned away.
+        static std::set<std::string> readBefore;
+        const std::string absolute = fs::absolute(file).string();
         const std::lock_guard guard(lv2.lock());
-        const QuietLilv quiet;
-        state = lilv_state_new_from_file(lv2.world(), lv2.mapFeature(), nullptr,
-                                         fs::absolute(file).c_str());
+        std::optional<QuietLilv> quiet;
+        if (!readBefore.contains(absolute)) quiet.emplace();
+        state = lilv_state_new_from_file(lv2.world(), lv2.mapFeature(), nullptr, absolute.c_str());
+        if (state != nullptr) readBefore.insert(absolute);
     }
     if (state == nullptr) throw EngineError(what + ": not an LV2 state that lilv can read");
     const LilvNode* owner = lilv_state_get_plugin_uri(state);
