@@ -318,11 +318,80 @@ inline VstSpeakerProperties* speakerAt(VstSpeakerArrangement* arrangement, VstIn
 
 // Records the framework only passes through by pointer.
 struct VstTimeInfo;
-struct VstEvents;
 struct VstAudioFile;
 struct VstOfflineTask;
 struct VstFileSelect;
 struct VstParameterProperties;
+
+// Events a host hands a plug-in before a process call (effProcessEvents):
+// each lands deltaFrames into the block that call processes.
+enum VstEventTypes : VstInt32 {
+    kVstMidiType = 1,
+    kVstSysExType = 6,
+};
+
+// The common head of every event; byteSize counts what follows the first
+// two fields.
+struct VstEvent {
+    VstInt32 type;
+    VstInt32 byteSize;
+    VstInt32 deltaFrames;
+    VstInt32 flags;
+    char data[16];
+};
+static_assert(sizeof(VstEvent) == 32);
+static_assert(offsetof(VstEvent, deltaFrames) == 8);
+static_assert(offsetof(VstEvent, data) == 16);
+
+// A channel message of up to three bytes; the fourth is 0.
+struct VstMidiEvent {
+    VstInt32 type;  // kVstMidiType
+    VstInt32 byteSize;
+    VstInt32 deltaFrames;
+    VstInt32 flags;
+    VstInt32 noteLength;
+    VstInt32 noteOffset;
+    char midiData[4];
+    char detune;
+    char noteOffVelocity;
+    char reserved1;
+    char reserved2;
+};
+static_assert(sizeof(VstMidiEvent) == 32);
+static_assert(offsetof(VstMidiEvent, noteLength) == 16);
+static_assert(offsetof(VstMidiEvent, midiData) == 24);
+static_assert(offsetof(VstMidiEvent, detune) == 28);
+static_assert(offsetof(VstMidiEvent, noteOffVelocity) == 29);
+
+// A whole system-exclusive message, F0 to F7, held by the host.
+struct VstMidiSysexEvent {
+    VstInt32 type;  // kVstSysExType
+    VstInt32 byteSize;
+    VstInt32 deltaFrames;
+    VstInt32 flags;
+    VstInt32 dumpBytes;
+    VstIntPtr resvd1;
+    char* sysexDump;
+    VstIntPtr resvd2;
+};
+static_assert(sizeof(VstMidiSysexEvent) == 48);
+static_assert(offsetof(VstMidiSysexEvent, dumpBytes) == 16);
+static_assert(offsetof(VstMidiSysexEvent, resvd1) == 24);
+static_assert(offsetof(VstMidiSysexEvent, sysexDump) == 32);
+static_assert(offsetof(VstMidiSysexEvent, resvd2) == 40);
+
+// Variable length: the block holds numEvents pointers.
+struct VstEvents {
+    VstInt32 numEvents;
+    VstIntPtr reserved;
+    VstEvent* events[2];
+};
+static_assert(offsetof(VstEvents, reserved) == 8);
+static_assert(offsetof(VstEvents, events) == 16);
+
+constexpr std::size_t vstEventsBytes(VstInt32 numEvents) {
+    return offsetof(VstEvents, events) + sizeof(VstEvent*) * static_cast<std::size_t>(numEvents);
+}
 
 // What a plug-in says of one of its inputs or outputs (effGetInputProperties,
 // effGetOutputProperties, index = the pin).

@@ -4,9 +4,12 @@
 // processing one block.
 #pragma once
 
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "engine/midi/midi_event.h"
 
 namespace varkel::engine {
 
@@ -68,6 +71,16 @@ public:
 
     virtual int inputs() const = 0;
     virtual int outputs() const = 0;
+
+    // Whether it takes MIDI (VST 2.4: a synth, or one that says it receives
+    // MIDI; LV2: an event input that supports MIDI).
+    virtual bool takesMidi() const { return false; }
+    // An instrument: it takes MIDI and has no audio inputs, or says it is one.
+    virtual bool isInstrument() const { return takesMidi() && inputs() == 0; }
+    // MIDI for the next process call only, each event at its frame within
+    // that call, in order. The bytes stay the caller's until that call
+    // returns. Ignored by a plug-in that takes no MIDI.
+    virtual void queueMidi(std::span<const MidiEvent> /*events*/) {}
     // What each input is; side-chains follow the main inputs' rule of the
     // format (see mainInputs).
     virtual std::vector<InputInfo> inputInfo() const = 0;
