@@ -330,8 +330,7 @@ enum VstEventTypes : VstInt32 {
     kVstSysExType = 6,
 };
 
-// The common head of every event; byteSize counts what follows the first
-// two fields.
+// The common head of every event; byteSize is the whole record's size.
 struct VstEvent {
     VstInt32 type;
     VstInt32 byteSize;

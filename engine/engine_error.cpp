@@ -57,6 +57,10 @@ std::string plainWording(RequestField field, const std::string& given) {
             return with("format");
         case RequestField::Precision:
             return with("precision");
+        case RequestField::Midi:
+            return with("MIDI");
+        case RequestField::MidiChannel:
+            return with("MIDI channel");
         case RequestField::Block:
             return with("block");
         case RequestField::Tail:

@@ -32,6 +32,8 @@ enum class RequestField {
     SampleRate,
     Loudness,
     TruePeakMax,
+    Midi,         // MIDI added to an effect's audio
+    MidiChannel,  // the one channel of a MIDI file played
 };
 
 // How a face names a field and what was given for it: a flag on the command

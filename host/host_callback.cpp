@@ -1,6 +1,7 @@
 #include "host/host_callback.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace varkel::host {
 
@@ -13,6 +14,13 @@ void copyHostString(const std::string& text, void* ptr) {
     const std::size_t length = text.size() < 63 ? text.size() : 63;
     std::memcpy(out, text.data(), length);
     out[length] = 0;
+}
+
+// What plug-ins ask a host it can do; instruments ask before taking MIDI.
+bool hostCanDo(const char* what) {
+    if (what == nullptr) return false;
+    const std::string_view asked(what);
+    return asked == "sendVstEvents" || asked == "sendVstMidiEvent";
 }
 
 }  // namespace
@@ -44,6 +52,8 @@ VstIntPtr contextHostCallback(AEffect* effect, VstInt32 opcode, VstInt32 /*index
         case audioMasterGetProductString:
             copyHostString(context.product, ptr);
             return 1;
+        case audioMasterCanDo:
+            return hostCanDo(static_cast<const char*>(ptr)) ? 1 : 0;
         default:
             return 0;
     }

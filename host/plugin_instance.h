@@ -64,6 +64,20 @@ public:
     void startProcess() const { dispatch(effStartProcess); }
     void stopProcess() const { dispatch(effStopProcess); }
 
+    // effCanDo: the plug-in answers 1 for yes, -1 for no, 0 when it does not know.
+    bool says(const char* capability) const {
+        return dispatch(effCanDo, 0, 0, const_cast<char*>(capability)) > 0;
+    }
+    // It takes MIDI: a synth, or it says it receives events.
+    bool takesMidi() const {
+        return (record->flags & effFlagsIsSynth) != 0 || says("receiveVstEvents") ||
+               says("receiveVstMidiEvent");
+    }
+    // It plays MIDI: a synth, or an effect that takes MIDI and no audio.
+    bool isInstrument() const {
+        return takesMidi() && ((record->flags & effFlagsIsSynth) != 0 || record->numInputs == 0);
+    }
+
     bool canReplace() const { return (record->flags & effFlagsCanReplacing) != 0; }
     bool canDoubleReplace() const { return (record->flags & effFlagsCanDoubleReplacing) != 0; }
     void process(float** inputs, float** outputs, VstInt32 frames) const {

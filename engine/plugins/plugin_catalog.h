@@ -19,6 +19,7 @@ struct CatalogEntry {
     std::string uri;   // LV2
     int inputs = 0;
     int outputs = 0;
+    bool instrument = false;  // it plays MIDI (see Plugin::isInstrument)
     std::string path;     // the module file, or the LV2 bundle folder
     std::string failure;  // why it could not be looked at; empty when it could
 

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "engine/engine_error.h"
+#include "engine/midi/midi_file.h"
 #include "engine/sound/output_format.h"
 #include "engine/sound/sound_file.h"
 
@@ -31,6 +32,11 @@ std::string comparable(const std::string& path) {
     return error ? fs::path(path).lexically_normal().string() : full.string();
 }
 
+// A sound file, or a MIDI file for an instrument, by its extension.
+bool renderable(const fs::path& path) {
+    return hasSoundFileExtension(path.string()) || isMidiFileName(path.string());
+}
+
 void collectFolder(const fs::path& folder, bool recursive, const std::string& outputFolder,
                    std::vector<BatchInput>& inputs) {
     std::vector<fs::path> files;
@@ -45,14 +51,13 @@ void collectFolder(const fs::path& folder, bool recursive, const std::string& ou
                 if (folderEntry) it.disable_recursion_pending();
                 continue;
             }
-            if (it->is_regular_file(error) && hasSoundFileExtension(it->path().string()))
+            if (it->is_regular_file(error) && renderable(it->path()))
                 files.push_back(it->path());
         }
     } else {
         for (fs::directory_iterator it(folder, error), end; !error && it != end;
              it.increment(error))
-            if (!hidden(it->path()) && it->is_regular_file(error) &&
-                hasSoundFileExtension(it->path().string()))
+            if (!hidden(it->path()) && it->is_regular_file(error) && renderable(it->path()))
                 files.push_back(it->path());
     }
     std::sort(files.begin(), files.end());
@@ -166,7 +171,9 @@ NameFields fieldsFor(const BatchInput& input, const BatchNaming& naming) {
                      .filename()
                      .string();
     fields.inputExt = withoutDot(path.extension().string());
-    fields.ext = naming.extension.empty()            ? fields.inputExt
+    // A MIDI file's render is sound: WAV unless asked otherwise.
+    const std::string ownExt = isMidiFileName(input.path) ? "wav" : fields.inputExt;
+    fields.ext = naming.extension.empty()            ? ownExt
                  : naming.extension.starts_with(".") ? naming.extension.substr(1)
                                                      : naming.extension;
     fields.plugin = naming.plugin;

@@ -38,7 +38,8 @@ struct BlockDriver<Sample>::Lane {
 
     void process(const ChannelMapping& mapping, const Sample* input, SampleLayout inputLayout,
                  Sample* output, SampleLayout outputLayout, std::size_t frames,
-                 std::int64_t start, const Sample* sideChain, SampleLayout sideChainLayout) {
+                 std::int64_t start, const Sample* sideChain, SampleLayout sideChainLayout,
+                 const MidiSchedule& midi, std::int64_t midiStart) {
         for (std::size_t first = 0; first < frames; first += block) {
             const std::size_t n = std::min(block, frames - first);
             for (int k = 0; k < mapping.mainInputCount(); ++k)
@@ -71,6 +72,10 @@ struct BlockDriver<Sample>::Lane {
                 const auto length = static_cast<std::size_t>(
                     std::min<std::int64_t>(static_cast<std::int64_t>(n - at), next - now));
                 point(at);
+                if (!midi.empty()) {
+                    midi.eventsIn(now - midiStart, static_cast<int>(length), events);
+                    if (!events.empty()) plugin->queueMidi(events);
+                }
                 plugin->process(inputs.data(), outputs.data(), static_cast<int>(length));
                 at += length;
             }
@@ -92,6 +97,7 @@ struct BlockDriver<Sample>::Lane {
     std::vector<Sample> outputSamples;
     std::vector<Sample*> inputs;
     std::vector<Sample*> outputs;
+    std::vector<MidiEvent> events;  // this call's, reused
 };
 
 template <typename Sample>
@@ -114,16 +120,22 @@ void BlockDriver<Sample>::setAutomation(const AutomationSchedule& automation) {
 }
 
 template <typename Sample>
+void BlockDriver<Sample>::setMidi(MidiSchedule schedule, std::int64_t firstFrame) {
+    midi = std::move(schedule);
+    midiStart = firstFrame;
+}
+
+template <typename Sample>
 void BlockDriver<Sample>::process(const Sample* input, SampleLayout inputLayout, Sample* output,
                                   SampleLayout outputLayout, std::size_t frames,
                                   const Sample* sideChain, SampleLayout sideChainLayout) {
     for (std::size_t i = 1; i < lanes.size(); ++i)
         threads[i - 1]->post([&, i] {
             lanes[i]->process(mapping, input, inputLayout, output, outputLayout, frames, done,
-                              sideChain, sideChainLayout);
+                              sideChain, sideChainLayout, midi, midiStart);
         });
     lanes.front()->process(mapping, input, inputLayout, output, outputLayout, frames, done,
-                           sideChain, sideChainLayout);
+                           sideChain, sideChainLayout, midi, midiStart);
     for (const auto& thread : threads) thread->wait();
     done += static_cast<std::int64_t>(frames);
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/midi/midi_sequence.h"
 #include "engine/render/automation.h"
 #include "engine/render/channel_mapping.h"
 #include "engine/plugins/plugin.h"
@@ -59,10 +60,16 @@ public:
     // as framesDone() does, so a schedule for a stream under way starts there.
     void setAutomation(const AutomationSchedule& automation);
 
+    // Replaces the MIDI from the next process call on; the schedule's frame 0
+    // is frame firstFrame of the stream (framesDone() for one under way).
+    void setMidi(MidiSchedule midi, std::int64_t firstFrame = 0);
+
 private:
     struct Lane;
 
     ChannelMapping mapping;
+    MidiSchedule midi;
+    std::int64_t midiStart = 0;
     std::vector<std::unique_ptr<Lane>> lanes;
     std::vector<std::unique_ptr<WorkerThread>> threads;  // for lanes 1..n-1
     std::int64_t done = 0;

@@ -21,7 +21,9 @@ std::string ChannelMapping::description() const {
     if (instances > 1)
         parts.push_back(count(instances, "instance", "instances") + ", " +
                         count(mainInputCount(), "channel", "channels") + " each");
-    if (!sideChainInputs.empty())
+    if (!sideChainInputs.empty() && mainInputs.empty() && fileChannels == 0)
+        parts.push_back("inputs silent");
+    else if (!sideChainInputs.empty())
         parts.push_back(sideChainChannels == 0 ? "side-chain silent" : "side-chain from file");
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
@@ -50,6 +52,16 @@ ChannelMapping splitInputs(int fileChannels, const std::vector<InputInfo>& input
 }
 
 }  // namespace
+
+ChannelMapping midiOnlyMapping(const std::vector<InputInfo>& inputs, int pluginOutputs) {
+    if (pluginOutputs < 1) throw EngineError("the plug-in has no outputs to render");
+    ChannelMapping mapping;
+    mapping.pluginInputs = static_cast<int>(inputs.size());
+    mapping.pluginOutputs = pluginOutputs;
+    mapping.outputsPerInstance = pluginOutputs;
+    for (int i = 0; i < mapping.pluginInputs; ++i) mapping.sideChainInputs.push_back(i);
+    return mapping;
+}
 
 ChannelMapping singleInstanceMapping(const std::vector<InputInfo>& inputs, int pluginOutputs,
                                      bool mono) {

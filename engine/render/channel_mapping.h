@@ -65,6 +65,11 @@ public:
 ChannelMapping mapChannels(int fileChannels, const std::vector<InputInfo>& inputs,
                            int pluginOutputs, int sideChainChannels = 0);
 
+// One instance playing MIDI alone: no file feeds it, and any audio inputs it
+// has (an instrument with an input to process) get silence. Throws
+// EngineError for a plug-in without outputs.
+ChannelMapping midiOnlyMapping(const std::vector<InputInfo>& inputs, int pluginOutputs);
+
 // One instance whatever the counts, for measuring a plug-in: the main inputs
 // fed one channel each (or all the one channel, with mono), side-chains
 // silent. Never throws.

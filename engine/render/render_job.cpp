@@ -9,8 +9,11 @@
 #include <memory>
 #include <optional>
 
+#include "engine/midi/midi_file.h"
+#include "engine/midi/midi_input.h"
 #include "engine/render/block_driver.h"
 #include "engine/render/channel_mapping.h"
+#include "engine/render/quiet_end.h"
 #include "engine/sound/declared_length.h"
 #include "engine/sound/resampled_source.h"
 #include "engine/sound/sample_spool.h"
@@ -113,6 +116,25 @@ struct StreamPlan {
     std::int64_t dropFrames = 0;     // the latency, dropped from the start
     std::int64_t paddingFrames = 0;  // rendered past the end: latency and tail
     std::int64_t totalFrames = 0;    // the input's, at the render's rate, for progress
+    QuietEnd* quietEnd = nullptr;    // ends the output once quiet; null: at the input's end
+};
+
+// A MIDI render's input: no channels, as many frames as the events need.
+class SilentSource : public FrameSource {
+public:
+    explicit SilentSource(std::int64_t frames) : left(frames) {}
+    int channels() const override { return 0; }
+    sf_count_t read(float*, sf_count_t count) override { return take(count); }
+    sf_count_t read(double*, sf_count_t count) override { return take(count); }
+    void checkReadError() const override {}
+
+private:
+    sf_count_t take(sf_count_t count) {
+        const sf_count_t taken = std::min<sf_count_t>(count, left);
+        left -= taken;
+        return taken;
+    }
+    std::int64_t left;
 };
 
 // Integer samples for an integer output without dither, in the narrowest
@@ -226,7 +248,9 @@ void stream(FrameSource& input, FrameSource* sideChain, BlockDriver<Sample>& dri
             static_cast<std::size_t>(std::min<std::int64_t>(toDrop, static_cast<std::int64_t>(available)));
         toDrop -= static_cast<std::int64_t>(dropped);
         Sample* kept = outputFrames[current].data() + dropped * static_cast<std::size_t>(outputChannels);
-        const std::size_t keptFrames = available - dropped;
+        std::size_t keptFrames = available - dropped;
+        if (plan.quietEnd != nullptr)
+            keptFrames = plan.quietEnd->keep(kept, keptFrames, outputChannels, summary.frames);
         // The previous stretch is written (or its failure thrown) first.
         if (writePosted) writing.wait();
         writing.post([&, kept, keptFrames, firstFrame = summary.frames] {
@@ -235,6 +259,7 @@ void stream(FrameSource& input, FrameSource* sideChain, BlockDriver<Sample>& dri
         writePosted = true;
         summary.frames += static_cast<std::int64_t>(keptFrames);
         if (progress) progress(reader.framesFromFile(), totalFrames);
+        if (plan.quietEnd != nullptr && plan.quietEnd->ended()) break;
     }
     if (writePosted) writing.wait();
     // A read error ends the stream like the end of the file does.
@@ -370,23 +395,73 @@ void renderStreams(BlockDriver<Sample>& driver, FrameSource& input, FrameSource*
 
 namespace {
 
+// A MIDI file's render, or MIDI added to an effect's: what plays, and for a
+// MIDI input the silence the instrument's inputs (if any) get instead of a file.
+struct MidiPart {
+    MidiSequence played;
+    std::int64_t frames = 0;  // the frames the events need: the last one's plus one
+};
+
+MidiPart midiOf(const RenderJob& job, bool fromMidi) {
+    MidiPart part;
+    if (fromMidi) {
+        if (!job.midi.empty())
+            throw RequestError(RequestField::Midi, job.midi,
+                               "the input " + job.input + " is MIDI already");
+        if (!job.sideChain.empty())
+            throw RequestError(RequestField::SideChain, job.sideChain,
+                               "a MIDI input has no audio for a side-chain to go with");
+        part.played = loadMidi(job.input, job.midiChannel);
+    } else if (!job.midi.empty()) {
+        part.played = loadMidi(job.midi, job.midiChannel, RequestField::Midi);
+    }
+    const std::string source = fromMidi ? job.input : mention(RequestField::Midi, job.midi);
+    if ((fromMidi || !job.midi.empty()) && part.played.empty())
+        throw EngineError(source + ": no MIDI messages to play" +
+                          (job.midiChannel ? " on " + mention(RequestField::MidiChannel,
+                                                              std::to_string(*job.midiChannel))
+                                           : std::string()));
+    return part;
+}
+
+void checkTakesMidi(const Plugin& plugin, const RenderJob& job, bool fromMidi) {
+    if (plugin.takesMidi()) return;
+    if (fromMidi)
+        throw EngineError(job.input + ": " + plugin.name() +
+                          " takes no MIDI; a MIDI file renders through an instrument");
+    throw EngineError(mention(RequestField::Midi, job.midi) + ": " + plugin.name() +
+                      " takes no MIDI");
+}
+
 RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
                          const RenderCancelled& cancelled) {
     checkRenderJob(job);
-    SoundFileReader inputFile(job.input);
+    const bool fromMidi = isMidiFileName(job.input);
+    if (fromMidi && !job.sampleRate)
+        throw RequestError(RequestField::SampleRate, "",
+                           job.input + " is MIDI, which has no rate of its own; give the rate to "
+                           "render at");
+    std::unique_ptr<SoundFileReader> inputFile;
+    if (!fromMidi) inputFile = std::make_unique<SoundFileReader>(job.input);
+    MidiPart midi = midiOf(job, fromMidi);
     checkOutputPath(job.input, job.output);
-    const std::unique_ptr<SoundFileReader> sideChainFile = openSideChain(job, inputFile.sampleRate());
-    const int rate = job.sampleRate.value_or(inputFile.sampleRate());
-    const RenderSource input(&inputFile, rate, job.precision);
+    const int inputRate = fromMidi ? *job.sampleRate : inputFile->sampleRate();
+    const std::unique_ptr<SoundFileReader> sideChainFile = openSideChain(job, inputRate);
+    const int rate = job.sampleRate.value_or(inputRate);
+    const RenderSource input(inputFile.get(), rate, job.precision);
     const RenderSource sideChain(sideChainFile.get(), rate, job.precision);
     const double sampleRate = rate;
+    MidiSchedule schedule(midi.played, sampleRate);
+    midi.frames = schedule.lastFrame() + 1;
     std::vector<std::unique_ptr<Plugin>> instances;
     instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
     Plugin& first = *instances.front();
+    if (!schedule.empty()) checkTakesMidi(first, job, fromMidi);
     ChannelMapping mapping;
     try {
-        mapping = mapChannels(inputFile.channels(), first.inputInfo(), first.outputs(),
-                              sideChainFile != nullptr ? sideChainFile->channels() : 0);
+        mapping = fromMidi ? midiOnlyMapping(first.inputInfo(), first.outputs())
+                           : mapChannels(inputFile->channels(), first.inputInfo(), first.outputs(),
+                                         sideChainFile != nullptr ? sideChainFile->channels() : 0);
     } catch (const SideChainMismatch& error) {
         throw EngineError(mention(RequestField::SideChain, job.sideChain) + ": " + error.what() +
                           " (" + first.name() + ")");
@@ -404,23 +479,37 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
         automation.addLane(automatedParameter(first, lane), lane.points, sampleRate);
     }
 
+    RenderSummary summary;
+    summary.fromMidi = fromMidi;
+    summary.latencyFrames = job.compensateLatency ? std::max(first.latency(), 0) : 0;
+    // A MIDI render without a tail asked for ends once the sound has died
+    // away, at most the longest tail after the last event.
+    const bool untilQuiet = fromMidi && !job.tailSeconds;
+    const std::int64_t tailFrames = std::llround(
+        (untilQuiet ? kLongestQuietTailSeconds : std::max(job.tailSeconds.value_or(0.0), 0.0)) *
+        sampleRate);
+    std::optional<QuietEnd> quietEnd;
+    if (untilQuiet) quietEnd.emplace(midi.frames, std::llround(kQuietSeconds * sampleRate));
+
     const int channels = mapping.outputChannels();
-    const int chosen =
-        chooseOutputFormat(job.output, inputFile.info().format, job.format, channels, rate);
+    // A MIDI render's own sound is best kept as float, whatever it turns out to be.
+    const int inputFormat = fromMidi ? (SF_FORMAT_WAV | SF_FORMAT_FLOAT) : inputFile->info().format;
+    const int chosen = chooseOutputFormat(job.output, inputFormat, job.format, channels, rate);
     // The input's length is known except for streams libsndfile cannot measure.
-    const std::int64_t inputFrames = inputFile.info().frames;
-    const std::int64_t knownFrames =
-        inputFrames < SF_COUNT_MAX
-            ? ResampledSource::framesFor(inputFrames, inputFile.sampleRate(), rate)
-            : -1;
+    std::int64_t knownFrames = midi.frames + tailFrames;
+    if (!fromMidi) {
+        const std::int64_t inputFrames = inputFile->info().frames;
+        knownFrames = inputFrames < SF_COUNT_MAX ? ResampledSource::framesFor(
+                                                       inputFrames, inputFile->sampleRate(), rate)
+                                                 : -1;
+    }
     const int format = withRoomForLength(chosen, knownFrames, channels);
 
-    RenderSummary summary;
     summary.pluginWarnings = first.warnings();
     summary.input = job.input;
     summary.output = job.output;
     summary.sampleRate = rate;
-    if (rate != inputFile.sampleRate()) summary.resampledFrom = inputFile.sampleRate();
+    if (!fromMidi && rate != inputFile->sampleRate()) summary.resampledFrom = inputFile->sampleRate();
     summary.integerOutput = isIntegerFormat(format);
     summary.channelMapping = mapping.description();
     summary.format = formatDescription(chosen);
@@ -429,15 +518,17 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     TpdfDither dither(ditherSeed(job.output), step);
     const OutputConditioning condition(summary.integerOutput, step,
                                        summary.dithered ? &dither : nullptr);
-    const std::int64_t declared = knownFrames >= 0 ? declaredFrames(job.input, inputFile.info()) : -1;
+    const std::int64_t declared =
+        !fromMidi && knownFrames >= 0 ? declaredFrames(job.input, inputFile->info()) : -1;
 
     StreamPlan plan;
     plan.blockFrames = job.blockFrames;
-    summary.latencyFrames = job.compensateLatency ? std::max(first.latency(), 0) : 0;
-    summary.tailFrames = std::llround(std::max(job.tailSeconds, 0.0) * sampleRate);
     plan.dropFrames = summary.latencyFrames;
-    plan.paddingFrames = summary.latencyFrames + summary.tailFrames;
+    plan.paddingFrames = summary.latencyFrames + tailFrames;
     plan.totalFrames = std::max<std::int64_t>(knownFrames, 0);
+    plan.quietEnd = quietEnd ? &*quietEnd : nullptr;
+    SilentSource silence(fromMidi ? midi.frames : 0);
+    FrameSource& source = fromMidi ? static_cast<FrameSource&>(silence) : *input.get();
 
     SoundFileWriter output(job.output, format, channels, rate, format != chosen);
     std::vector<Plugin*> running;
@@ -449,17 +540,24 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     const auto started = std::chrono::steady_clock::now();
     if (job.precision == Precision::Double) {
         BlockDriver<double> driver(running, mapping, job.blockFrames, automation);
-        renderStreams(driver, *input.get(), sideChain.get(), mapping, plan, stage, progress,
-                      cancelled, summary);
+        driver.setMidi(std::move(schedule));
+        renderStreams(driver, source, sideChain.get(), mapping, plan, stage, progress, cancelled,
+                      summary);
     } else {
         BlockDriver<float> driver(running, mapping, job.blockFrames, automation);
-        renderStreams(driver, *input.get(), sideChain.get(), mapping, plan, stage, progress,
-                      cancelled, summary);
+        driver.setMidi(std::move(schedule));
+        renderStreams(driver, source, sideChain.get(), mapping, plan, stage, progress, cancelled,
+                      summary);
     }
+    summary.tailFrames = fromMidi ? summary.frames - midi.frames : tailFrames;
+    summary.tail = !untilQuiet                ? RenderSummary::Tail::Given
+                   : quietEnd->ended()        ? RenderSummary::Tail::UntilQuiet
+                                              : RenderSummary::Tail::Longest;
     for (const AutomationLane& lane : job.automation)
         for (const AutomationPoint& point : lane.points)
             if (std::llround(point.seconds * sampleRate) >= summary.frames) ++summary.automationPastEnd;
-    if (declared > inputFile.framesRead()) summary.missingFrames = declared - inputFile.framesRead();
+    if (!fromMidi && declared > inputFile->framesRead())
+        summary.missingFrames = declared - inputFile->framesRead();
     for (const auto& instance : instances) instance->stop();
     output.commit(job.replaceExisting);
     summary.elapsedSeconds =
@@ -471,7 +569,8 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
 
 void checkRenderJob(const RenderJob& job) {
     checkBlockFrames(job.blockFrames);
-    checkTailSeconds(job.tailSeconds);
+    if (job.tailSeconds) checkTailSeconds(*job.tailSeconds);
+    if (job.midiChannel) checkMidiChannel(*job.midiChannel);
     if (job.sampleRate) checkRenderRate(*job.sampleRate);
     if (job.loudness) checkLoudnessTarget(*job.loudness);
     if (job.truePeakMax) checkTruePeakCeiling(*job.truePeakMax);

@@ -21,6 +21,7 @@ namespace varkel::engine {
 
 // One file to render and how.
 struct RenderJob {
+    // A sound file, or a MIDI file (.mid, .midi) for an instrument to play.
     std::string input;
     std::string output;
     std::string plugin;  // empty: the Varkel module that came with the host
@@ -39,7 +40,14 @@ struct RenderJob {
     // Drop the plug-in's latency from the start and render as far past the
     // end, so that the output lines up with the input and is as long.
     bool compensateLatency = true;
-    double tailSeconds = 0.0;  // silence rendered past the input's end
+    // Rendered past the input's end (silence in, for an effect); none: 0 s
+    // after a sound file, and after a MIDI file until the output stays below
+    // -96 dBFS for 100 ms, at most 30 s.
+    std::optional<double> tailSeconds;
+    // MIDI played into an effect alongside its audio, from its first frame.
+    std::string midi;
+    // The one channel (1-16) of the MIDI played; none: every channel.
+    std::optional<int> midiChannel;
     // Feeds the plug-in's side-chain inputs; empty: they get silence.
     std::string sideChain;
     bool replaceExisting = true;
@@ -70,6 +78,11 @@ struct RenderSummary {
     std::int64_t missingFrames = 0;
     int latencyFrames = 0;        // compensated
     std::int64_t tailFrames = 0;  // rendered past the input's end
+    // How a MIDI render's tail was decided: as asked, by the output falling
+    // quiet, or by reaching the longest tail before it did.
+    enum class Tail { Given, UntilQuiet, Longest };
+    Tail tail = Tail::Given;
+    bool fromMidi = false;  // the input was a MIDI file
     int automationPastEnd = 0;    // automation points after the last frame, never applied
     std::vector<std::string> pluginWarnings;  // from loading its preset
     LevelMeter levels;

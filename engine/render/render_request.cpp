@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "engine/midi/midi_input.h"
+
 namespace varkel::engine {
 
 namespace {
@@ -120,8 +122,13 @@ const std::vector<RenderOptionField>& renderOptionFields() {
          "Feeds the plug-in's side-chain inputs from FILE (default: silence)"},
         {"no-latency-compensation", "compensate_latency", Kind::Flag, 0, 0, "", {}, "",
          "Keep the plug-in's latency: no frames dropped at the start"},
-        {"tail", "tail", Kind::Number, 0, kLongestTailSeconds, "0", {}, "S",
-         "Seconds of silence rendered past the end"},
+        {"tail", "tail", Kind::Number, 0, kLongestTailSeconds, "", {}, "S",
+         "Seconds of silence rendered past the end (default: none; after a MIDI file, until "
+         "the output stays below -96 dBFS for 100 ms, at most 30 s)"},
+        {"midi", "midi", Kind::Text, 0, 0, "", {}, "FILE",
+         "Plays a MIDI file into the plug-in alongside its audio input, from the first frame"},
+        {"midi-channel", "midi_channel", Kind::Integer, kLowestMidiChannel, kHighestMidiChannel,
+         "", {}, "N", "Plays only this channel (1-16) of the MIDI (default: every channel)"},
         {"rate", "sample_rate", Kind::Integer, kLowestRenderRate, kHighestRenderRate, "", {}, "HZ",
          "Resamples the input (and the side-chain) to HZ before the plug-in (libsoxr, very high "
          "quality); the plug-in runs at HZ and the output is at HZ (default: the input's rate)"},
@@ -165,6 +172,8 @@ constexpr FieldNames kFieldNames[] = {
     {RequestField::Recursive, "recursive", "recursive"},
     {RequestField::NamePattern, "name", "name"},
     {RequestField::Extension, "ext", "ext"},
+    {RequestField::Midi, "midi", "midi"},
+    {RequestField::MidiChannel, "midi-channel", "midi_channel"},
 };
 
 const FieldNames& namesOf(RequestField field) {

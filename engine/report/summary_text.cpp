@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/render/quiet_end.h"
 #include "engine/report/clean_text.h"
 
 namespace varkel::engine {
@@ -39,9 +40,25 @@ std::string summaryLine(const RenderSummary& summary) {
     if (!summary.channelMapping.empty()) line += "; " + summary.channelMapping;
     if (summary.latencyFrames > 0)
         line += fmt::format("; latency of {} frames compensated", summary.latencyFrames);
-    if (summary.tailFrames > 0)
-        line += fmt::format("; {:.3f} s tail", static_cast<double>(summary.tailFrames) /
-                                                   summary.sampleRate);
+    const double tail = static_cast<double>(summary.tailFrames) / summary.sampleRate;
+    if (summary.fromMidi) {
+        switch (summary.tail) {
+            case RenderSummary::Tail::Given:
+                line += fmt::format("; {:.3f} s tail after the last MIDI event, as asked", tail);
+                break;
+            case RenderSummary::Tail::UntilQuiet:
+                line += fmt::format("; {:.3f} s tail after the last MIDI event, until below "
+                                    "{:g} dBFS for {:g} ms", tail, kQuietLevelDbfs,
+                                    kQuietSeconds * 1000.0);
+                break;
+            case RenderSummary::Tail::Longest:
+                line += fmt::format("; {:.3f} s tail after the last MIDI event, the longest: "
+                                    "still above {:g} dBFS there", tail, kQuietLevelDbfs);
+                break;
+        }
+    } else if (summary.tailFrames > 0) {
+        line += fmt::format("; {:.3f} s tail", tail);
+    }
     if (summary.resampledFrom > 0)
         line += fmt::format("; resampled from {} Hz to {} Hz", summary.resampledFrom,
                             summary.sampleRate);

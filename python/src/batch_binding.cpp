@@ -60,9 +60,10 @@ py::dict renderItem(const std::string& input, const std::string& output,
                     const std::string& preset, const Settings& settings,
                     const Lanes& automation, bool ramp, int precision, int block,
                     const std::optional<std::string>& format, bool dither, bool compensateLatency,
-                    double tailSeconds, const std::string& sideChain,
+                    std::optional<double> tailSeconds, const std::string& sideChain,
                     std::optional<int> sampleRate, std::optional<double> loudness,
-                    std::optional<double> truePeakMax, bool measure, const std::string& wording) {
+                    std::optional<double> truePeakMax, bool measure, const std::string& midi,
+                    std::optional<int> midiChannel, const std::string& wording) {
     const engine::FieldWordingScope words(wordingNamed(wording));
     engine::RenderJob job = makeRenderJob(
         input, output,
@@ -74,6 +75,8 @@ py::dict renderItem(const std::string& input, const std::string& output,
     job.compensateLatency = compensateLatency;
     job.tailSeconds = tailSeconds;
     job.sideChain = sideChain;
+    job.midi = midi;
+    job.midiChannel = midiChannel;
     engine::RenderSummary summary = renderUnlocked(job);
     summary.input = shownInput;
     summary.output = shownOutput;
@@ -108,7 +111,8 @@ void bindBatch(py::module_& module) {
                py::arg("precision"), py::arg("block_size"), py::arg("format"), py::arg("dither"),
                py::arg("compensate_latency"), py::arg("tail"), py::arg("sidechain"),
                py::arg("sample_rate"), py::arg("loudness"), py::arg("true_peak_max"),
-               py::arg("measure"), py::arg("wording") = "python");
+               py::arg("measure"), py::arg("midi") = "", py::arg("midi_channel") = py::none(),
+               py::arg("wording") = "python");
     module.def("parse_automation", &parseAutomation, py::arg("text"));
     module.def("render_option_fields", [] {
         static const char* const kKinds[] = {"text",    "flag",    "integer",   "number",

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/plugins/lv2/lv2_midi_ports.h"
 #include "engine/plugins/lv2/lv2_world.h"
 
 namespace varkel::engine {
@@ -41,6 +42,7 @@ std::vector<CatalogEntry> lv2Catalog() {
             lilv_plugin_get_num_ports_of_class(plugin, audio, input, nullptr));
         entry.outputs = static_cast<int>(
             lilv_plugin_get_num_ports_of_class(plugin, audio, output, nullptr));
+        entry.instrument = isLv2Instrument(lv2, plugin, entry.inputs);
         const char* bundle = lilv_node_as_uri(lilv_plugin_get_bundle_uri(plugin));
         entry.path = taken(lilv_file_uri_parse(bundle, nullptr));
         if (entry.path.empty()) entry.path = bundle;

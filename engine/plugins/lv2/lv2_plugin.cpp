@@ -1,6 +1,7 @@
 #include "engine/plugins/lv2/lv2_plugin.h"
 
 #include <lv2/atom/atom.h>
+#include <lv2/midi/midi.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
 #include <lv2/log/log.h>
@@ -26,6 +27,7 @@
 #include <set>
 
 #include "engine/engine_error.h"
+#include "engine/plugins/lv2/lv2_midi_ports.h"
 #include "engine/plugins/lv2/lv2_world.h"
 #include "engine/plugins/parameter_lookup.h"
 #include "engine/plugins/side_chain.h"
@@ -267,6 +269,7 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
     const LilvNode* atom = lv2.node(LV2_ATOM__AtomPort);
     const LilvNode* input = lv2.node(LV2_CORE__InputPort);
     const LilvNode* optional = lv2.node(LV2_CORE__connectionOptional);
+    instrumentClass = isInstrumentClass(plugin);
     const std::uint32_t ports = lilv_plugin_get_num_ports(plugin);
     std::vector<float> minimum(ports), maximum(ports), defaults(ports);
     lilv_plugin_get_port_ranges_float(plugin, minimum.data(), maximum.data(), defaults.data());
@@ -342,6 +345,8 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
             portValues[p] = info.defaultValue;
             controls.push_back(std::move(c));
         } else if (lilv_port_is_a(plugin, port, atom)) {
+            if (midiInput < 0 && takesMidiEvents(lv2, plugin, port))
+                midiInput = static_cast<int>(atomInputs.size());
             (isInput ? atomInputs : atomOutputs).push_back(p);
         } else if (lilv_port_is_a(plugin, port, cv)) {
             (isInput ? cvInputs : cvOutputs).push_back(p);
@@ -353,6 +358,7 @@ Lv2Plugin::Lv2Plugin(const std::string& uriOrBundle, double sampleRate, int bloc
     }
     // Mapped here, so that a run takes no lock.
     chunkType = lv2.map(LV2_ATOM__Chunk);
+    midiEventType = lv2.map(LV2_MIDI__MidiEvent);
     atomBuffers.assign(atomInputs.size() + atomOutputs.size(),
                        std::vector<std::uint64_t>(kAtomBufferBytes / sizeof(std::uint64_t)));
     cvBuffers.assign(cvInputs.size() + cvOutputs.size(),
@@ -482,6 +488,42 @@ void Lv2Plugin::runOnce(LilvInstance* target, int frames) {
     }
     lilv_instance_run(target, static_cast<std::uint32_t>(frames));
     features->deliverReplies();
+    if (midiQueued) {
+        auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(
+            atomBuffers[static_cast<std::size_t>(midiInput)].data());
+        sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
+        midiQueued = false;
+    }
+}
+
+void Lv2Plugin::queueMidi(std::span<const MidiEvent> events) {
+    if (midiInput < 0 || events.empty()) return;
+    const auto padded = [](std::size_t bytes) { return (bytes + 7) / 8 * 8; };
+    std::size_t needed = sizeof(LV2_Atom_Sequence);
+    for (const MidiEvent& e : events) needed += sizeof(LV2_Atom_Event) + padded(e.size);
+    auto& buffer = atomBuffers[static_cast<std::size_t>(midiInput)];
+    if (needed > buffer.size() * sizeof(std::uint64_t)) {
+        // More than a block's usual worth: a larger buffer, connected in
+        // place of the old one before the run that reads it.
+        buffer.resize(padded(needed) / sizeof(std::uint64_t));
+        auto* grown = reinterpret_cast<LV2_Atom_Sequence*>(buffer.data());
+        grown->atom.type = Lv2World::instance().map(LV2_ATOM__Sequence);
+        grown->body.unit = 0;
+        grown->body.pad = 0;
+        lilv_instance_connect_port(instance, atomInputs[static_cast<std::size_t>(midiInput)], grown);
+    }
+    auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(buffer.data());
+    auto* at = reinterpret_cast<std::uint8_t*>(sequence + 1);
+    for (const MidiEvent& e : events) {
+        auto* event = reinterpret_cast<LV2_Atom_Event*>(at);
+        event->time.frames = e.frame;
+        event->body.size = e.size;
+        event->body.type = midiEventType;
+        std::memcpy(event + 1, e.bytes, e.size);
+        at += sizeof(LV2_Atom_Event) + padded(e.size);
+    }
+    sequence->atom.size = static_cast<std::uint32_t>(needed - sizeof(LV2_Atom));
+    midiQueued = true;
 }
 
 // Here, beside the features it hands the plug-in.

@@ -3,8 +3,9 @@
 // bounded block length, log, a worker run synchronously (as offline hosts
 // do), and the plug-in's default state. Its control inputs are its
 // parameters, in their own units; its control outputs are read after each
-// run; atom inputs get empty sequences, atom outputs room to write, CV
-// inputs silence.
+// run; the first atom input that supports MIDI gets the queued MIDI as a
+// sequence stamped in frames, other atom inputs empty sequences, atom
+// outputs room to write, CV inputs silence.
 #pragma once
 
 #include <lilv/lilv.h>
@@ -34,6 +35,9 @@ public:
     int inputs() const override { return static_cast<int>(audioInputs.size()); }
     int outputs() const override { return static_cast<int>(audioOutputs.size()); }
     std::vector<InputInfo> inputInfo() const override;
+    bool takesMidi() const override { return midiInput >= 0; }
+    bool isInstrument() const override { return takesMidi() && (inputs() == 0 || instrumentClass); }
+    void queueMidi(std::span<const MidiEvent> events) override;
 
     int parameterCount() const override { return static_cast<int>(controls.size()); }
     ParameterInfo parameterInfo(int index) const override;
@@ -111,6 +115,10 @@ private:
     std::vector<std::uint32_t> atomInputs, atomOutputs, cvInputs, cvOutputs;
     std::vector<std::vector<std::uint64_t>> atomBuffers;  // 8-byte aligned, per atom port
     std::uint32_t chunkType = 0;                          // atom:Chunk's URID
+    std::uint32_t midiEventType = 0;                      // midi:MidiEvent's URID
+    int midiInput = -1;        // into atomInputs and atomBuffers; -1: none
+    bool midiQueued = false;   // the MIDI input's sequence holds events
+    bool instrumentClass = false;  // lv2:InstrumentPlugin
     std::vector<std::vector<float>> cvBuffers;
     std::vector<std::vector<float>> floatInputs, floatOutputs;  // for 64-bit audio
     std::vector<float*> floatInputPointers, floatOutputPointers;

@@ -59,7 +59,8 @@ std::string withoutPath(std::string message, const std::string& path) {
 }
 
 // The child: loads the module, creates and opens the effect, and sends
-// "V<unique ID>\n<inputs>\n<outputs>\n<name>" or "E<why not>". It ends
+// "V<unique ID>\n<inputs>\n<outputs>\n<instrument: 0 or 1>\n<name>" or
+// "E<why not>". It ends
 // without closing anything: closing is more of the module's code that can
 // fail, and the process is gone a moment later anyway.
 [[noreturn]] void probeInChild(const std::string& path, int answerFd, pid_t lister) {
@@ -75,8 +76,10 @@ std::string withoutPath(std::string message, const std::string& path) {
         if (const auto instance = host::PluginInstance::create(*module, error)) {
             instance->open();
             const AEffect& record = *instance->effect();
-            writeAll(answerFd, fmt::format("V{}\n{}\n{}\n{}", record.uniqueID, record.numInputs,
-                                           record.numOutputs, instance->effectName()));
+            writeAll(answerFd, fmt::format("V{}\n{}\n{}\n{}\n{}", record.uniqueID,
+                                           record.numInputs, record.numOutputs,
+                                           instance->isInstrument() ? 1 : 0,
+                                           instance->effectName()));
             ::_exit(0);
         }
     }
@@ -144,12 +147,15 @@ void fillFromAnswer(CatalogEntry& entry, const std::string& answer) {
     }
     std::istringstream fields(answer.substr(1));
     std::string name;
-    if (!(fields >> entry.uniqueId >> entry.inputs >> entry.outputs) || fields.get() != '\n') {
+    int instrument = 0;
+    if (!(fields >> entry.uniqueId >> entry.inputs >> entry.outputs >> instrument) ||
+        fields.get() != '\n') {
         entry.failure = "ended while loading without an answer";
         return;
     }
     std::getline(fields, name, '\0');
     if (!name.empty()) entry.name = name;
+    entry.instrument = instrument != 0;
 }
 
 // The entry for a child that closed its pipe, ended (status already

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -58,6 +59,45 @@ VstPlugin::VstPlugin(const std::string& path, double sampleRate, int blockFrames
     instance->setSampleRate(rate);
     instance->setBlockSize(blockFrames);
     for (int i = 0; i < record->numParams; ++i) defaults.push_back(instance->getParameter(i));
+    midi = instance->takesMidi();
+    instrument = instance->isInstrument();
+}
+
+void VstPlugin::queueMidi(std::span<const MidiEvent> events) {
+    if (!midi || events.empty()) return;
+    const std::size_t count = events.size();
+    eventList.resize((vstEventsBytes(static_cast<VstInt32>(count)) + 7) / 8);
+    // Reserved ahead, so that the records do not move while pointed to.
+    midiRecords.clear();
+    midiRecords.reserve(count);
+    sysexRecords.clear();
+    sysexRecords.reserve(count);
+    auto* list = reinterpret_cast<VstEvents*>(eventList.data());
+    list->numEvents = static_cast<VstInt32>(count);
+    list->reserved = 0;
+    VstEvent** slots = list->events;
+    for (std::size_t i = 0; i < count; ++i) {
+        const MidiEvent& e = events[i];
+        if (e.size <= 3 && e.bytes[0] != 0xF0) {
+            VstMidiEvent& m = midiRecords.emplace_back();
+            m = VstMidiEvent{};
+            m.type = kVstMidiType;
+            m.byteSize = sizeof(VstMidiEvent);
+            m.deltaFrames = e.frame;
+            std::memcpy(m.midiData, e.bytes, e.size);
+            slots[i] = reinterpret_cast<VstEvent*>(&m);
+        } else {
+            VstMidiSysexEvent& x = sysexRecords.emplace_back();
+            x = VstMidiSysexEvent{};
+            x.type = kVstSysExType;
+            x.byteSize = sizeof(VstMidiSysexEvent);
+            x.deltaFrames = e.frame;
+            x.dumpBytes = static_cast<VstInt32>(e.size);
+            x.sysexDump = reinterpret_cast<char*>(const_cast<std::uint8_t*>(e.bytes));
+            slots[i] = reinterpret_cast<VstEvent*>(&x);
+        }
+    }
+    instance->dispatch(effProcessEvents, 0, 0, list);
 }
 
 VstPlugin::~VstPlugin() {

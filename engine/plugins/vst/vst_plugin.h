@@ -32,6 +32,11 @@ public:
     int inputs() const override { return instance->effect()->numInputs; }
     int outputs() const override { return instance->effect()->numOutputs; }
     std::vector<InputInfo> inputInfo() const override;
+    bool takesMidi() const override { return midi; }
+    bool isInstrument() const override { return instrument; }
+    // Handed over at once through effProcessEvents, as hosts do just before
+    // the process call; the records stay until the next events replace them.
+    void queueMidi(std::span<const MidiEvent> events) override;
 
     int parameterCount() const override { return instance->effect()->numParams; }
     // Normalised 0..1; the default is the value the effect had when opened.
@@ -84,6 +89,13 @@ private:
     std::unique_ptr<host::PluginInstance> instance;  // destroyed before module
     std::vector<float> defaults;  // each parameter's value when opened
     bool running = false;
+    bool midi = false;  // asked once: plug-ins may answer slowly
+    bool instrument = false;
+    // effProcessEvents' block: the list head and pointers, and the records
+    // they point to, kept and reused from call to call.
+    std::vector<std::uint64_t> eventList;
+    std::vector<VstMidiEvent> midiRecords;
+    std::vector<VstMidiSysexEvent> sysexRecords;
 };
 
 }  // namespace varkel::engine

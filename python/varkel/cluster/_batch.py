@@ -61,12 +61,14 @@ def render_files(
     format: Optional[str] = None,
     dither: bool = False,
     compensate_latency: bool = True,
-    tail: float = 0.0,
+    tail: Optional[float] = None,
     sidechain: Optional[PathLike] = None,
     sample_rate: Optional[int] = None,
     loudness: Optional[float] = None,
     true_peak_max: Optional[float] = None,
     measure: bool = False,
+    midi: Optional[PathLike] = None,
+    midi_channel: Optional[int] = None,
     progress: Optional[bool] = None,
     on_plan: Optional[Callable[[int], None]] = None,
     on_result: Optional[Callable[[FileResult], None]] = None,
@@ -85,7 +87,10 @@ def render_files(
     pairs applied in order), ``automation`` as ``--automate`` (name to (times, values),
     or (name, times, values) triples), ``name`` as ``--name``, ``sample_rate``
     as ``--rate``, ``loudness`` as ``--loudness``, ``true_peak_max`` as
-    ``--true-peak-max`` and so on.
+    ``--true-peak-max``, ``midi`` as ``--midi``, ``midi_channel`` as
+    ``--midi-channel`` and so on. MIDI files among the inputs (.mid, .midi)
+    render through an instrument ``plugin`` at ``sample_rate``, as varkel-host
+    renders them.
 
     Returns one result per file, in the plan's order, then one per input that
     gave none (a folder without sound files). ``on_plan`` is told how many
@@ -100,7 +105,8 @@ def render_files(
         options, sample_rate=_whole(sample_rate, "sample_rate"),
         loudness=None if loudness is None else float(loudness),
         true_peak_max=None if true_peak_max is None else float(true_peak_max),
-        measure=bool(measure))
+        measure=bool(measure), midi=os.path.abspath(midi) if midi else "",
+        midi_channel=_whole(midi_channel, "midi_channel"))
     plan = _varkel.prepare_batch(
         [os.fspath(i) for i in inputs], os.fspath(out_dir), recursive, name or "", ext or "",
         overwrite, skip_existing, options.plugin or default_plugin_path(), options.state,
@@ -189,7 +195,7 @@ def _options(plugin, settings, automation, state, preset, ramp, precision, block
         automation=tuple((str(k), tuple(map(float, t)), tuple(map(float, v)))
                          for k, (t, v) in _pairs(automation or (), lanes=True)),
         ramp=bool(ramp), precision=int(precision), block_size=int(block_size), format=format,
-        dither=bool(dither), compensate_latency=bool(compensate_latency), tail=float(tail),
+        dither=bool(dither), compensate_latency=bool(compensate_latency), tail=None if tail is None else float(tail),
         sidechain=os.path.abspath(sidechain) if sidechain else "",
         wording=_varkel.wording_in_use())
 

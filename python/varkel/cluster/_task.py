@@ -45,12 +45,14 @@ class RenderOptions:
     format: Optional[str] = None
     dither: bool = False
     compensate_latency: bool = True
-    tail: float = 0.0
+    tail: Optional[float] = None  # none: 0 s after audio, until quiet after MIDI
     sidechain: str = ""
     sample_rate: Optional[int] = None
     loudness: Optional[float] = None
     true_peak_max: Optional[float] = None
     measure: bool = False
+    midi: str = ""  # played into an effect alongside each file
+    midi_channel: Optional[int] = None
     # How a failure names the options: "python" (keywords) or "command line"
     # (varkel-host's flags, for the cluster's command line).
     wording: str = "python"

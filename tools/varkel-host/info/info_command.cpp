@@ -75,6 +75,16 @@ std::string stateKindText(engine::StateKind kind) {
     return "parameters only";
 }
 
+namespace {
+
+std::string channelsText(const PluginDescription& d) {
+    return fmt::format("{} in, {} out{}", d.inputs, d.outputs,
+                       d.instrument ? "; instrument (plays MIDI)"
+                       : d.takesMidi ? "; takes MIDI" : "");
+}
+
+}  // namespace
+
 PluginDescription describe(engine::Plugin& plugin) {
     PluginDescription d;
     d.format = plugin.format();
@@ -82,6 +92,8 @@ PluginDescription describe(engine::Plugin& plugin) {
     d.name = plugin.name();
     d.inputs = plugin.inputs();
     d.outputs = plugin.outputs();
+    d.takesMidi = plugin.takesMidi();
+    d.instrument = plugin.isInstrument();
     d.inputRoles = plugin.inputInfo();
     d.latency = plugin.latency();
     d.state = plugin.stateKind();
@@ -162,13 +174,13 @@ std::string descriptionText(const PluginDescription& d) {
         line("Versions", fmt::format("vendor {}, VST {}, effect {}", id.vendorVersion,
                                      id.vstVersion, id.effectVersion));
         line("Unique ID", fmt::format("'{}' ({})", fourCharacters(id.uniqueId), id.uniqueId));
-        line("Channels", fmt::format("{} in, {} out", d.inputs, d.outputs));
+        line("Channels", channelsText(d));
         line("Flags",
              fmt::format("0x{:X} ({})", static_cast<unsigned>(id.flags),
                          flags.empty() ? "none" : fmt::format("{}", fmt::join(flags, ", "))));
         line("Category", fmt::format("{} ({})", categoryName(id.category), id.category));
     } else {
-        line("Channels", fmt::format("{} in, {} out", d.inputs, d.outputs));
+        line("Channels", channelsText(d));
     }
     for (std::size_t i = 0; i < d.inputRoles.size(); ++i)
         if (d.inputRoles[i].sideChain)
@@ -272,6 +284,8 @@ std::string descriptionJson(const PluginDescription& d) {
             {"uniqueId", {{"text", fourCharacters(id.uniqueId)}, {"number", id.uniqueId}}},
             {"inputs", d.inputs},
             {"outputs", d.outputs},
+            {"takesMidi", d.takesMidi},
+            {"instrument", d.instrument},
             {"sideChains", sideChains},
             {"flags", {{"value", id.flags}, {"names", flagNames(id.flags)}}},
             {"category", {{"number", id.category}, {"name", categoryName(id.category)}}},
@@ -286,6 +300,7 @@ std::string descriptionJson(const PluginDescription& d) {
             {"uri", engine::cleanText(d.path)},   {"bundle", engine::cleanText(d.bundle)},
             {"format", d.format},         {"name", engine::cleanText(d.name)},
             {"inputs", d.inputs},         {"outputs", d.outputs},
+            {"takesMidi", d.takesMidi},   {"instrument", d.instrument},
             {"sideChains", sideChains},   {"latency", d.latency},
             {"state", stateKindText(d.state)},
             {"presets", presets},         {"parameters", parameters},

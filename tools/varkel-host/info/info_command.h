@@ -42,6 +42,8 @@ struct PluginDescription {
     std::string name;
     int inputs = 0;
     int outputs = 0;
+    bool takesMidi = false;
+    bool instrument = false;
     std::vector<engine::InputInfo> inputRoles;
     int latency = 0;
     engine::StateKind state = engine::StateKind::Parameters;

@@ -29,7 +29,9 @@ std::array<std::string, 4> columns(const CatalogEntry& e) {
             ? fmt::format("'{}' ({})", fourCharacters(e.uniqueId), e.uniqueId)
             : engine::cleanText(e.uri);
     const std::string channels =
-        e.failed() ? "-" : fmt::format("{} in, {} out", e.inputs, e.outputs);
+        e.failed() ? "-"
+                   : fmt::format("{} in, {} out{}", e.inputs, e.outputs,
+                                 e.instrument ? ", instrument" : "");
     return {engine::cleanText(e.name), identity, channels, engine::cleanText(e.path)};
 }
 
@@ -88,6 +90,7 @@ std::string catalogJson(const std::vector<CatalogEntry>& entries) {
                 item["uniqueId"] = {{"text", fourCharacters(e.uniqueId)}, {"number", e.uniqueId}};
             item["inputs"] = e.inputs;
             item["outputs"] = e.outputs;
+            item["instrument"] = e.instrument;
         }
         item["path"] = engine::cleanText(e.path);
         item["failure"] = e.failed() ? nlohmann::ordered_json(engine::cleanText(e.failure)) : nullptr;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/midi/midi_input.h"
 #include "engine/render/automation.h"
 #include "engine/render/render_job.h"
 #include "tools/varkel-host/cli/options.h"
@@ -23,8 +24,9 @@ public:
     void declare(CLI::App& command) override {
         command
             .add_option("FILES", files,
-                        "IN OUT: the sound file to render and the file to write (its extension "
-                        "chooses the container). OUT as a symbolic link stays one: the file it "
+                        "IN OUT: the sound file (or, for an instrument, the MIDI file: .mid, "
+                        ".midi, with --rate) to render and the file to write (its extension "
+                        "chooses the container; float WAV by default after MIDI). OUT as a symbolic link stays one: the file it "
                         "leads to is replaced. OUT as a device, FIFO or socket (also through a "
                         "link, e.g. /dev/null, /dev/stdout) is refused. With --out-dir: the files "
                         "and folders to render")
@@ -72,9 +74,25 @@ public:
             ->check(notEmpty());
         command.add_flag("!--no-latency-compensation", job.compensateLatency,
                          "Keep the plug-in's latency: no frames dropped at the start");
-        command.add_option("--tail", job.tailSeconds, "Seconds of silence rendered past the end")
+        command
+            .add_option_function<double>(
+                "--tail", [this](double seconds) { job.tailSeconds = seconds; },
+                "Seconds rendered past the end (default: none; after a MIDI IN, until the output "
+                "stays below -96 dBFS for 100 ms, at most 30 s)")
             ->type_name("S")
             ->check(numberBetween(0.0, engine::kLongestTailSeconds, "s"));
+        command
+            .add_option("--midi", job.midi,
+                        "Plays the MIDI file FILE into the plug-in alongside IN, from its first "
+                        "frame (vocoders, MIDI-gated effects)")
+            ->type_name("FILE")
+            ->check(notEmpty());
+        command
+            .add_option_function<int>(
+                "--midi-channel", [this](int channel) { job.midiChannel = channel; },
+                "Plays only channel N (1-16) of the MIDI (default: every channel)")
+            ->type_name("N")
+            ->check(wholeNumberBetween(engine::kLowestMidiChannel, engine::kHighestMidiChannel));
         addRateAndLoudness(command, job.sampleRate, job.loudness, job.truePeakMax, job.measure);
         addVerbose(command);
         command.add_flag("--quiet", quiet, "No progress display and no summary");
