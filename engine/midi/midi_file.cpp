@@ -95,6 +95,13 @@ struct Track {
     std::uint64_t endTick = 0;  // of its end-of-track, or of its last event
 };
 
+// Whether a sysex packet holds only data bytes, but for an F7 at its end.
+bool dataOnly(const std::uint8_t* packet, std::uint32_t length) {
+    for (std::uint32_t i = 0; i < length; ++i)
+        if (packet[i] > 0x7F && !(i + 1 == length && packet[i] == 0xF7)) return false;
+    return true;
+}
+
 // Data bytes a channel message's status takes.
 int dataBytesOf(std::uint8_t status) {
     const std::uint8_t kind = status & 0xF0;
@@ -184,7 +191,10 @@ private:
     void sysex() {
         closeSysex();
         const std::uint32_t length = in.quantity("a sysex length");
+        const std::size_t start = in.position();
         const std::uint8_t* packet = in.take(length, "a sysex message");
+        if (!dataOnly(packet, length))
+            throw MidiFileError("a status byte inside a sysex message at " + at(start));
         const std::uint8_t f0 = 0xF0;
         add(&f0, 1);
         appendToLast(packet, length);
@@ -192,13 +202,17 @@ private:
         if (length > 0 && packet[length - 1] == 0xF7) open = false;
     }
 
-    // An F7 packet outside a split dump is an escape of raw bytes (song
-    // position, real-time...) that need not be one whole message: skipped
-    // rather than handed to a plug-in as one.
+    // An F7 packet outside a split dump, or one holding status bytes, is an
+    // escape of raw bytes (song position, real-time...) that need not be one
+    // whole message: skipped rather than handed to a plug-in as one.
     void escape() {
         const std::uint32_t length = in.quantity("an escape length");
         const std::uint8_t* packet = in.take(length, "an escape packet");
         if (!open) return;
+        if (!dataOnly(packet, length)) {
+            closeSysex();
+            return;
+        }
         appendToLast(packet, length);
         if (length > 0 && packet[length - 1] == 0xF7) open = false;
     }
