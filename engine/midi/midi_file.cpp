@@ -115,15 +115,19 @@ public:
 
     Track parse() {
         try {
-            while (!in.done()) {
+            bool ended = false;
+            while (!in.done() && !ended) {
                 tick += in.quantity("a delta time");
-                if (!event()) break;
+                ended = !event();
             }
+            // A track that stops without its end-of-track may have lost the
+            // rest of itself; a file cut at a message boundary looks just so.
+            if (!ended)
+                throw MidiFileError("ends at " + at(in.position()) +
+                                    " without its end-of-track event (FF 2F 00)");
         } catch (const MidiFileError& error) {
             throw MidiFileError("track " + std::to_string(number) + ": " + error.what());
         }
-        // A chunk that ends at a message boundary without its end-of-track
-        // is taken as ending there: what writers that drop it meant.
         closeSysex();
         track.endTick = tick;
         return std::move(track);

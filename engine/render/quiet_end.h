@@ -34,8 +34,10 @@ public:
                 quietFrame = std::fabs(static_cast<double>(
                                  samples[f * static_cast<std::size_t>(channels) +
                                          static_cast<std::size_t>(c)])) < level;
-            quiet = quietFrame ? quiet + 1 : 0;
             const std::int64_t end = firstFrame + static_cast<std::int64_t>(f) + 1;
+            // Counted from the last event's frame: the silence before a
+            // last note-on is no sign that its sound has ended.
+            quiet = quietFrame && end >= earliest ? quiet + 1 : 0;
             if (end >= earliest && quiet >= needed) {
                 reached = true;
                 return f + 1;
