@@ -55,6 +55,7 @@ std::vector<Message> messages() {
         {800, {0xB0, 7, 20}},           // a controller: ignored
         {1024, {0x80, 69, 0}},          // off and on again on one frame: the
         {1024, {0x90, 69, 64}},         // phase starts over
+        {2000, {0x95, 69, 30}},         // the same note on another channel: a voice of its own
         {2500, {0x99, 60, 0}},          // a note-on of velocity 0 ends the note
         {3000, {0x80, 69, 64}},
         {3001, {0x90, 40, 90}},
@@ -76,6 +77,7 @@ std::vector<Message> messages() {
 const Sounding kSounding[] = {
     {69, 100, 100, 1024},  {60, 127, 511, 2500}, {72, 1, 512, kFrames},
     {69, 64, 1024, 3000},  {40, 90, 3001, kFrames}, {100, 50, 4799, kFrames},
+    {69, 30, 2000, kFrames},
 };
 
 std::vector<double> closedForm() {
