@@ -70,16 +70,19 @@ void MidiFileContent::addNote(std::uint32_t tick, std::uint32_t length, int chan
                               int velocity, int track) {
     const auto c = static_cast<std::uint8_t>(channel & 0x0F);
     const auto k = static_cast<std::uint8_t>(note & 0x7F);
-    events.push_back({tick, track, {static_cast<std::uint8_t>(0x90 | c), k,
-                                    static_cast<std::uint8_t>(velocity & 0x7F)}});
+    events.push_back(
+        {tick,
+         track,
+         {static_cast<std::uint8_t>(0x90 | c), k, static_cast<std::uint8_t>(velocity & 0x7F)}});
     events.push_back({tick + length, track, {static_cast<std::uint8_t>(0x80 | c), k, 0}});
 }
 
 void MidiFileContent::addTempo(std::uint32_t tick, double quartersPerMinute, int track) {
     const auto micros = static_cast<std::uint32_t>(std::lround(60e6 / quartersPerMinute));
-    events.push_back({tick, track, {0xFF, 0x51, static_cast<std::uint8_t>(micros >> 16),
-                                    static_cast<std::uint8_t>(micros >> 8),
-                                    static_cast<std::uint8_t>(micros)}});
+    events.push_back({tick,
+                      track,
+                      {0xFF, 0x51, static_cast<std::uint8_t>(micros >> 16),
+                       static_cast<std::uint8_t>(micros >> 8), static_cast<std::uint8_t>(micros)}});
 }
 
 double MidiFileContent::secondsAt(std::uint32_t tick) const {
@@ -110,8 +113,9 @@ std::string midiFileBytes(const MidiFileContent& content) {
     bigEndian(file, static_cast<std::uint32_t>(content.ticksPerQuarter), 2);
     for (int track = 0; track < tracks; ++track) {
         std::vector<MidiFileEvent> own;
-        std::copy_if(content.events.begin(), content.events.end(), std::back_inserter(own),
-                     [&](const MidiFileEvent& e) { return content.format == 0 || e.track == track; });
+        std::copy_if(
+            content.events.begin(), content.events.end(), std::back_inserter(own),
+            [&](const MidiFileEvent& e) { return content.format == 0 || e.track == track; });
         file += trackChunk(std::move(own), content);
     }
     return file;

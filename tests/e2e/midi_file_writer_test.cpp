@@ -32,15 +32,17 @@ TEST(MidiFileWriter, WritesRunningStatusLengthsAndMetaEventsByTheBook) {
     content.addNote(0, 200, 0, 60, 100);
     content.addNote(0, 200, 0, 64, 80);
     content.events.push_back({300, 0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}});
+    content.events.push_back({300, 0, {0x80, 0x40, 0x00}});
     content.addNote(300, 128, 0, 60, 1);
     const std::string expected =
         "4D 54 68 64 00 00 00 06 00 00 00 01 00 60 "  // MThd, type 0, one track, 96
-        "4D 54 72 6B 00 00 00 2B "                    // MTrk, 43 bytes
+        "4D 54 72 6B 00 00 00 2F "                    // MTrk, 47 bytes
         "00 FF 51 03 07 A1 20 "                       // 500000 µs a quarter
         "00 90 3C 64 00 40 50 "                       // the second note-on runs on
         "81 48 80 3C 00 00 40 00 "                    // 200 ticks on, both off
         "64 F0 05 7E 7F 09 01 F7 "                    // sysex: its length, then F0's rest
-        "00 90 3C 01 "                                // status again after the sysex
+        "00 80 40 00 "                                // status again after the sysex
+        "00 90 3C 01 "                                // a note-on
         "81 00 80 3C 00 "                             // 128 ticks
         "00 FF 2F 00 ";
     EXPECT_EQ(hex(e2e::midiFileBytes(content)), expected);
@@ -71,18 +73,17 @@ TEST(MidiFileWriter, MidoReadsTheTracksNotesAndTempoChanges) {
     e2e::ScratchDir dir;
     e2e::writeMidiFile(dir / "song.mid", content);
     // Every message's time in seconds from the start, with its bytes.
-    const auto read = e2e::runProgram(
-        E2E_PYTHON,
-        {"-c",
-         "import mido, sys\n"
-         "f = mido.MidiFile(sys.argv[1])\n"
-         "print(f.type, len(f.tracks))\n"
-         "t = 0.0\n"
-         "for m in f:\n"
-         "    t += m.time\n"
-         "    if not m.is_meta: print('%.9f' % t, *m.bytes())\n",
-         dir / "song.mid"},
-        {});
+    const auto read = e2e::runProgram(E2E_PYTHON,
+                                      {"-c",
+                                       "import mido, sys\n"
+                                       "f = mido.MidiFile(sys.argv[1])\n"
+                                       "print(f.type, len(f.tracks))\n"
+                                       "t = 0.0\n"
+                                       "for m in f:\n"
+                                       "    t += m.time\n"
+                                       "    if not m.is_meta: print('%.9f' % t, *m.bytes())\n",
+                                       dir / "song.mid"},
+                                      {});
     ASSERT_EQ(read.status, 0) << read.err;
     std::ostringstream expected;
     expected << "1 3\n";

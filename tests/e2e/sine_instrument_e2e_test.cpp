@@ -5,6 +5,11 @@
 // through the VST 2.4 record, and through the engine's plug-ins of both
 // formats at blocks of 1, 64 and 512 frames.
 #include <gtest/gtest.h>
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/midi/midi.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,12 +19,6 @@
 #include <string>
 #include <type_traits>
 #include <vector>
-
-#include <lilv/lilv.h>
-#include <lv2/atom/atom.h>
-#include <lv2/atom/util.h>
-#include <lv2/midi/midi.h>
-#include <lv2/urid/urid.h>
 
 #include "engine/plugins/plugin_loader.h"
 #include "host/plugin_instance.h"
@@ -49,16 +48,17 @@ struct Sounding {
 std::vector<Message> messages() {
     std::vector<Message> list = {
         {100, {0x90, 69, 100}},
-        {511, {0x99, 60, 127}},         // the last frame of a 512-frame block
-        {512, {0x9F, 72, 1}},           // the first frame of the next
+        {511, {0x99, 60, 127}},           // the last frame of a 512-frame block
+        {512, {0x9F, 72, 1}},             // the first frame of the next
         {700, {0xF0, 0x7E, 0x01, 0xF7}},  // system-exclusive: counted, silent
-        {800, {0xB0, 7, 20}},           // a controller: ignored
-        {1024, {0x80, 69, 0}},          // off and on again on one frame: the
-        {1024, {0x90, 69, 64}},         // phase starts over
-        {2500, {0x99, 60, 0}},          // a note-on of velocity 0 ends the note
+        {800, {0xB0, 7, 20}},             // a controller: ignored
+        {1024, {0x80, 69, 0}},            // off and on again on one frame: the
+        {1024, {0x90, 69, 64}},           // phase starts over
+        {2000, {0x95, 69, 30}},           // the same note on another channel: a voice of its own
+        {2500, {0x99, 60, 0}},            // a note-on of velocity 0 ends the note
         {3000, {0x80, 69, 64}},
         {3001, {0x90, 40, 90}},
-        {4799, {0x90, 100, 50}},        // the render's last frame
+        {4799, {0x90, 100, 50}},  // the render's last frame
     };
     // A frame with more events than a block holds frames: notes begun and
     // ended on it, which never sound, and controllers.
@@ -74,8 +74,9 @@ std::vector<Message> messages() {
 
 // What those messages sound like, worked out by hand.
 const Sounding kSounding[] = {
-    {69, 100, 100, 1024},  {60, 127, 511, 2500}, {72, 1, 512, kFrames},
-    {69, 64, 1024, 3000},  {40, 90, 3001, kFrames}, {100, 50, 4799, kFrames},
+    {69, 100, 100, 1024},    {60, 127, 511, 2500},    {72, 1, 512, kFrames},
+    {69, 64, 1024, 3000},    {40, 90, 3001, kFrames}, {100, 50, 4799, kFrames},
+    {69, 30, 2000, kFrames},
 };
 
 std::vector<double> closedForm() {
@@ -126,13 +127,17 @@ public:
         for (std::size_t i = 0; i < block.size(); ++i) {
             const Message& m = *block[i];
             if (m.bytes[0] == 0xF0) {
-                sysex[i] = {kVstSysExType, kSysexByteSize, m.frame - start, 0,
-                            static_cast<VstInt32>(m.bytes.size()), 0,
-                            reinterpret_cast<char*>(const_cast<std::uint8_t*>(m.bytes.data())), 0};
+                sysex[i] = {kVstSysExType,
+                            kSysexByteSize,
+                            m.frame - start,
+                            0,
+                            static_cast<VstInt32>(m.bytes.size()),
+                            0,
+                            reinterpret_cast<char*>(const_cast<std::uint8_t*>(m.bytes.data())),
+                            0};
                 events->events[i] = reinterpret_cast<VstEvent*>(&sysex[i]);
             } else {
-                midi[i] = {kVstMidiType, kMidiByteSize, m.frame - start, 0, 0, 0, {}, 0,
-                           0, 0, 0};
+                midi[i] = {kVstMidiType, kMidiByteSize, m.frame - start, 0, 0, 0, {}, 0, 0, 0, 0};
                 for (std::size_t b = 0; b < m.bytes.size(); ++b)
                     midi[i].midiData[b] = static_cast<char>(m.bytes[b]);
                 events->events[i] = reinterpret_cast<VstEvent*>(&midi[i]);
@@ -389,8 +394,7 @@ INSTANTIATE_TEST_SUITE_P(BothFormats, EngineSineInstrument,
                          ::testing::Values(std::string(SINE_INSTRUMENT_PLUGIN),
                                            std::string(kLv2Uri)),
                          [](const auto& info) {
-                             return info.param == kLv2Uri ? std::string("Lv2")
-                                                          : std::string("Vst");
+                             return info.param == kLv2Uri ? std::string("Lv2") : std::string("Vst");
                          });
 
 }  // namespace sine_instrument_e2e
