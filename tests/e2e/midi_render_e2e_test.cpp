@@ -231,6 +231,28 @@ TEST_F(MidiRefusal, MidiForAnEffectThatTakesNoneIsRefused) {
                        "--midi " + dir / "good.mid" + ": Varkel takes no MIDI", 1);
 }
 
+TEST(MidiIntoAnEffect, PlaysAlongsideTheAudioFromItsFirstFrame) {
+    e2e::ScratchDir dir;
+    MidiFileContent content;
+    content.addNote(100, 300, 0, 64, 90);  // at 1/9.6 s, for 0.3125 s
+    e2e::writeMidiFile(dir / "notes.mid", content);
+    const std::string in = dir / "in.wav";
+    e2e::writeSound(in, e2e::kWavFloat, 2, kRate, kRate, e2e::testSignal);
+    const auto run = e2e::runProgram(
+        VARKEL_HOST_BINARY,
+        {"render", in, dir / "out.wav", "--plugin", SINE_INSTRUMENT_PLUGIN, "--midi",
+         dir / "notes.mid", "--block", "100"},
+        {"SINE_INSTRUMENT_ADDS_INPUT=1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const e2e::Sound out = readSound(dir / "out.wav");
+    ASSERT_EQ(out.info.frames, kRate);  // the audio's length: no tail
+    const std::vector<Note> notes = {{64, 90, 5000, 20000}};
+    for (std::int64_t n = 0; n < kRate; n += 7)
+        for (int c = 0; c < 2; ++c)
+            ASSERT_NEAR(out.at(n, c), e2e::testSignal(n, c) + closedForm(notes, n), 1e-6)
+                << "frame " << n << ", channel " << c;
+}
+
 TEST(MidiBatch, AFolderOfMidiFilesRendersAsSingleRendersDo) {
     e2e::ScratchDir dir;
     std::filesystem::create_directory(dir / "songs");
