@@ -60,13 +60,16 @@ std::vector<Message> messages() {
         {3001, {0x90, 40, 90}},
         {4799, {0x90, 100, 50}},  // the render's last frame
     };
-    // A frame with more events than a block holds frames: notes begun and
-    // ended on it, which never sound, and controllers.
-    for (int i = 0; i < 300; ++i) {
+    // A frame with more events than a block holds frames, and more than an
+    // LV2 port's usual 64 KiB room: notes begun and ended on it, which never
+    // sound, and controllers; then a note that does.
+    for (int i = 0; i < 1000; ++i) {
         list.push_back({1500, {static_cast<std::uint8_t>(0x90 | (i % 16)), 30, 99}});
         list.push_back({1500, {static_cast<std::uint8_t>(0x80 | (i % 16)), 30, 0}});
         list.push_back({1500, {0xB3, 1, static_cast<std::uint8_t>(i % 128)}});
     }
+    list.push_back({1500, {0x91, 50, 77}});
+    list.push_back({1900, {0x81, 50, 0}});
     std::stable_sort(list.begin(), list.end(),
                      [](const Message& a, const Message& b) { return a.frame < b.frame; });
     return list;
@@ -76,7 +79,7 @@ std::vector<Message> messages() {
 const Sounding kSounding[] = {
     {69, 100, 100, 1024},    {60, 127, 511, 2500},    {72, 1, 512, kFrames},
     {69, 64, 1024, 3000},    {40, 90, 3001, kFrames}, {100, 50, 4799, kFrames},
-    {69, 30, 2000, kFrames},
+    {69, 30, 2000, kFrames},  {50, 77, 1500, 1900},
 };
 
 std::vector<double> closedForm() {
@@ -249,7 +252,7 @@ public:
         const LV2_Feature mapFeature{LV2_URID__map, &map};
         const LV2_Feature* features[] = {&mapFeature, nullptr};
         if (plugin != nullptr) instance = lilv_plugin_instantiate(plugin, kRate, features);
-        sequence.resize(1 + (sizeof(LV2_Atom_Sequence) + 1000 * 32) / 8);
+        sequence.resize(1 + (sizeof(LV2_Atom_Sequence) + 4000 * 32) / 8);
         left.resize(static_cast<std::size_t>(blockFrames));
         right.resize(static_cast<std::size_t>(blockFrames));
         if (instance == nullptr) return;
