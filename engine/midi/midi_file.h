@@ -14,6 +14,12 @@
 
 namespace varkel::engine {
 
+// No MIDI file is near this size; a bigger one is refused before it is read.
+inline constexpr std::size_t kMaxMidiFileBytes = std::size_t{64} << 20;
+// Nor does one play for a day: a message later than this (a damaged delta
+// time, an absurd tempo) is refused rather than rendered for years.
+inline constexpr double kLongestMidiFileSeconds = 24.0 * 3600.0;
+
 struct MidiFileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };

@@ -6,6 +6,10 @@
 
 namespace varkel::engine {
 
+namespace {
+constexpr double kFarFrame = 4611686018427387904.0;  // 2^62
+}  // namespace
+
 void MidiSequence::add(double seconds, const std::uint8_t* bytes, std::size_t size) {
     if (!std::isfinite(seconds) || seconds < 0.0)
         throw std::invalid_argument("a MIDI message's time must be a finite, non-negative number");
@@ -33,7 +37,10 @@ MidiSequence MidiSequence::onChannel(int channel) const {
 MidiSchedule::MidiSchedule(const MidiSequence& sequence, double sampleRate) {
     framed.reserve(sequence.messages().size());
     for (const MidiSequence::Message& m : sequence.messages()) {
-        const auto frame = static_cast<std::int64_t>(std::floor(m.seconds * sampleRate + 0.5));
+        // A time no render reaches (years at any rate) is held at a frame
+        // that still fits, rather than overflowing the conversion.
+        const double at = std::floor(m.seconds * sampleRate + 0.5);
+        const auto frame = at < kFarFrame ? static_cast<std::int64_t>(at) : std::int64_t{1} << 62;
         framed.push_back({frame, static_cast<std::uint32_t>(storage.size()), m.size});
         const std::uint8_t* bytes = sequence.bytesOf(m);
         storage.insert(storage.end(), bytes, bytes + m.size);
