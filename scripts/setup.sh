@@ -7,7 +7,7 @@ packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           ardour-lv2-plugins mda-lv2 zam-plugins
           libcli11-dev libfmt-dev nlohmann-json3-dev libfftw3-dev libcairo2-dev fonts-dejavu-core
           python3-pybind11 pybind11-dev python3-numpy python3-setuptools python3-pytest python3-venv
-          python3-distributed python3-cryptography openssl ccache libsoxr-dev libebur128-dev chromium sox
+          python3-distributed python3-cryptography python3-mido openssl ccache libsoxr-dev libebur128-dev chromium sox
           "$@")
 missing=()
 for p in "${packages[@]}"; do

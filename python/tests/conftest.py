@@ -177,3 +177,34 @@ def loopback_cluster():
     yield cluster, client
     client.close(timeout=10)
     cluster.close(timeout=10)
+
+
+# --- MIDI files, written with mido (Debian: python3-mido) ---
+
+def write_midi(path, notes, tempo=120.0, ticks_per_beat=480):
+    """A type 0 MIDI file of notes at one tempo (quarter notes a minute).
+
+    Each note is (start s, length s, note, velocity) or the same with a
+    channel (0-15) after. A note-off comes before a note-on on the same tick.
+    Returns the messages as the file places them, (seconds, bytes) pairs in
+    order, the times rounded to the file's ticks: what a reader of the file
+    should give."""
+    mido = pytest.importorskip("mido")
+    micros = round(60e6 / tempo)
+
+    def ticks(seconds):
+        return round(seconds * 1e6 * ticks_per_beat / micros)
+
+    timed = []
+    for start, length, note, velocity, *channel in notes:
+        c = channel[0] if channel else 0
+        timed.append((ticks(start), 1, len(timed), [0x90 | c, note, velocity]))
+        timed.append((ticks(start + length), 0, len(timed), [0x80 | c, note, 0]))
+    timed.sort()
+    track = mido.MidiTrack([mido.MetaMessage("set_tempo", tempo=micros, time=0)])
+    now = 0
+    for tick, _, _, data in timed:
+        track.append(mido.Message.from_bytes(data, time=tick - now))
+        now = tick
+    mido.MidiFile(type=0, ticks_per_beat=ticks_per_beat, tracks=[track]).save(str(path))
+    return [(tick * micros / 1e6 / ticks_per_beat, bytes(data)) for tick, _, _, data in timed]

@@ -271,6 +271,8 @@ TEST(List, Lv2PluginsComeFromTheirDescriptions) {
          "/varkel-test.lv2/"},
         {"urn:varkel:test:state-gain", "Varkel test state gain", 2, 2, "/varkel-test.lv2/"},
         {"urn:varkel:test:slow-start", "Varkel test slow start", 2, 2, "/varkel-test.lv2/"},
+        {"urn:varkel:test:sine-instrument", "Varkel test sine instrument", 0, 2,
+         "/varkel-test.lv2/"},
     };
     e2e::ScratchDir noVst;
     const auto list =

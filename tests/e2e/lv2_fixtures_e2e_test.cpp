@@ -29,7 +29,7 @@ public:
         fs::create_directory_symlink(std::string(VARKEL_TEST_LV2_PATH) + "/varkel-test.lv2",
                                      dir / "lv2/varkel-test.lv2");
         for (const char* vocabulary : {"core", "atom", "urid", "options", "parameters", "buf-size",
-                                       "presets", "port-props", "units"})
+                                       "presets", "port-props", "units", "midi"})
             if (const fs::path bundle =
                     fs::path("/usr/lib/lv2") / (std::string(vocabulary) + ".lv2");
                 fs::exists(bundle))
@@ -76,6 +76,7 @@ TEST(Lv2Fixtures, DescriptionsShowInLv2InfoAndValidate) {
         {"urn:varkel:test:needs-unknown", 4, {"urn:varkel:test:no-such-feature"}},
         {"urn:varkel:test:sidechain-gate", 7, {"lv2core#isSideChain"}},
         {"urn:varkel:test:needs-map", 7, {"urid#map", "options#options", "atom#AtomPort"}},
+        {"urn:varkel:test:sine-instrument", 4, {"Instrument Plugin", "urid#map", "atom#AtomPort"}},
     };
     const ToolSession session;
     for (const Described& p : plugins) {
