@@ -218,13 +218,9 @@ def test_an_effect_takes_audio_and_midi_as_varkel_host_gives_them(tmp_path):
     assert np.array_equal(np.load(tmp_path / "halves.npy"), np.load(tmp_path / "whole.npy"))
 
 
+# Each fault of the bytes themselves is a row of the engine's own table; here, one.
 BAD_MIDI = {
     "a short note-on": ([(0.0, b"\x90\x40")], "midi[0]: status 90 takes 2 data bytes, not 1"),
-    "no status": ([(0.0, b"\x40\x40")], "midi[0]: a MIDI message starts with a status byte"),
-    "a data byte too high": ([(0.0, [0x90, 60, 200])], "midi[0]: data byte C8"),
-    "an open sysex": ([(0.0, b"\xf0\x01")], "midi[0]: a system-exclusive message ends with F7"),
-    "a meta event's status": ([(0.0, b"\xff\x2f\x00")], "midi[0]: status FF is no MIDI message"),
-    "an empty message": ([(0.0, b"")], "midi[0]: a MIDI message is empty"),
     "a byte value past 255": ([(0.0, [0x90, 60, 256])], "midi[0]: byte values are 0 to 255"),
     "text": ([(0.0, "note")], "midi[0]: a message is bytes or a list of byte values, not text"),
     "time going back": ([(1.0, b"\xf8"), (0.5, b"\xf8")],
@@ -280,14 +276,6 @@ def test_calls_that_cannot_play_say_why(plugin, keywords, message):
     with pytest.raises(ValueError) as error:
         varkel.load_plugin(plugin, RATE).process(**keywords)
     assert message in str(error.value)
-
-
-def test_a_stream_of_midi_alone_asks_for_a_reset_before_audio():
-    synth = varkel.load_plugin(MODULE, RATE)
-    synth.process(duration=0.01)
-    with pytest.raises(ValueError, match="runs float32 MIDI alone in blocks of 512 frames; "
-                                         "call reset"):
-        synth.process(np.zeros((2, 64), np.float32))
 
 
 # --- MIDI files rendered: varkel.render, varkel-host and the cluster ---
