@@ -168,6 +168,15 @@ def test_a_note_left_sounding_plays_out_until_quiet_in_the_next_call(sine):
     assert np.array_equal(np.concatenate([first, rest], axis=1), whole)
 
 
+@pytest.mark.parametrize("last, frames", [
+    (1.0, RATE + 1),  # long quiet before the last message: the output still reaches it
+    (0.105, math.floor(0.1 * RATE + 0.5) + RATE // 10),  # quiet from the note-off on
+], ids=["a message after the quiet", "one within it"])
+def test_until_quiet_runs_through_the_last_message(last, frames):
+    notes = [(0.0, b"\x90\x45\x64"), (0.1, b"\x80\x45\x00"), (last, b"\xb0\x01\x40")]
+    assert varkel.load_plugin(SINE_VST, RATE).process(midi=notes).shape == (2, frames)
+
+
 AUTOTUNE = "http://gareus.org/oss/lv2/fat1"  # x42's, in Debian's x42-plugins
 # Debian's plug-ins are found where the tests' own LV2_PATH leaves them out, and a
 # process reads LV2_PATH once: the autotune runs in a process of its own.
