@@ -324,6 +324,15 @@ def test_render_of_a_midi_file_refuses_as_varkel_host(songs, tmp_path, keywords,
         varkel.render(songs / "song00.mid", tmp_path / "out.wav", SINE_VST, **keywords)
 
 
+@pytest.mark.parametrize("channel", [0, 2.5, "1"])
+def test_a_cluster_batch_refuses_a_channel_before_it_starts(songs, tmp_path, channel):
+    from varkel.cluster import render_files
+
+    with pytest.raises(ValueError, match="midi_channel .*: MIDI channels are whole numbers"):
+        render_files([songs], tmp_path / "out", SINE_VST, sample_rate=RATE, midi_channel=channel)
+    assert not (tmp_path / "out").exists()
+
+
 def test_twenty_midi_files_on_a_cluster_and_at_j2_as_rendered_one_by_one(songs, tmp_path,
                                                                         loopback_cluster):
     from varkel.cluster import RENDERED, render_files
