@@ -47,6 +47,36 @@ MidiSchedule::MidiSchedule(const MidiSequence& sequence, double sampleRate) {
     }
 }
 
+MidiSchedule MidiSchedule::from(std::int64_t start) const {
+    MidiSchedule left;
+    const auto first = std::lower_bound(framed.begin(), framed.end(), start,
+                                        [](const Framed& f, std::int64_t at) { return f.frame < at; });
+    for (auto it = first; it != framed.end(); ++it) left.append(*it, storage, -start);
+    return left;
+}
+
+MidiSchedule MidiSchedule::merged(const MidiSchedule& first, const MidiSchedule& second) {
+    MidiSchedule both;
+    both.framed.reserve(first.framed.size() + second.framed.size());
+    auto a = first.framed.begin();
+    auto b = second.framed.begin();
+    while (a != first.framed.end() || b != second.framed.end()) {
+        if (b == second.framed.end() || (a != first.framed.end() && a->frame <= b->frame))
+            both.append(*a++, first.storage, 0);
+        else
+            both.append(*b++, second.storage, 0);
+    }
+    return both;
+}
+
+void MidiSchedule::append(const Framed& message, const std::vector<std::uint8_t>& bytes,
+                          std::int64_t shift) {
+    framed.push_back({message.frame + shift, static_cast<std::uint32_t>(storage.size()),
+                      message.size});
+    storage.insert(storage.end(), bytes.begin() + message.offset,
+                   bytes.begin() + message.offset + message.size);
+}
+
 void MidiSchedule::eventsIn(std::int64_t start, int frames, std::vector<MidiEvent>& out) const {
     out.clear();
     const auto first = std::lower_bound(framed.begin(), framed.end(), start,

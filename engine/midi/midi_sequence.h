@@ -58,6 +58,13 @@ public:
     // with its frame counted from start, in order. Reuses out's storage.
     void eventsIn(std::int64_t start, int frames, std::vector<MidiEvent>& out) const;
 
+    // The messages at frame start and after, counted from start: what is
+    // left to play once the frames before it are done.
+    MidiSchedule from(std::int64_t start) const;
+    // Both schedules' messages in frame order; at one frame, first's come
+    // before second's (those given earlier are played first).
+    static MidiSchedule merged(const MidiSchedule& first, const MidiSchedule& second);
+
 private:
     struct Framed {
         std::int64_t frame = 0;
@@ -66,6 +73,10 @@ private:
     };
     std::vector<Framed> framed;
     std::vector<std::uint8_t> storage;
+
+    // Copies a message of another schedule's (its bytes in bytes), its frame
+    // moved by shift; messages must be appended in frame order.
+    void append(const Framed& message, const std::vector<std::uint8_t>& bytes, std::int64_t shift);
 };
 
 }  // namespace varkel::engine

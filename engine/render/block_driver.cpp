@@ -126,6 +126,17 @@ void BlockDriver<Sample>::setMidi(MidiSchedule schedule, std::int64_t firstFrame
 }
 
 template <typename Sample>
+void BlockDriver<Sample>::addMidi(const MidiSchedule& later) {
+    midi = MidiSchedule::merged(midi.from(done - midiStart), later);
+    midiStart = done;
+}
+
+template <typename Sample>
+std::int64_t BlockDriver<Sample>::midiFramesLeft() const {
+    return std::max<std::int64_t>(midi.lastFrame() + midiStart + 1 - done, 0);
+}
+
+template <typename Sample>
 void BlockDriver<Sample>::process(const Sample* input, SampleLayout inputLayout, Sample* output,
                                   SampleLayout outputLayout, std::size_t frames,
                                   const Sample* sideChain, SampleLayout sideChainLayout) {

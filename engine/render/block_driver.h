@@ -63,6 +63,14 @@ public:
     // Replaces the MIDI from the next process call on; the schedule's frame 0
     // is frame firstFrame of the stream (framesDone() for one under way).
     void setMidi(MidiSchedule midi, std::int64_t firstFrame = 0);
+    // Adds MIDI from the next process call on, its frame 0 at framesDone(),
+    // to the messages of earlier schedules still to come: a stream's calls
+    // each bring their own, and one past a call's end waits for its frame.
+    // At a frame both have, the earlier messages come first.
+    void addMidi(const MidiSchedule& later);
+    // The frames from framesDone() up to and with the last message still to
+    // come; 0 when none is.
+    std::int64_t midiFramesLeft() const;
 
 private:
     struct Lane;

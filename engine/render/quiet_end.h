@@ -4,6 +4,7 @@
 // Frame by frame, so the end is the same however the output is cut.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -46,6 +47,12 @@ public:
         return frames;
     }
     bool ended() const { return reached; }
+    // The fewest frames after the first outputFrames that could end the
+    // output: one who hands over no more at a time sees the end fall on the
+    // last frame handed, never before it.
+    std::int64_t framesToPossibleEnd(std::int64_t outputFrames) const {
+        return std::max<std::int64_t>({needed - quiet, earliest - outputFrames, 1});
+    }
 
 private:
     std::int64_t earliest;

@@ -12,5 +12,6 @@ void bindRender(pybind11::module_& module);
 void bindAnalysis(pybind11::module_& module);
 void bindBatch(pybind11::module_& module);
 void bindLoudness(pybind11::module_& module);
+void bindMidi(pybind11::module_& module);
 
 }  // namespace varkel::python

@@ -18,6 +18,7 @@
 #include "python/src/audio_array.h"
 #include "python/src/bindings.h"
 #include "python/src/exclusive_use.h"
+#include "python/src/midi_binding.h"
 #include "python/src/plugin_stream.h"
 #include "python/src/processor_plugin.h"
 
@@ -131,7 +132,7 @@ int checkedIndex(Instance& self, int index) {
 
 template <typename Sample>
 py::array processAs(Instance& self, const AudioArray& audio, const AudioArray* side, int outputs,
-                    int block, bool compensateLatency) {
+                    int block, bool compensateLatency, const engine::MidiSequence* midi) {
     py::array_t<Sample> rendered({static_cast<py::ssize_t>(outputs),
                                   static_cast<py::ssize_t>(audio.frames)});
     Sample* target = rendered.mutable_data();
@@ -143,14 +144,69 @@ py::array processAs(Instance& self, const AudioArray& audio, const AudioArray* s
                             target, audio.frames, block, compensateLatency,
                             side != nullptr ? static_cast<const Sample*>(side->data) : nullptr,
                             side != nullptr ? side->layout : engine::SampleLayout{},
-                            side != nullptr ? side->channels : 0);
+                            side != nullptr ? side->channels : 0, midi);
     }
     return rendered;
 }
 
+// Planar output of frames at outputs channels from MIDI alone.
+template <typename Sample>
+py::array playAs(Instance& self, int outputs, std::optional<std::size_t> frames, int block,
+                 bool compensateLatency, const engine::MidiSequence* midi) {
+    if (frames) {
+        py::array_t<Sample> rendered({static_cast<py::ssize_t>(outputs),
+                                      static_cast<py::ssize_t>(*frames)});
+        Sample* target = rendered.mutable_data();
+        const py::gil_scoped_release unlocked;
+        self.stream().process<Sample>(nullptr, {}, 0, target, *frames, block, compensateLatency,
+                                      nullptr, {}, 0, midi);
+        return rendered;
+    }
+    std::vector<Sample> interleaved;
+    {
+        const py::gil_scoped_release unlocked;
+        interleaved = self.stream().processUntilQuiet<Sample>(block, compensateLatency, midi);
+    }
+    const std::size_t length = interleaved.size() / static_cast<std::size_t>(outputs);
+    py::array_t<Sample> rendered({static_cast<py::ssize_t>(outputs),
+                                  static_cast<py::ssize_t>(length)});
+    Sample* target = rendered.mutable_data();
+    for (std::size_t c = 0; c < static_cast<std::size_t>(outputs); ++c)
+        for (std::size_t f = 0; f < length; ++f)
+            target[c * length + f] = interleaved[f * static_cast<std::size_t>(outputs) + c];
+    return rendered;
+}
+
+// A call without audio: MIDI alone, for frames or until the sound dies away.
+py::array play(Instance& self, const py::handle& sideChain, int block, bool compensateLatency,
+               const std::optional<engine::MidiSequence>& midi,
+               std::optional<std::size_t> frames, bool wide) {
+    if (!sideChain.is_none())
+        throw engine::UsageError("sidechain: goes with audio, and there is none");
+    if (!midi && !frames)
+        throw engine::UsageError("process needs audio, or MIDI (midi=) or a length (duration=) "
+                                 "for a plug-in to play without audio");
+    const int outputs = self.stream().outputChannels(0);
+    const engine::MidiSequence* events = midi ? &*midi : nullptr;
+    return wide ? playAs<double>(self, outputs, frames, block, compensateLatency, events)
+                : playAs<float>(self, outputs, frames, block, compensateLatency, events);
+}
+
 py::array process(Instance& self, const py::handle& object, int block,
-                  const py::handle& sideChain, bool compensateLatency) {
+                  const py::handle& sideChain, bool compensateLatency,
+                  const std::optional<MidiPairs>& midiPairs, std::optional<std::size_t> frames,
+                  bool wide) {
     const ExclusiveUse::Claim claim(self.use());
+    std::optional<engine::MidiSequence> midi;
+    if (midiPairs) midi = midiSequenceOf(*midiPairs);
+    if (object.is_none()) {
+        py::array rendered = play(self, sideChain, block, compensateLatency, midi, frames, wide);
+        self.remember();
+        return rendered;
+    }
+    if (frames)
+        throw engine::UsageError("duration: the audio's frames give the output's length; "
+                                 "duration is for MIDI alone");
     const AudioArray audio = AudioArray::from(object);
     std::optional<AudioArray> side;
     if (!sideChain.is_none()) {
@@ -160,9 +216,11 @@ py::array process(Instance& self, const py::handle& object, int block,
     }
     const int outputs = self.stream().outputChannels(audio.channels, side ? side->channels : 0);
     const AudioArray* sidePointer = side ? &*side : nullptr;
+    const engine::MidiSequence* events = midi ? &*midi : nullptr;
     py::array rendered =
-        audio.wide ? processAs<double>(self, audio, sidePointer, outputs, block, compensateLatency)
-                   : processAs<float>(self, audio, sidePointer, outputs, block, compensateLatency);
+        audio.wide
+            ? processAs<double>(self, audio, sidePointer, outputs, block, compensateLatency, events)
+            : processAs<float>(self, audio, sidePointer, outputs, block, compensateLatency, events);
     self.remember();  // automation may have moved them
     return rendered;
 }
@@ -201,7 +259,13 @@ void bindInstance(py::module_& module) {
         .def_static("load", &openModule, py::arg("location"), py::arg("sample_rate"),
                     py::arg("block_size"))
         .def("process", &process, py::arg("audio"), py::arg("block_size"),
-             py::arg("sidechain") = py::none(), py::arg("latency_compensation") = false)
+             py::arg("sidechain") = py::none(), py::arg("latency_compensation") = false,
+             py::arg("midi") = py::none(), py::arg("frames") = py::none(),
+             py::arg("wide") = false)
+        .def("takes_midi",
+             claimed(+[](Instance& self) { return self.stream().plugin().takesMidi(); }))
+        .def("is_instrument",
+             claimed(+[](Instance& self) { return self.stream().plugin().isInstrument(); }))
         .def("automate", &automate, py::arg("index"), py::arg("times"), py::arg("values"),
              py::arg("ramp"))
         .def("reset", claimed(+[](Instance& self) {

@@ -19,4 +19,5 @@ PYBIND11_MODULE(_varkel, module) {
     varkel::python::bindAnalysis(module);
     varkel::python::bindBatch(module);
     varkel::python::bindLoudness(module);
+    varkel::python::bindMidi(module);
 }

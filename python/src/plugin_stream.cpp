@@ -11,6 +11,7 @@
 #include "engine/render/channel_mapping.h"
 #include "engine/engine_error.h"
 #include "engine/plugins/parameter_lookup.h"
+#include "engine/render/quiet_end.h"
 #include "engine/render/render_job.h"
 
 namespace varkel::python {
@@ -27,10 +28,18 @@ struct PluginStream::Running {
 
 namespace {
 
+// Frames of a MIDI-only call played until quiet processed at a time, at most.
+constexpr std::int64_t kStretchFrames = 65536;
+
 std::string shown(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
     return text;
+}
+
+// What a call gives: audio of so many channels, or MIDI alone.
+std::string what(int channels) {
+    return channels == 0 ? "MIDI alone" : "audio of " + std::to_string(channels) + " channels";
 }
 
 const char* precisionName(engine::Precision precision) {
@@ -121,10 +130,11 @@ void PluginStream::automate(int index, const std::vector<engine::AutomationPoint
 
 engine::ChannelMapping PluginStream::mappingFor(int channels, int sideChannels) const {
     try {
+        if (channels == 0) return engine::midiOnlyMapping(plugin().inputInfo(), plugin().outputs());
         return engine::mapChannels(channels, plugin().inputInfo(), plugin().outputs(),
                                    sideChannels);
     } catch (const engine::EngineError& error) {
-        throw engine::UsageError("audio of " + std::to_string(channels) + " channels" +
+        throw engine::UsageError(what(channels) +
                                  (sideChannels > 0 ? " with a side-chain of " +
                                                          std::to_string(sideChannels)
                                                    : std::string()) +
@@ -175,11 +185,11 @@ engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFram
         if (running->channels != channels || running->precision != precision ||
             running->blockFrames != blockFrames || running->sideChannels != sideChannels)
             throw engine::UsageError(
-                "this stream runs " + std::string(precisionName(running->precision)) +
-                " audio of " + std::to_string(running->channels) + " channels in blocks of " +
+                "this stream runs " + std::string(precisionName(running->precision)) + " " +
+                what(running->channels) + " in blocks of " +
                 std::to_string(running->blockFrames) + " frames; call reset() before giving it " +
-                precisionName(precision) + " audio of " + std::to_string(channels) +
-                " channels in blocks of " + std::to_string(blockFrames) +
+                precisionName(precision) + " " + what(channels) + " in blocks of " +
+                std::to_string(blockFrames) +
                 (running->sideChannels != sideChannels ? ", with another side-chain" : ""));
     } else {
         // Refuses what does not split.
@@ -218,26 +228,37 @@ engine::BlockDriver<Sample>& PluginStream::driverFor(int channels, int blockFram
 }
 
 template <typename Sample>
+engine::BlockDriver<Sample>& PluginStream::preparedDriver(int channels, int blockFrames,
+                                                         int sideChannels,
+                                                         const engine::MidiSequence* midi) {
+    if (midi != nullptr && !plugin().takesMidi())
+        throw engine::UsageError("midi: " + plugin().name() + " takes no MIDI");
+    engine::BlockDriver<Sample>& driver = driverFor<Sample>(channels, blockFrames, sideChannels);
+    if (!pending.empty()) {
+        engine::AutomationSchedule schedule;
+        schedule.setRamp(pendingRamp);
+        for (const engine::AutomationLane& lane : pending)
+            schedule.addLane(std::stoi(lane.parameter), lane.points, rate, driver.framesDone());
+        driver.setAutomation(schedule);
+        pending.clear();
+    }
+    if (midi != nullptr) driver.addMidi(engine::MidiSchedule(*midi, rate));
+    return driver;
+}
+
+template <typename Sample>
 void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout, int channels,
                            Sample* output, std::size_t frames, int blockFrames,
                            bool compensateLatency, const Sample* sideChain,
-                           engine::SampleLayout sideLayout, int sideChannels) {
+                           engine::SampleLayout sideLayout, int sideChannels,
+                           const engine::MidiSequence* midi) {
     engine::checkBlockFrames(blockFrames);
     run([&] {
         // As a render reads it: before the first call starts the instances.
         const std::size_t latency =
             compensateLatency ? static_cast<std::size_t>(std::max(plugin().latency(), 0)) : 0;
         engine::BlockDriver<Sample>& driver =
-            driverFor<Sample>(channels, blockFrames, sideChannels);
-        if (!pending.empty()) {
-            engine::AutomationSchedule schedule;
-            schedule.setRamp(pendingRamp);
-            for (const engine::AutomationLane& lane : pending)
-                schedule.addLane(std::stoi(lane.parameter), lane.points, rate,
-                                 driver.framesDone());
-            driver.setAutomation(schedule);
-            pending.clear();
-        }
+            preparedDriver<Sample>(channels, blockFrames, sideChannels, midi);
         if (latency == 0) {
             driver.process(input, inputLayout, output, engine::SampleLayout::planar(frames),
                            frames, sideChain, sideLayout);
@@ -261,11 +282,55 @@ void PluginStream::process(const Sample* input, engine::SampleLayout inputLayout
     });
 }
 
+template <typename Sample>
+std::vector<Sample> PluginStream::processUntilQuiet(int blockFrames, bool compensateLatency,
+                                                   const engine::MidiSequence* midi) {
+    engine::checkBlockFrames(blockFrames);
+    std::vector<Sample> kept;
+    run([&] {
+        const std::int64_t latency = compensateLatency ? std::max(plugin().latency(), 0) : 0;
+        engine::BlockDriver<Sample>& driver = preparedDriver<Sample>(0, blockFrames, 0, midi);
+        const int outputs = outputChannels(0);
+        const std::int64_t events = driver.midiFramesLeft();
+        engine::QuietEnd quiet(events, std::llround(engine::kQuietSeconds * rate));
+        // The frames a render of a file of these messages runs through.
+        const std::int64_t last =
+            latency + events + std::llround(engine::kLongestQuietTailSeconds * rate);
+        const auto block = static_cast<std::int64_t>(blockFrames);
+        const std::int64_t chunk = block * ((kStretchFrames + block - 1) / block);
+        std::vector<Sample> piece;
+        std::int64_t done = 0;
+        while (done < last && !quiet.ended()) {
+            const std::int64_t dropping = std::max<std::int64_t>(latency - done, 0);
+            const std::int64_t keptSoFar = done - latency + dropping;
+            // Whole blocks, as a render cuts them, but never past the frame
+            // the output may end on: the stream stops exactly there.
+            std::int64_t frames = std::min({chunk, last - done,
+                                            dropping + quiet.framesToPossibleEnd(keptSoFar)});
+            if (frames > block) frames -= frames % block;
+            piece.resize(static_cast<std::size_t>(frames * outputs));
+            driver.process(nullptr, {}, piece.data(), engine::SampleLayout::interleaved(outputs),
+                           static_cast<std::size_t>(frames));
+            done += frames;
+            if (frames <= dropping) continue;
+            const Sample* fresh = piece.data() + dropping * outputs;
+            const std::size_t keep = quiet.keep(fresh, static_cast<std::size_t>(frames - dropping),
+                                                outputs, keptSoFar);
+            kept.insert(kept.end(), fresh, fresh + keep * static_cast<std::size_t>(outputs));
+        }
+    });
+    return kept;
+}
+
 template void PluginStream::process<float>(const float*, engine::SampleLayout, int, float*,
                                            std::size_t, int, bool, const float*,
-                                           engine::SampleLayout, int);
+                                           engine::SampleLayout, int, const engine::MidiSequence*);
 template void PluginStream::process<double>(const double*, engine::SampleLayout, int, double*,
                                             std::size_t, int, bool, const double*,
-                                            engine::SampleLayout, int);
+                                            engine::SampleLayout, int, const engine::MidiSequence*);
+template std::vector<float> PluginStream::processUntilQuiet<float>(int, bool,
+                                                                  const engine::MidiSequence*);
+template std::vector<double> PluginStream::processUntilQuiet<double>(int, bool,
+                                                                    const engine::MidiSequence*);
 
 }  // namespace varkel::python

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/midi/midi_sequence.h"
 #include "engine/render/automation.h"
 #include "engine/render/block_driver.h"
 #include "engine/plugins/plugin.h"
@@ -64,19 +65,31 @@ public:
     // split among instances or the side-chain does not fit.
     int outputChannels(int channels, int sideChannels = 0) const;
 
-    // Frames of `channels` input channels into planar output. The first call
-    // after opening or reset fixes the channels, the precision and the block
-    // size until the next reset.
+    // Frames of `channels` input channels into planar output; with none, the
+    // plug-in plays MIDI alone (its inputs, if any, get silence). The first
+    // call after opening or reset fixes the channels, the precision and the
+    // block size until the next reset.
     // The side-chain inputs read sideChain (sideChannels channels, as many
     // frames), or silence when it is null. With compensateLatency the call is
     // a whole signal, as a render treats a file: the plug-in's latency in
     // silence follows the frames, and as many frames are dropped from the
     // start, so the output is aligned with the input and as long.
+    // midi: messages for this call, their times from its first frame; those
+    // past its end are held for the calls after it. UsageError for a plug-in
+    // that takes no MIDI.
     template <typename Sample>
     void process(const Sample* input, engine::SampleLayout inputLayout, int channels,
                  Sample* output, std::size_t frames, int blockFrames, bool compensateLatency,
                  const Sample* sideChain = nullptr, engine::SampleLayout sideLayout = {},
-                 int sideChannels = 0);
+                 int sideChannels = 0, const engine::MidiSequence* midi = nullptr);
+
+    // MIDI alone, as a render of a MIDI file ends: up to the last message
+    // still to come (midi's or held from earlier calls), then on until the
+    // output stays below -96 dBFS for 100 ms, at most 30 s past that message.
+    // Returns the output interleaved, of outputChannels(0) channels.
+    template <typename Sample>
+    std::vector<Sample> processUntilQuiet(int blockFrames, bool compensateLatency,
+                                          const engine::MidiSequence* midi);
 
     // Starts afresh: new instances with the current settings, a new thread.
     void reset();
@@ -86,6 +99,10 @@ private:
 
     template <typename Sample>
     engine::BlockDriver<Sample>& driverFor(int channels, int blockFrames, int sideChannels);
+    // The driver for a call, with the automation and MIDI given for it.
+    template <typename Sample>
+    engine::BlockDriver<Sample>& preparedDriver(int channels, int blockFrames, int sideChannels,
+                                                const engine::MidiSequence* midi);
     engine::ChannelMapping mappingFor(int channels, int sideChannels) const;
     void reopen(int blockFrames, std::size_t count);
     void run(const std::function<void()>& work);

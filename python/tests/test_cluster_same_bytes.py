@@ -84,6 +84,7 @@ def test_api_on_its_own_cluster_equals_varkel_host(takes, tmp_path):
     ["--set", "Drive=0.5"], ["--set", "PreGain=2"], ["--ext", "m4a"], ["--block", "0"],
     ["--skip-existing", "--overwrite"], ["--name", ".{stem}"], ["--precision", "16"],
     ["--rate", "0"], ["--loudness", "0.5"], ["--loudness", "-71"], ["--loudness", "nan"],
+    ["--midi-channel", "17"],
 ])
 def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
     host = host_batch([takes], tmp_path / "host", *args)
@@ -91,6 +92,9 @@ def test_refused_as_varkel_host_refuses(takes, tmp_path, args):
     assert ours.returncode == host.returncode == 2
     assert len(ours.stderr.splitlines()) == 1 and ours.stdout == ""
     assert args[0] in ours.stderr  # in the command line's words, as varkel-host's
+    # A whole-number option's bounds as whole numbers.
+    bounds = re.search(r"must be between -?\d+ and -?\d+,", host.stderr)
+    assert bounds is None or bounds.group() in ours.stderr
     assert not (tmp_path / "ours").exists() or not any((tmp_path / "ours").iterdir())
 
 

@@ -10,6 +10,7 @@ from typing import Any, Optional, Union
 import numpy as np
 
 from . import _varkel
+from ._midi import midi_channel as midi_channel_checked
 from ._processors import PathLike, _Processor, default_plugin_path
 
 PluginLike = Union[None, PathLike, _Processor]
@@ -71,6 +72,9 @@ def render(
     loudness: Optional[float] = None,
     true_peak_max: Optional[float] = None,
     measure: bool = False,
+    tail: Optional[float] = None,
+    midi: Optional[PathLike] = None,
+    midi_channel: Optional[int] = None,
     **params: float,
 ) -> dict[str, Any]:
     """Renders a file as ``varkel-host render IN OUT`` does, byte for byte.
@@ -90,13 +94,26 @@ def render(
     rate resampled from (or None), the gain of the loudness scaling in dB (or
     None), and with ``measure`` ``loudness``, as ``varkel.loudness`` gives it.
 
+    A MIDI file as ``in_path`` (.mid, .midi) plays through an instrument
+    ``plugin`` at ``sample_rate``, which it needs: the output (float WAV unless
+    ``format`` says otherwise) runs to the last message and on until the sound
+    stays below -96 dBFS for 100 ms (at most 30 s more), or ``tail`` seconds past
+    it, as ``--tail``. ``midi`` plays a MIDI file into an effect alongside
+    ``in_path``, as ``--midi``; ``midi_channel`` (1 to 16) keeps one channel's
+    messages, as ``--midi-channel``. After a sound file ``tail`` renders that
+    many seconds of silence through the plug-in past its end.
+
     The render runs at the input file's rate (or ``sample_rate``), whatever
     rate a processor given as ``plugin`` was made for; a processor of another
     rate gives a warning."""
+    midi_input = _varkel.is_midi_file_name(os.fspath(in_path))
     if isinstance(plugin, _Processor) and os.path.isfile(in_path):
-        rate = sample_rate or _varkel.sound_file_format(os.fspath(in_path))[0]
-        if rate != plugin.sample_rate:
-            warnings.warn(f"{os.fspath(in_path)} renders at its own rate, {rate} Hz, not at the "
+        # A MIDI file has no rate of its own: it renders at sample_rate, or not at all.
+        own = None if midi_input else _varkel.sound_file_format(os.fspath(in_path))[0]
+        rate = sample_rate or own
+        if rate is not None and rate != plugin.sample_rate:
+            at = "its own rate, " if rate == own else ""
+            warnings.warn(f"{os.fspath(in_path)} renders at {at}{rate} Hz, not at the "
                           f"{plugin.sample_rate:g} Hz the processor was made for", stacklevel=3)
     location, settings = _plugin_and_settings(plugin)
     settings += [(name, float(value)) for name, value in params.items()]
@@ -108,6 +125,8 @@ def render(
         os.fspath(in_path), os.fspath(out_path), location, settings, lanes, bool(ramp),
         int(precision), int(block_size), format, bool(overwrite),
         _whole(sample_rate, "sample_rate"), loudness, true_peak_max, bool(measure),
+        None if tail is None else float(tail), os.path.abspath(midi) if midi else "",
+        midi_channel_checked(midi_channel),
     )
 
 

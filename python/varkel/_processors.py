@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import os
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Any, Optional, Union
@@ -9,6 +10,7 @@ from typing import Any, Optional, Union
 import numpy as np
 
 from . import _varkel
+from ._midi import midi_pairs
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -244,13 +246,18 @@ class _Processor:
 
     def process(
         self,
-        audio: np.ndarray,
+        audio: Optional[np.ndarray] = None,
         block_size: int = DEFAULT_BLOCK_SIZE,
         sidechain: Optional[np.ndarray] = None,
         latency_compensation: bool = True,
+        *,
+        midi: Any = None,
+        duration: Optional[float] = None,
+        dtype: Any = None,
     ) -> np.ndarray:
         """Processes ``audio`` of shape (channels, frames), float32 or float64, and
-        returns a new array of the same dtype and frames.
+        returns a new array of the same dtype and frames; or plays ``midi``
+        through an instrument (no ``audio``), see MIDI below.
 
         With ``latency_compensation`` (the default) each call is a whole signal, as
         ``render`` treats a file: the plug-in's ``latency`` in frames of silence
@@ -279,8 +286,66 @@ class _Processor:
         with processors of their own run in parallel; one processor serves one
         thread at a time (a second raises RuntimeError). Raises ValueError for a
         wrong shape or dtype, or NaN or infinite samples.
+
+        MIDI: ``midi`` goes to a plug-in that takes it (``takes_midi``; else
+        ValueError), each message on the frame nearest its time, counted from this
+        call's first frame. It is one of:
+
+        - (seconds, message) pairs in order of time, a message as ``bytes``, a list
+          of byte values or a ``mido.Message`` (whose own ``time`` is not read);
+        - ``mido`` messages, each ``time`` the seconds since the message before it
+          (the first: since the call's first frame), as iterating a
+          ``mido.MidiFile`` gives them; meta messages are not sent but their times
+          count, so ``list(mido.MidiFile(path))`` plays as the file does;
+        - a ``mido.MidiFile``, played as iterating it gives;
+        - a MIDI file's path (``str`` or path-like), read by varkel-host's reader,
+          so the result equals ``varkel-host render`` of the file byte for byte.
+
+        A message is one whole MIDI message: a status byte, then its data bytes;
+        system-exclusive from F0 to F7. Bytes that are not one, a time that is
+        negative, not a number or before the one before it raise ValueError
+        naming the message (``midi[3]: ...``); a damaged file RuntimeError.
+        Messages past the call's end wait for the calls after it, landing on
+        their frames there; notes held across calls keep sounding.
+
+        Without ``audio`` an instrument plays alone (any audio inputs get
+        silence): for ``duration`` seconds (round(duration × sample_rate)
+        frames), or without it up to the last message still to come and on
+        until the sound stays below -96 dBFS for 100 ms (at most 30 s more), as
+        ``varkel-host render`` ends a MIDI file's render. ``midi=[]`` plays out
+        what earlier calls left sounding. ``dtype`` (float32, the default, or
+        float64) is the result's then, and the precision the plug-in runs at.
+        With ``audio`` the result has the audio's frames: ``duration`` is refused.
         """
-        return self._instance.process(audio, int(block_size), sidechain, bool(latency_compensation))
+        events = None if midi is None else midi_pairs(midi)
+        frames = None
+        if duration is not None:
+            seconds = float(duration)
+            if not math.isfinite(seconds) or seconds < 0:
+                raise ValueError(f"duration {duration!r}: must be a number of seconds, 0 or more")
+            frames = round(seconds * self.sample_rate)
+        wide = False
+        if dtype is not None:
+            wide = np.dtype(dtype) == np.dtype(np.float64)
+            if not wide and np.dtype(dtype) != np.dtype(np.float32):
+                raise ValueError(f"dtype {np.dtype(dtype)}: must be float32 or float64")
+            if audio is not None and np.dtype(dtype) != np.asarray(audio).dtype:
+                raise ValueError("dtype: the audio's dtype is the result's; give dtype only "
+                                 "without audio")
+        return self._instance.process(audio, int(block_size), sidechain,
+                                      bool(latency_compensation), events, frames, wide)
+
+    @property
+    def takes_midi(self) -> bool:
+        """Whether the plug-in takes MIDI (``process(..., midi=...)``): a VST 2.4
+        synth or one that says it receives MIDI, an LV2 plug-in with a MIDI input."""
+        return self._instance.takes_midi()
+
+    @property
+    def is_instrument(self) -> bool:
+        """Whether it is an instrument: it takes MIDI and has no audio inputs (or
+        says it is one), so ``process(midi=..., duration=...)`` plays it alone."""
+        return self._instance.is_instrument()
 
     def automate(
         self,

@@ -18,6 +18,7 @@ from typing import Any, Optional, Union
 
 from .. import _varkel
 from .._files import _whole
+from .._midi import midi_channel as midi_channel_checked
 from .._processors import PathLike, default_plugin_path
 from ._connection import local_cluster
 from ._task import RenderOptions, TaskItem, placed_summary, render_item
@@ -106,7 +107,7 @@ def render_files(
         loudness=None if loudness is None else float(loudness),
         true_peak_max=None if true_peak_max is None else float(true_peak_max),
         measure=bool(measure), midi=os.path.abspath(midi) if midi else "",
-        midi_channel=_whole(midi_channel, "midi_channel"))
+        midi_channel=midi_channel_checked(midi_channel))
     plan = _varkel.prepare_batch(
         [os.fspath(i) for i in inputs], os.fspath(out_dir), recursive, name or "", ext or "",
         overwrite, skip_existing, options.plugin or default_plugin_path(), options.state,

@@ -66,7 +66,9 @@ def _number(low: float, high: float, kind=float):
         except ValueError:
             raise argparse.ArgumentTypeError(f"'{text}' is not a number") from None
         if not low <= value <= high:
-            raise argparse.ArgumentTypeError(f"must be between {low} and {high}, got {text}")
+            # Bounds of a whole-number option as whole numbers, as varkel-host shows them.
+            raise argparse.ArgumentTypeError(f"must be between {kind(low)} and {kind(high)}, "
+                                             f"got {text}")
         return value
     return parse
 
