@@ -29,7 +29,6 @@ constexpr std::size_t kBankReservedBytes = 128;
 // The magic up to the count: what both files share.
 constexpr std::size_t kHeaderBytes = 28;
 constexpr std::size_t kProgramHeaderBytes = kHeaderBytes + kNameBytes;
-constexpr std::size_t kBankHeaderBytes = kHeaderBytes + kBankReservedBytes;
 
 std::string sizeText(std::size_t bytes) { return std::to_string(bytes) + " bytes"; }
 
