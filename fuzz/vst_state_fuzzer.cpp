@@ -1,14 +1,20 @@
-// .fxp and .fxb files through the reader. A file it takes must hold what its
-// header counts, and written back and read again must give the same state:
-// what a plug-in would be handed (parameters, chunk, programs) survives a
-// save unchanged.
+// .fxp and .fxb files through the reader and on into a plug-in, as --state
+// loads them. A file the reader takes must hold what its header counts, and
+// written back and read again must give the same state. Loaded into the
+// chunk fixture (one parameter, two programs, its gain in a chunk), the
+// fixture must then hold the file's parameter or chunk.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
 
 #include "engine/engine_error.h"
+#include "engine/plugins/vst/vst_plugin.h"
 #include "engine/plugins/vst/vst_state_file.h"
 
 namespace {
@@ -39,6 +45,66 @@ void checkCounts(const VstStateFile& file) {
     if (file.chunk.size() > varkel::engine::kMaxStateBytes) fail("a chunk beyond the limit");
 }
 
+using varkel::engine::ProcessMode;
+using varkel::engine::VstPlugin;
+
+const std::string& statePath() {
+    // In memory where there is such a folder: a file on disk for each input
+    // cost five times the rest.
+    static const std::string path = [] {
+        const char* dir = std::getenv("TMPDIR");
+        std::string folder = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+        if (::access("/dev/shm", W_OK) == 0) folder = "/dev/shm";
+        return folder + "/vst_state_fuzzer-" + std::to_string(::getpid()) + ".fxp";
+    }();
+    return path;
+}
+
+// What the fixture holds after a file that the reader took: its parameter,
+// or the gain its chunk carries.
+void checkLoaded(const VstStateFile& file, VstPlugin& plugin) {
+    using Form = VstStateFile::Form;
+    if (file.form == Form::Parameters && !file.parameters.empty()) {
+        const float value = plugin.parameter(0);
+        if (std::memcmp(&value, file.parameters.data(), 4) != 0)
+            fail("the plug-in does not hold the program's parameter");
+    }
+    const char* tag = file.form == Form::ProgramChunk ? "PROG" : "BANK";
+    if (file.isChunk() && file.chunk.size() == 8 && file.chunk.compare(0, 4, tag) == 0 &&
+        plugin.stateBytes().substr(4) != file.chunk.substr(4))
+        fail("the plug-in does not hold the chunk's gain");
+}
+
+void load(const std::string& bytes, const VstStateFile* file) {
+    {
+        std::ofstream out(statePath(), std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    // Loading the module for each input would cost more than the rest; a
+    // fresh one now and then keeps the warnings it collects bounded.
+    static std::unique_ptr<VstPlugin> instance;
+    static int uses = 0;
+    if (!instance || ++uses % 4096 == 0)
+        instance = std::make_unique<VstPlugin>(VARKEL_FUZZ_CHUNK_PLUGIN, 48000.0, 512,
+                                               ProcessMode::Offline);
+    VstPlugin& plugin = *instance;
+    // Removed after each input: libFuzzer leaves without running exit handlers.
+    struct Removal {
+        ~Removal() { std::remove(statePath().c_str()); }
+    } removal;
+    try {
+        plugin.loadState(statePath());
+    } catch (const varkel::engine::EngineError& error) {
+        if (file != nullptr && file->pluginId == fourCharCode('C', 'h', 'k', 'F') && file->pluginVersion <= 1 &&
+            !file->isBank() && file->form == VstStateFile::Form::Parameters)
+            fail("a program for this plug-in refused");
+        if (std::strchr(error.what(), '\n')) fail("an error of more than one line");
+        return;
+    }
+    if (file == nullptr) fail("a file the reader refused loaded");
+    checkLoaded(*file, plugin);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,8 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const varkel::engine::EngineError& error) {
         if (std::strncmp(error.what(), "state.fxp", 9) != 0 || std::strchr(error.what(), '\n'))
             fail("an error that does not name the file in one line");
+        load(bytes, nullptr);
         return 0;
     }
+    load(bytes, &file);
     checkCounts(file);
     VstStateFile again;
     try {
