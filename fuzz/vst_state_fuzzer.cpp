@@ -1,6 +1,7 @@
 // .fxp and .fxb files through the reader and on into a plug-in, as --state
 // loads them. A file the reader takes must hold what its header counts, and
-// written back and read again must give the same state. Loaded into the
+// written back and read again must give the same state; the input read as
+// the fields of a state must come back from the writer and reader the same. Loaded into the
 // chunk fixture (one parameter, two programs, its gain in a chunk), the
 // fixture must then hold the file's parameter or chunk.
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "engine/engine_error.h"
 #include "engine/plugins/vst/vst_plugin.h"
 #include "engine/plugins/vst/vst_state_file.h"
+#include "fuzz/input_reader.h"
 
 namespace {
 
@@ -105,9 +107,70 @@ void load(const std::string& bytes, const VstStateFile* file) {
     checkLoaded(*file, plugin);
 }
 
+void checkSame(const VstStateFile& file, const VstStateFile& again) {
+    if (again.form != file.form || again.pluginId != file.pluginId ||
+        again.pluginVersion != file.pluginVersion || again.elements != file.elements ||
+        again.currentProgram != file.currentProgram || again.chunk != file.chunk ||
+        !sameFloats(again.parameters, file.parameters) ||
+        !sameName(file.programName, again.programName) ||
+        again.programs.size() != file.programs.size())
+        fail("a state written back reads differently");
+    for (std::size_t i = 0; i < file.programs.size(); ++i)
+        if (!sameFloats(again.programs[i].parameters, file.programs[i].parameters) ||
+            !sameName(file.programs[i].name, again.programs[i].name))
+            fail("a bank's program written back reads differently");
+}
+
+VstStateFile readBack(const VstStateFile& file) {
+    try {
+        return varkel::engine::parseVstState(varkel::engine::serialiseVstState(file), "again");
+    } catch (const varkel::engine::EngineError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        fail("a state written is not read again");
+    }
+}
+
+// Any state the writer can be given, from the input's bytes.
+VstStateFile stateOf(const std::uint8_t* data, std::size_t size) {
+    InputReader in(data, size);
+    VstStateFile file;
+    file.form = static_cast<VstStateFile::Form>(in.byte() % 4);
+    file.pluginId = in.raw<VstInt32>();
+    file.pluginVersion = in.raw<VstInt32>();
+    auto text = [&](std::size_t most) {
+        std::string t;
+        for (std::size_t n = in.byte() % (most + 1); n > 0; --n) t += static_cast<char>(in.byte() | 1);
+        return t;
+    };
+    auto floats = [&] {
+        std::vector<float> values(in.byte() % 8);
+        for (float& v : values) v = in.raw<float>();
+        return values;
+    };
+    if (!file.isBank()) file.programName = text(27);
+    switch (file.form) {
+        case VstStateFile::Form::Parameters: file.parameters = floats(); break;
+        case VstStateFile::Form::Programs:
+            file.currentProgram = in.raw<VstInt32>();
+            for (int n = in.byte() % 4; n > 0; --n) file.programs.push_back({text(27), floats()});
+            break;
+        default:
+            if (file.form == VstStateFile::Form::BankChunk) file.currentProgram = in.raw<VstInt32>();
+            file.chunk = text(64);
+            break;
+    }
+    file.elements = file.form == VstStateFile::Form::Parameters ? VstInt32(file.parameters.size())
+                    : file.form == VstStateFile::Form::Programs ? VstInt32(file.programs.size())
+                                                                : in.raw<VstInt32>();
+    return file;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const VstStateFile made = stateOf(data, size);
+    checkSame(made, readBack(made));
+
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     VstStateFile file;
     try {
@@ -120,24 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     load(bytes, &file);
     checkCounts(file);
-    VstStateFile again;
-    try {
-        again = varkel::engine::parseVstState(varkel::engine::serialiseVstState(file), "again");
-    } catch (const varkel::engine::EngineError& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        fail("a state written back is not read again");
-    }
+    const VstStateFile again = readBack(file);
     checkCounts(again);
-    if (again.form != file.form || again.pluginId != file.pluginId ||
-        again.pluginVersion != file.pluginVersion || again.elements != file.elements ||
-        again.currentProgram != file.currentProgram || again.chunk != file.chunk ||
-        !sameFloats(again.parameters, file.parameters) ||
-        !sameName(file.programName, again.programName) ||
-        again.programs.size() != file.programs.size())
-        fail("a state written back reads differently");
-    for (std::size_t i = 0; i < file.programs.size(); ++i)
-        if (!sameFloats(again.programs[i].parameters, file.programs[i].parameters) ||
-            !sameName(file.programs[i].name, again.programs[i].name))
-            fail("a bank's program written back reads differently");
+    checkSame(file, again);
     return 0;
 }

@@ -96,8 +96,10 @@ std::size_t exactSize(VstInt32 declared, std::size_t present, const char* field,
 }
 
 std::string chunkOf(Reader& in, const std::string& what) {
-    const std::size_t size = exactSize(in.integer("chunkSize"), in.left() >= 4 ? in.left() - 4 : 0,
-                                       "chunkSize", what);
+    // Read before what is left is counted: as arguments of one call the two
+    // would come in whichever order the compiler picks.
+    const VstInt32 declared = in.integer("chunkSize");
+    const std::size_t size = exactSize(declared, in.left(), "chunkSize", what);
     return in.raw(size, "the chunk");
 }
 
