@@ -2,7 +2,8 @@
 // size come from the bytes' hash, so seeds are plain .mid files. A file the
 // reader takes must hold only whole messages in time order, and handing the
 // schedule out block by block must give each message once, in order, on its
-// nearest frame.
+// nearest frame, and blocks ending at or starting on a message's frame must
+// leave it out or hold it.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -90,5 +91,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (next != sequence.messages().size()) fail("a message never handed out");
+
+    // Blocks that end just before a message's frame, and one that starts on it.
+    std::size_t checked = 0;
+    for (const MidiSequence::Message& m : sequence.messages()) {
+        if (++checked > 64) break;
+        const auto frame = static_cast<std::int64_t>(std::floor(m.seconds * rate + 0.5));
+        const int before = 1 + static_cast<int>(checked % 8);
+        schedule.eventsIn(frame - before, before, events);
+        for (const MidiEvent& e : events)
+            if (e.frame >= before) fail("an event in the block before its frame");
+        schedule.eventsIn(frame, 1, events);
+        if (events.empty() || events.front().frame != 0) fail("an event missing from its frame");
+    }
     return 0;
 }
