@@ -26,6 +26,8 @@ fuzzers=(host_boundary_fuzzer formatter_fuzzer midi_file_fuzzer vst_state_fuzzer
 limits() {
   case $1 in
     host_boundary_fuzzer | formatter_fuzzer) echo "-timeout=30" ;;
+    # JSON's tokens and an analysis's keys, which mutations of bytes rarely make.
+    analysis_compare_fuzzer) echo "-timeout=1 -malloc_limit_mb=64 -dict=fuzz/analysis_compare.dict" ;;
     *) echo "-timeout=1 -malloc_limit_mb=64" ;;
   esac
 }
