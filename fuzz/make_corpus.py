@@ -298,6 +298,7 @@ analysis_seeds = {
     "bad_not_an_object": b"[]",
     "bad_measurement_missing": spoilt(lambda j: j["devices"][0].pop("response") and None),
     "bad_halved_series": spoilt(changed(RESPONSE + ["magnitude_db"], [-4.0])),
+    "bad_object_for_list": spoilt(changed(RESPONSE + ["magnitude_db"], {"a": 1, "b": 2, "c": 3})),
     "bad_text_for_number": spoilt(changed(RESPONSE + ["latency_frames"], "0")),
     "bad_null_for_number": spoilt(changed(RESPONSE + ["phase_deg", 1], None)),
     "bad_not_json": b'{"schema_version": 3, "devices": [',
