@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Reliability checks beyond the test suite: each libFuzzer target for a
-# bounded time (AddressSanitizer and UndefinedBehaviorSanitizer inside), then
-# the concurrency tests under ThreadSanitizer.
+# Reliability checks beyond the test suite: each libFuzzer target (the
+# plug-in's boundary and formatters, the host's file readers) for a bounded
+# time (AddressSanitizer and UndefinedBehaviorSanitizer inside), then the
+# concurrency tests under ThreadSanitizer.
 #
 #   bash scripts/reliability.sh            # 60 s per fuzzer
 #   bash scripts/reliability.sh 3600       # an hour per fuzzer
@@ -17,7 +18,19 @@ jobs=$(nproc)
 # clang and its sanitizer and libFuzzer runtimes, besides the usual build tools.
 bash scripts/setup.sh clang-14 libclang-rt-14-dev
 
-fuzzers=(host_boundary_fuzzer formatter_fuzzer)
+fuzzers=(host_boundary_fuzzer formatter_fuzzer midi_file_fuzzer vst_state_fuzzer automation_fuzzer
+         analysis_compare_fuzzer)
+# The file readers must answer any input within a second and never ask for a
+# block of more than 64 MiB (their inputs are a few KiB); the plug-in's own
+# targets run whole render sequences per input.
+limits() {
+  case $1 in
+    host_boundary_fuzzer | formatter_fuzzer) echo "-timeout=30" ;;
+    # JSON's tokens and an analysis's keys, which mutations of bytes rarely make.
+    analysis_compare_fuzzer) echo "-timeout=1 -malloc_limit_mb=64 -dict=fuzz/analysis_compare.dict" ;;
+    *) echo "-timeout=1 -malloc_limit_mb=64" ;;
+  esac
+}
 
 echo "== libFuzzer targets: build"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -28,7 +41,7 @@ mkdir -p build-fuzz/artifacts
 
 echo "== libFuzzer targets: committed corpus (seeds and regressions)"
 for f in "${fuzzers[@]}"; do
-  build-fuzz/fuzz/$f -runs=0 -artifact_prefix=build-fuzz/artifacts/$f- fuzz/corpus/$f \
+  build-fuzz/fuzz/$f -runs=0 $(limits $f) -artifact_prefix=build-fuzz/artifacts/$f- fuzz/corpus/$f \
     >build-fuzz/$f.replay.log 2>&1 || { tail -n 40 build-fuzz/$f.replay.log; exit 1; }
   echo "$f: $(ls fuzz/corpus/$f | wc -l) inputs replayed, no findings"
 done
@@ -37,7 +50,7 @@ echo "== libFuzzer targets: ${fuzz_seconds} s each, side by side"
 pids=()
 for f in "${fuzzers[@]}"; do
   mkdir -p build-fuzz/corpus/$f
-  build-fuzz/fuzz/$f -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=2048 \
+  build-fuzz/fuzz/$f -max_total_time="$fuzz_seconds" $(limits $f) -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$f- \
     build-fuzz/corpus/$f fuzz/corpus/$f >build-fuzz/$f.log 2>&1 &
   pids+=($!)

@@ -29,7 +29,6 @@ constexpr std::size_t kBankReservedBytes = 128;
 // The magic up to the count: what both files share.
 constexpr std::size_t kHeaderBytes = 28;
 constexpr std::size_t kProgramHeaderBytes = kHeaderBytes + kNameBytes;
-constexpr std::size_t kBankHeaderBytes = kHeaderBytes + kBankReservedBytes;
 
 std::string sizeText(std::size_t bytes) { return std::to_string(bytes) + " bytes"; }
 
@@ -97,8 +96,10 @@ std::size_t exactSize(VstInt32 declared, std::size_t present, const char* field,
 }
 
 std::string chunkOf(Reader& in, const std::string& what) {
-    const std::size_t size = exactSize(in.integer("chunkSize"), in.left() >= 4 ? in.left() - 4 : 0,
-                                       "chunkSize", what);
+    // Read before what is left is counted: as arguments of one call the two
+    // would come in whichever order the compiler picks.
+    const VstInt32 declared = in.integer("chunkSize");
+    const std::size_t size = exactSize(declared, in.left(), "chunkSize", what);
     return in.raw(size, "the chunk");
 }
 
