@@ -51,7 +51,7 @@ public:
     // output: one who hands over no more at a time sees the end fall on the
     // last frame handed, never before it.
     std::int64_t framesToPossibleEnd(std::int64_t outputFrames) const {
-        return std::max<std::int64_t>({needed - quiet, earliest - outputFrames, 1});
+        return std::max<std::int64_t>({needed - quiet, earliest - 1 + needed - outputFrames, 1});
     }
 
 private:

@@ -169,8 +169,10 @@ def test_a_note_left_sounding_plays_out_until_quiet_in_the_next_call(sine):
 
 
 @pytest.mark.parametrize("last, frames", [
-    (1.0, RATE + 1),  # long quiet before the last message: the output still reaches it
-    (0.105, math.floor(0.1 * RATE + 0.5) + RATE // 10),  # quiet from the note-off on
+    # Long quiet before the last message: the output reaches it, and the quiet is
+    # counted from there.
+    (1.0, RATE + RATE // 10),
+    (0.105, math.floor(0.105 * RATE + 0.5) + RATE // 10),
 ], ids=["a message after the quiet", "one within it"])
 def test_until_quiet_runs_through_the_last_message(last, frames):
     notes = [(0.0, b"\x90\x45\x64"), (0.1, b"\x80\x45\x00"), (last, b"\xb0\x01\x40")]
