@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "engine/engine_error.h"
+#include "engine/midi/midi_file.h"
 #include "engine/sound/output_format.h"
 #include "engine/plugins/plugin_loader.h"
 #include "engine/sound/temporary_files.h"
@@ -56,6 +57,13 @@ PreparedBatch prepareBatch(const BatchRequest& request, const RenderJob& render)
     const std::vector<BatchInput> inputs =
         expandInputs(request.inputs, request.recursive, batch.problems, request.outputFolder);
     batch.items = planBatch(inputs, naming);
+    // Every MIDI file would fail alike without a rate: say so once, before any.
+    if (!render.sampleRate)
+        for (const BatchItem& item : batch.items)
+            if (isMidiFileName(item.input))
+                throw RequestError(RequestField::SampleRate, "",
+                                   item.input + " and any other MIDI file have no rate of their "
+                                   "own; give the rate to render at");
     std::error_code error;
     fs::create_directories(request.outputFolder, error);
     if (!fs::is_directory(request.outputFolder))

@@ -261,6 +261,11 @@ TEST(MidiBatch, AFolderOfMidiFilesRendersAsSingleRendersDo) {
         content.addNote(static_cast<std::uint32_t>(13 * i), 200, i % 16, 40 + i, 20 + 5 * i);
         e2e::writeMidiFile(dir / ("songs/song" + std::to_string(100 + i) + ".mid"), content);
     }
+    // Without a rate every file would fail alike: the batch is refused before any.
+    e2e::expectRefusal(render({"render", dir / "songs", "--out-dir", dir / "out", "--plugin",
+                               SINE_INSTRUMENT_PLUGIN}),
+                       "--rate", 2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/song100-sine-instrument-fixture.wav"));
     const auto batch = render({"render", dir / "songs", "--out-dir", dir / "out", "-j", "2",
                                "--plugin", SINE_INSTRUMENT_PLUGIN, "--rate", "44100"});
     ASSERT_EQ(batch.status, 0) << batch.err;
