@@ -32,6 +32,7 @@ enum class RequestField {
     SampleRate,
     Loudness,
     TruePeakMax,
+    PluginTimeout,  // an isolated plug-in's deadline per call
 };
 
 // How a face names a field and what was given for it: a flag on the command

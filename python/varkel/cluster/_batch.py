@@ -67,6 +67,8 @@ def render_files(
     loudness: Optional[float] = None,
     true_peak_max: Optional[float] = None,
     measure: bool = False,
+    in_process: bool = False,
+    plugin_timeout: float = 10.0,
     progress: Optional[bool] = None,
     on_plan: Optional[Callable[[int], None]] = None,
     on_result: Optional[Callable[[FileResult], None]] = None,
@@ -85,7 +87,10 @@ def render_files(
     pairs applied in order), ``automation`` as ``--automate`` (name to (times, values),
     or (name, times, values) triples), ``name`` as ``--name``, ``sample_rate``
     as ``--rate``, ``loudness`` as ``--loudness``, ``true_peak_max`` as
-    ``--true-peak-max`` and so on.
+    ``--true-peak-max`` and so on. Each file's plug-in runs in a process of its
+    own, so that its crash or hang (a call longer than ``plugin_timeout``
+    seconds) fails that file, not the worker; ``in_process=True`` loads it into
+    the worker instead, which is faster.
 
     Returns one result per file, in the plan's order, then one per input that
     gave none (a folder without sound files). ``on_plan`` is told how many
@@ -100,12 +105,14 @@ def render_files(
         options, sample_rate=_whole(sample_rate, "sample_rate"),
         loudness=None if loudness is None else float(loudness),
         true_peak_max=None if true_peak_max is None else float(true_peak_max),
-        measure=bool(measure))
+        measure=bool(measure), in_process=bool(in_process),
+        plugin_timeout=float(plugin_timeout))
     plan = _varkel.prepare_batch(
         [os.fspath(i) for i in inputs], os.fspath(out_dir), recursive, name or "", ext or "",
         overwrite, skip_existing, options.plugin or default_plugin_path(), options.state,
         options.preset,
-        list(options.settings), list(options.automation), options.block_size)
+        list(options.settings), list(options.automation), options.block_size,
+        not options.in_process, options.plugin_timeout)
     report = on_result or (lambda result: None)
     if on_plan is not None:
         on_plan(len(plan["items"]) + len(plan["problems"]))

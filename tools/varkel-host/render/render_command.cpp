@@ -77,6 +77,7 @@ public:
             ->check(numberBetween(0.0, engine::kLongestTailSeconds, "s"));
         addRateAndLoudness(command, job.sampleRate, job.loudness, job.truePeakMax, job.measure);
         addVerbose(command);
+        addIsolation(command, job.isolation);
         command.add_flag("--quiet", quiet, "No progress display and no summary");
         declareBatch(command);
 
