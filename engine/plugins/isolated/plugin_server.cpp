@@ -31,8 +31,8 @@ public:
     void handle() {
         RegionHeader& header = region.header();
         applyChanges();
+        // dataSize stays: it is the size of what the parent sent, until an answer.
         header.outcome = Outcome::Done;
-        header.dataSize = 0;
         try {
             run(header.command);
         } catch (const FileNotFound& error) {
