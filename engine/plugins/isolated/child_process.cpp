@@ -62,11 +62,13 @@ std::string pluginHostProgram() {
         candidates.push_back(fs::path(info.dli_fname).parent_path() / kProgramName);
     const std::string built = VARKEL_BUILD_TREE_PLUGIN_HOST;
     if (!built.empty()) candidates.emplace_back(built);
-    for (const fs::path& candidate : candidates)
+    std::string looked;
+    for (const fs::path& candidate : candidates) {
         if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-    throw EngineError(std::string("no ") + kProgramName + " found to run the plug-in isolated (looked " +
-                      (candidates.empty() ? std::string("nowhere") : "at " + candidates.front().string()) +
-                      " and beside the host's library)");
+        looked += (looked.empty() ? "" : ", ") + candidate.string();
+    }
+    throw EngineError(std::string("no ") + kProgramName +
+                      " found to run the plug-in isolated (looked at " + looked + ")");
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
