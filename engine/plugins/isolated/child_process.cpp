@@ -116,6 +116,8 @@ std::optional<int> ChildProcess::ended() {
     while ((got = ::waitpid(id, &wait, WNOHANG)) < 0 && errno == EINTR) {
     }
     if (got == id) status = wait;
+    // Reaped by someone else (SIGCHLD ignored does it): gone, how unknown.
+    if (got < 0 && errno == ECHILD) status = -1;
     return status;
 }
 
@@ -130,6 +132,7 @@ int ChildProcess::kill() {
 }
 
 std::string describeEnd(int status) {
+    if (status == -1) return "ended";
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
         const char* name = ::strsignal(signal);

@@ -83,8 +83,9 @@ void IsolatedPlugin::call(Command command) const {
             continue;
         if (const std::optional<int> status = child->ended()) lost(describeEnd(*status));
     }
+    // The child may have grown the region for its answer, moving the header.
     region.follow();
-    if (header.outcome == Outcome::Failed) rethrowFailure();
+    if (region.header().outcome == Outcome::Failed) rethrowFailure();
 }
 
 void IsolatedPlugin::rethrowFailure() const {
