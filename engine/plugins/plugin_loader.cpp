@@ -37,11 +37,12 @@ std::string defaultPluginPath() {
 std::unique_ptr<Plugin> openPlugin(const std::string& name, double sampleRate, int blockFrames,
                                    ProcessMode mode, const PluginIsolation& isolation,
                                    const std::string& file) {
-    if (isolation.isolated)
-        return std::make_unique<IsolatedPlugin>(
-            name, sampleRate, blockFrames, mode,
-            IsolationOptions{std::chrono::milliseconds(std::llround(isolation.timeoutSeconds * 1000.0)),
-                             file});
+    if (isolation.isolated) {
+        IsolationOptions options;
+        options.timeout = std::chrono::milliseconds(std::llround(isolation.timeoutSeconds * 1000.0));
+        options.file = file;
+        return std::make_unique<IsolatedPlugin>(name, sampleRate, blockFrames, mode, options);
+    }
     if (!name.empty() && namesLv2Plugin(name))
         return std::make_unique<Lv2Plugin>(name, sampleRate, blockFrames);
     return std::make_unique<VstPlugin>(name.empty() ? defaultPluginPath() : name, sampleRate,

@@ -40,7 +40,8 @@ IsolatedPlugin::IsolatedPlugin(const std::string& name, double sampleRate, int b
       options(std::move(options)),
       region(SharedRegion::create(kAudioOffset + kFirstDataBytes)) {
     child = std::make_unique<ChildProcess>(
-        pluginHostProgram(), childArguments(requested, sampleRate, blockFrames, mode), region.fd());
+        this->options.program.empty() ? pluginHostProgram() : this->options.program,
+        childArguments(requested, sampleRate, blockFrames, mode), region.fd());
     call(Command::Open);
     description = decodeDescription(region.data(), region.header().dataSize);
     opened = true;

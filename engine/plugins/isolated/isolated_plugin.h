@@ -21,6 +21,7 @@ namespace varkel::engine {
 struct IsolationOptions {
     std::chrono::milliseconds timeout{10000};  // for each call
     std::string file;  // what is being rendered, for messages; may be empty
+    std::string program;  // the child to run; empty: varkel-plugin-host (see pluginHostProgram)
 };
 
 class IsolatedPlugin : public Plugin {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -24,7 +26,8 @@ constexpr std::chrono::milliseconds kParentCheck{500};
 
 class Server {
 public:
-    Server(SharedRegion& region, const ServedPlugin& served) : region(region), served(served) {
+    Server(SharedRegion& region, const ServedPlugin& served, const ServedOpener& opener)
+        : region(region), served(served), opener(opener) {
         midi.reserve(kMaxMidiEvents);
     }
 
@@ -72,7 +75,8 @@ private:
 
     void open() {
         setPluginLogging(served.verbose);
-        plugin = openPlugin(served.name, served.sampleRate, served.blockFrames, served.mode);
+        plugin = opener ? opener(served)
+                        : openPlugin(served.name, served.sampleRate, served.blockFrames, served.mode);
         PluginDescription description;
         description.format = plugin->format();
         description.name = plugin->name();
@@ -148,6 +152,7 @@ private:
 
     SharedRegion& region;
     const ServedPlugin& served;
+    const ServedOpener& opener;
     std::unique_ptr<Plugin> plugin;
     int channels = 0;
     std::vector<MidiEvent> midi;
@@ -157,14 +162,15 @@ private:
 
 }  // namespace
 
-int servePlugin(int sharedFd, pid_t parent, const ServedPlugin& served) {
+int servePlugin(int sharedFd, pid_t parent, const ServedPlugin& served,
+                const ServedOpener& open) {
     // Gone with the parent's thread that started it, which lasts as long as
     // the parent; and gone now if the parent already is.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) return 1;
     setFieldWording(markedMention);
     SharedRegion region = SharedRegion::attach(sharedFd);
-    Server server(region, served);
+    Server server(region, served, open);
     std::uint32_t seen = 0;
     for (;;) {
         RegionHeader& header = region.header();
@@ -178,6 +184,42 @@ int servePlugin(int sharedFd, pid_t parent, const ServedPlugin& served) {
         region.header().reply.store(seen, std::memory_order_release);
         wakeWaiter(region.header().reply);
     }
+}
+
+int runPluginHost(int argc, char** argv, const ServedOpener& open) {
+    constexpr int kSharedFd = 3;
+    ServedPlugin served;
+    pid_t parent = 0;
+    bool named = false;
+    for (int i = 1; i < argc && !named; ++i) {
+        const std::string word = argv[i];
+        if (word == "--" && i + 2 == argc) {
+            served.name = argv[i + 1];
+            named = true;
+            continue;
+        }
+        if (i + 1 >= argc) break;
+        const std::string value = argv[++i];
+        if (word == "--parent")
+            parent = static_cast<pid_t>(std::atol(value.c_str()));
+        else if (word == "--rate")
+            served.sampleRate = std::strtod(value.c_str(), nullptr);
+        else if (word == "--block")
+            served.blockFrames = std::atoi(value.c_str());
+        else if (word == "--mode")
+            served.mode = value == "realtime" ? ProcessMode::Realtime : ProcessMode::Offline;
+        else if (word == "--verbose")
+            served.verbose = value == "1";
+        else
+            break;
+    }
+    if (!named || parent <= 0 || served.blockFrames < 1) {
+        std::fputs("varkel-plugin-host runs a plug-in for varkel-host --isolate and the varkel "
+                   "Python package; it is not run by hand\n",
+                   stderr);
+        return 2;
+    }
+    return servePlugin(kSharedFd, parent, served, open);
 }
 
 }  // namespace varkel::engine::isolated
