@@ -11,11 +11,12 @@ namespace varkel::analysis {
 using namespace engine;
 
 PluginDevice::PluginDevice(const std::string& name, std::vector<ParameterSetting> settings,
-                           double rate, std::string state)
+                           double rate, std::string state, PluginIsolation isolation)
     : settings(std::move(settings)),
       rate(rate),
       state(std::move(state)),
-      probe(openPlugin(name, rate, kDefaultBlockFrames)) {
+      isolation(isolation),
+      probe(openPlugin(name, rate, kDefaultBlockFrames, ProcessMode::Offline, isolation)) {
     applyState(*probe, this->state, "", this->settings);
     text = describeSettings(*probe, this->settings);
     latency = std::max(probe->latency(), 0);
@@ -35,7 +36,8 @@ std::vector<std::pair<std::string, double>> PluginDevice::parameters() const {
 PluginDevice::~PluginDevice() = default;
 
 std::vector<Signal> PluginDevice::render(const Signal& input) const {
-    const std::unique_ptr<Plugin> plugin = openPlugin(probe->location(), rate, kDefaultBlockFrames);
+    const std::unique_ptr<Plugin> plugin = openPlugin(probe->location(), rate, kDefaultBlockFrames,
+                                                          ProcessMode::Offline, isolation);
     applyState(*plugin, state, "", settings);
     plugin->start(Precision::Single);
     // The one signal feeds every main input; side-chains get silence.

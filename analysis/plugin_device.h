@@ -12,6 +12,7 @@
 #include "analysis/device.h"
 #include "engine/plugins/parameter_lookup.h"
 #include "engine/plugins/plugin.h"
+#include "engine/plugins/plugin_loader.h"
 
 namespace varkel::analysis {
 
@@ -21,7 +22,7 @@ public:
     // saved state if one is named, and checks the settings against it;
     // throws EngineError or UsageError.
     PluginDevice(const std::string& name, std::vector<engine::ParameterSetting> settings, double rate,
-                 std::string state = "");
+                 std::string state = "", engine::PluginIsolation isolation = {});
     ~PluginDevice() override;
 
     int outputs() const override { return probe->outputs(); }
@@ -35,6 +36,7 @@ private:
     std::vector<engine::ParameterSetting> settings;
     double rate;
     std::string state;
+    engine::PluginIsolation isolation;
     // Keeps the module loaded between renders and answers for the plug-in.
     std::unique_ptr<engine::Plugin> probe;
     std::string text;

@@ -49,6 +49,8 @@ std::string plainWording(RequestField field, const std::string& given) {
             return with("parameter");
         case RequestField::Preset:
             return with("preset");
+        case RequestField::PluginTimeout:
+            return with("plug-in timeout");
         case RequestField::State:
             return with("state");
         case RequestField::SideChain:

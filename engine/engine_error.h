@@ -34,6 +34,7 @@ enum class RequestField {
     TruePeakMax,
     Midi,         // MIDI added to an effect's audio
     MidiChannel,  // the one channel of a MIDI file played
+    PluginTimeout,  // an isolated plug-in's deadline per call
 };
 
 // How a face names a field and what was given for it: a flag on the command

@@ -23,8 +23,8 @@ ROOT = Path(__file__).resolve().parent.parent
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build = Path(self.build_temp).resolve() / "cmake"
-        # Only the extension and what it links (and the Varkel module it
-        # carries): no tests, fixtures, tools or benchmarks. A unity build
+        # Only the extension and what it links (and the Varkel module and the
+        # isolated plug-ins' child it carries): no tests, fixtures, tools or benchmarks. A unity build
         # compiles a folder's files as one, several times faster from clean.
         options = ["-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
                    "-DVARKEL_BUILD_BENCHMARKS=OFF", "-DCMAKE_UNITY_BUILD=ON",
@@ -42,6 +42,8 @@ class CMakeBuild(build_ext):
         shutil.copy2(next(built.glob("_varkel*.so")), target)
         (target.parent / "vst").mkdir(exist_ok=True)
         shutil.copy2(built / "vst" / "Varkel.so", target.parent / "vst" / "Varkel.so")
+        # The child that runs an isolated plug-in, beside the extension.
+        shutil.copy2(built / "varkel-plugin-host", target.parent / "varkel-plugin-host")
 
 
 setup(

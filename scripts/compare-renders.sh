@@ -5,10 +5,13 @@
 # bit runs this against the build before it.
 #
 #   bash scripts/compare-renders.sh OLD [NEW]
+#   bash scripts/compare-renders.sh --isolate [BUILD]
 #
 # OLD and NEW are build trees (with tools/varkel-host/varkel-host and
 # plugin/Varkel.so) or folders holding varkel-host and Varkel.so; NEW
-# defaults to ./build. Exits 1 when any render differs or fails.
+# defaults to ./build. With --isolate, one build renders each case in-process
+# and with --isolate, through the VST 2.4 module and the LV2 bundle (lv2/ in
+# a build tree). Exits 1 when any render differs or fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,9 +25,18 @@ locate() {  # folder -> "tool module"
     exit 2
   fi
 }
-[ $# -ge 1 ] || { sed -n 2,11p "$0" | sed 's/^# \{0,1\}//'; exit 2; }
-read -r old_tool old_module < <(locate "$1")
-read -r new_tool new_module < <(locate "${2:-build}")
+[ $# -ge 1 ] || { sed -n 2,14p "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+new_options=()
+if [ "$1" = --isolate ]; then
+  build=${2:-build}
+  read -r old_tool old_module < <(locate "$build")
+  read -r new_tool new_module < <(locate "$build")
+  new_options=(--isolate)
+  lv2_bundle="$build/lv2/Varkel.lv2/"
+else
+  read -r old_tool old_module < <(locate "$1")
+  read -r new_tool new_module < <(locate "${2:-build}")
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -62,7 +74,8 @@ run_case() {  # input output-extension options...
   # The same name in two folders: dither is seeded from the output's name.
   local a="$work/old/$case_number.$ext" b="$work/new/$case_number.$ext"
   if ! "$old_tool" render "$input" "$a" --plugin "$old_module" --quiet "$@" 2>"$work/err" ||
-     ! "$new_tool" render "$input" "$b" --plugin "$new_module" --quiet "$@" 2>"$work/err"; then
+     ! "$new_tool" render "$input" "$b" --plugin "$new_module" --quiet "${new_options[@]}" "$@" \
+       2>"$work/err"; then
     echo "failed: $(basename "$input") .$ext $* ($(head -1 "$work/err"))"
     differ=$((differ + 1))
   elif cmp -s "$a" "$b"; then
@@ -94,5 +107,19 @@ for rate in 44100 48000 96000; do
     run_case "$input" flac --set PreGain=0.7
   done
 done
+# The LV2 edition too, isolated against in-process: every block size and
+# precision with automation.
+if [ -n "${lv2_bundle:-}" ] && [ -d "$lv2_bundle" ]; then
+  old_module=$lv2_bundle
+  new_module=$lv2_bundle
+  for channels in 1 2 4; do
+    for block in 1 64 512 4096; do
+      for precision in 32 64; do
+        run_case "$work/in-48000-$channels.wav" wav --block "$block" --precision "$precision" \
+          --automate PreGain=0:0.2,0.1:1 --ramp
+      done
+    done
+  done
+fi
 echo "compare-renders: $same passed, $differ failed"
 [ "$differ" -eq 0 ]

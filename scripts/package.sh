@@ -34,7 +34,8 @@ fi
 
 echo "== contents"
 contents=$(dpkg-deb -c "$deb" | awk '{ print $NF }')
-for path in ./usr/bin/varkel-host ./usr/lib/vst/Varkel.so ./usr/lib/lv2/Varkel.lv2/Varkel.so \
+for path in ./usr/bin/varkel-host ./usr/lib/varkel/varkel-plugin-host \
+            ./usr/lib/python3/dist-packages/varkel/varkel-plugin-host ./usr/lib/vst/Varkel.so ./usr/lib/lv2/Varkel.lv2/Varkel.so \
             ./usr/lib/lv2/Varkel.lv2/manifest.ttl ./usr/lib/lv2/Varkel.lv2/Varkel.ttl \
             ./usr/lib/lv2/Varkel.lv2/presets.ttl ./usr/lib/python3/dist-packages/varkel/__init__.py \
             ./usr/lib/python3/dist-packages/varkel/cluster/__main__.py \

@@ -1,9 +1,12 @@
 #include "engine/plugins/plugin_loader.h"
 
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
 #include "engine/engine_error.h"
+#include "engine/plugins/isolated/isolated_plugin.h"
 #include "engine/plugins/lv2/lv2_plugin.h"
 #include "engine/plugins/lv2/lv2_world.h"
 #include "engine/plugins/vst/vst_plugin.h"
@@ -32,7 +35,14 @@ std::string defaultPluginPath() {
 }
 
 std::unique_ptr<Plugin> openPlugin(const std::string& name, double sampleRate, int blockFrames,
-                                   ProcessMode mode) {
+                                   ProcessMode mode, const PluginIsolation& isolation,
+                                   const std::string& file) {
+    if (isolation.isolated) {
+        IsolationOptions options;
+        options.timeout = std::chrono::milliseconds(std::llround(isolation.timeoutSeconds * 1000.0));
+        options.file = file;
+        return std::make_unique<IsolatedPlugin>(name, sampleRate, blockFrames, mode, options);
+    }
     if (!name.empty() && namesLv2Plugin(name))
         return std::make_unique<Lv2Plugin>(name, sampleRate, blockFrames);
     return std::make_unique<VstPlugin>(name.empty() ? defaultPluginPath() : name, sampleRate,

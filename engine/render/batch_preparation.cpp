@@ -34,7 +34,8 @@ void checkExtension(const std::string& extension) {
 // The plug-in's name for {plugin}, from an instance set up as every file's will be.
 std::string probePlugin(const RenderJob& render) {
     checkRenderJob(render);
-    const auto probe = openPlugin(render.plugin, 44100.0, render.blockFrames);
+    const auto probe = openPlugin(render.plugin, 44100.0, render.blockFrames, ProcessMode::Offline,
+                                  render.isolation);
     applyState(*probe, render.state, render.preset, render.settings);
     for (const AutomationLane& lane : render.automation) automatedParameter(*probe, lane);
     return fileNameWord(probe->name());

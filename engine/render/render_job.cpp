@@ -454,7 +454,8 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
     MidiSchedule schedule(midi.played, sampleRate);
     midi.frames = schedule.lastFrame() + 1;
     std::vector<std::unique_ptr<Plugin>> instances;
-    instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
+    instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames, ProcessMode::Offline,
+                                     job.isolation, job.input));
     Plugin& first = *instances.front();
     if (!schedule.empty()) checkTakesMidi(first, job, fromMidi);
     ChannelMapping mapping;
@@ -469,7 +470,8 @@ RenderSummary renderHere(const RenderJob& job, const RenderProgress& progress,
         throw EngineError(job.input + ": " + error.what() + " (" + first.name() + ")");
     }
     while (static_cast<int>(instances.size()) < mapping.instances)
-        instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames));
+        instances.push_back(openPlugin(job.plugin, sampleRate, job.blockFrames, ProcessMode::Offline,
+                                     job.isolation, job.input));
     for (const auto& instance : instances) {
         applyState(*instance, job.state, job.preset, job.settings);
     }
@@ -574,6 +576,7 @@ void checkRenderJob(const RenderJob& job) {
     if (job.sampleRate) checkRenderRate(*job.sampleRate);
     if (job.loudness) checkLoudnessTarget(*job.loudness);
     if (job.truePeakMax) checkTruePeakCeiling(*job.truePeakMax);
+    checkPluginTimeout(job.isolation.timeoutSeconds);
     for (const AutomationLane& lane : job.automation) checkAutomationLane(lane);
 }
 

@@ -16,6 +16,7 @@
 #include "engine/sound/output_format.h"
 #include "engine/plugins/parameter_lookup.h"
 #include "engine/plugins/plugin.h"
+#include "engine/plugins/plugin_loader.h"
 
 namespace varkel::engine {
 
@@ -62,6 +63,9 @@ struct RenderJob {
     std::optional<double> truePeakMax;
     // The output's loudness, loudness range and true peak in the summary.
     bool measure = false;
+    // Each instance in a child process of its own, whose crash or hang fails
+    // this file only.
+    PluginIsolation isolation;
 };
 
 struct RenderSummary {

@@ -49,6 +49,13 @@ void checkTruePeakCeiling(double dbtp) {
                                shown(kHighestTruePeakCeiling) + " dBTP");
 }
 
+void checkPluginTimeout(double seconds) {
+    if (!(seconds >= kShortestPluginTimeout && seconds <= kLongestPluginTimeout))
+        throw RequestError(RequestField::PluginTimeout, shown(seconds),
+                           "must be " + shown(kShortestPluginTimeout) + " to " +
+                               shown(kLongestPluginTimeout) + " s");
+}
+
 Precision precisionOfBits(long long bits) {
     if (bits == 32) return Precision::Single;
     if (bits == 64) return Precision::Double;
@@ -140,6 +147,9 @@ const std::vector<RenderOptionField>& renderOptionFields() {
          "Refuses to write an output whose true peak would exceed DBTP, saying by how much"},
         {"measure", "measure", Kind::Flag, 0, 0, "", {}, "",
          "Adds the output's integrated loudness, loudness range and true peak to the summary"},
+        {"plugin-timeout", "plugin_timeout", Kind::Number, kShortestPluginTimeout,
+         kLongestPluginTimeout, "10", {}, "S",
+         "With the plug-in isolated: seconds each call to it may take before it counts as hung"},
     };
     return fields;
 }
@@ -167,6 +177,7 @@ constexpr FieldNames kFieldNames[] = {
     {RequestField::SampleRate, "rate", "sample_rate"},
     {RequestField::Loudness, "loudness", "loudness"},
     {RequestField::TruePeakMax, "true-peak-max", "true_peak_max"},
+    {RequestField::PluginTimeout, "plugin-timeout", "plugin_timeout"},
     {RequestField::Overwrite, "overwrite", "overwrite"},
     {RequestField::SkipExisting, "skip-existing", "skip_existing"},
     {RequestField::Recursive, "recursive", "recursive"},

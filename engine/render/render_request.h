@@ -34,12 +34,16 @@ inline constexpr double kLoudestLoudness = 0.0;
 // True-peak ceilings, in dBTP: a float output may hold peaks over full scale.
 inline constexpr double kLowestTruePeakCeiling = -70.0;
 inline constexpr double kHighestTruePeakCeiling = 6.0;
+// Seconds an isolated plug-in's call may take.
+inline constexpr double kShortestPluginTimeout = 0.1;
+inline constexpr double kLongestPluginTimeout = 86400.0;
 
 void checkBlockFrames(long long frames);
 void checkTailSeconds(double seconds);
 void checkRenderRate(long long hertz);
 void checkLoudnessTarget(double lufs);
 void checkTruePeakCeiling(double dbtp);
+void checkPluginTimeout(double seconds);
 // 32 or 64.
 Precision precisionOfBits(long long bits);
 // "float", "pcm24", "pcm16", or "" for the input's own.

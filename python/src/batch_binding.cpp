@@ -31,12 +31,16 @@ py::dict prepareBatch(const std::vector<std::string>& inputs, const std::string&
                       bool recursive, const std::string& name, const std::string& extension,
                       bool overwrite, bool skipExisting, const std::string& plugin,
                       const std::string& state, const std::string& preset, const Settings& settings,
-                      const Lanes& automation, int block) {
+                      const Lanes& automation, int block, bool isolated, double pluginTimeout,
+                      std::optional<int> sampleRate) {
     engine::BatchRequest request{inputs, outputFolder, recursive, name, extension, overwrite,
                                  skipExisting};
     engine::RenderJob render = makeRenderJob({}, {}, {plugin, settings, automation, false, 32, block, std::nullopt});
     render.state = state;
     render.preset = preset;
+    render.isolation = {isolated, pluginTimeout};
+    render.sampleRate = sampleRate;
+    engine::checkRenderJob(render);
     engine::PreparedBatch batch;
     {
         const py::gil_scoped_release unlocked;
@@ -63,7 +67,8 @@ py::dict renderItem(const std::string& input, const std::string& output,
                     std::optional<double> tailSeconds, const std::string& sideChain,
                     std::optional<int> sampleRate, std::optional<double> loudness,
                     std::optional<double> truePeakMax, bool measure, const std::string& midi,
-                    std::optional<int> midiChannel, const std::string& wording) {
+                    std::optional<int> midiChannel, bool inProcess, double pluginTimeout,
+                    const std::string& wording) {
     const engine::FieldWordingScope words(wordingNamed(wording));
     engine::RenderJob job = makeRenderJob(
         input, output,
@@ -77,6 +82,8 @@ py::dict renderItem(const std::string& input, const std::string& output,
     job.sideChain = sideChain;
     job.midi = midi;
     job.midiChannel = midiChannel;
+    job.isolation = {!inProcess, pluginTimeout};
+    engine::checkRenderJob(job);
     engine::RenderSummary summary = renderUnlocked(job);
     summary.input = shownInput;
     summary.output = shownOutput;
@@ -104,7 +111,10 @@ void bindBatch(py::module_& module) {
     module.def("prepare_batch", &prepareBatch, py::arg("inputs"), py::arg("out_dir"),
                py::arg("recursive"), py::arg("name"), py::arg("ext"), py::arg("overwrite"),
                py::arg("skip_existing"), py::arg("plugin"), py::arg("state"), py::arg("preset"),
-               py::arg("settings"), py::arg("automation"), py::arg("block_size"));
+               py::arg("settings"), py::arg("automation"), py::arg("block_size"),
+               py::arg("isolated") = false,
+               py::arg("plugin_timeout") = engine::kDefaultPluginTimeoutSeconds,
+               py::arg("sample_rate") = py::none());
     module.def("render_item", &renderItem, py::arg("input"), py::arg("output"),
                py::arg("shown_input"), py::arg("shown_output"), py::arg("plugin"),
                py::arg("state"), py::arg("preset"), py::arg("settings"), py::arg("automation"), py::arg("ramp"),
@@ -112,6 +122,8 @@ void bindBatch(py::module_& module) {
                py::arg("compensate_latency"), py::arg("tail"), py::arg("sidechain"),
                py::arg("sample_rate"), py::arg("loudness"), py::arg("true_peak_max"),
                py::arg("measure"), py::arg("midi") = "", py::arg("midi_channel") = py::none(),
+               py::arg("in_process") = true,
+               py::arg("plugin_timeout") = engine::kDefaultPluginTimeoutSeconds,
                py::arg("wording") = "python");
     module.def("parse_automation", &parseAutomation, py::arg("text"));
     module.def("render_option_fields", [] {

@@ -14,6 +14,7 @@
 #include "engine/engine_error.h"
 #include "engine/plugins/plugin_loader.h"
 #include "engine/render/render_job.h"
+#include "engine/render/render_request.h"
 #include "engine/plugins/vst/vst_plugin.h"
 #include "python/src/audio_array.h"
 #include "python/src/bindings.h"
@@ -112,13 +113,19 @@ std::unique_ptr<Instance> openProcessor(double rate) {
         [rate](int) { return std::make_unique<ProcessorPlugin>(rate); }, rate, 512, false);
 }
 
-std::unique_ptr<Instance> openModule(const std::string& location, double rate, int block) {
+std::unique_ptr<Instance> openModule(const std::string& location, double rate, int block,
+                                     bool isolated, double timeout) {
     checkRate(rate);
     engine::checkBlockFrames(block);
+    engine::checkPluginTimeout(timeout);
+    const engine::PluginIsolation isolation{isolated, timeout};
     const py::gil_scoped_release unlocked;
     return std::make_unique<Instance>(
-        [location, rate](int frames) { return engine::openPlugin(location, rate, frames); }, rate,
-        block, true);
+        [location, rate, isolation](int frames) {
+            return engine::openPlugin(location, rate, frames, engine::ProcessMode::Offline,
+                                      isolation);
+        },
+        rate, block, true);
 }
 
 // The frames of delay the plug-in reports with its current settings.
@@ -257,7 +264,8 @@ void bindInstance(py::module_& module) {
                          "One plug-in as a stream; see varkel.Varkel and varkel.load_plugin.")
         .def_static("processor", &openProcessor, py::arg("sample_rate"))
         .def_static("load", &openModule, py::arg("location"), py::arg("sample_rate"),
-                    py::arg("block_size"))
+                    py::arg("block_size"), py::arg("isolated") = false,
+                    py::arg("plugin_timeout") = engine::kDefaultPluginTimeoutSeconds)
         .def("process", &process, py::arg("audio"), py::arg("block_size"),
              py::arg("sidechain") = py::none(), py::arg("latency_compensation") = false,
              py::arg("midi") = py::none(), py::arg("frames") = py::none(),

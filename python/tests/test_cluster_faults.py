@@ -7,9 +7,11 @@ import subprocess
 import time
 from collections import Counter
 
+import numpy as np
+
 import pytest
-from conftest import (MODULE, cluster_batch, cluster_command, folder_bytes, host_batch,
-                      sound_files, temporaries)
+from conftest import (BUILD, MODULE, RATE, cluster_batch, cluster_command, folder_bytes,
+                      host_batch, sound_files, temporaries, write_wav)
 
 pytest.importorskip("distributed")
 from varkel.cluster import FAILED, RENDERED, render_files  # noqa: E402
@@ -111,3 +113,29 @@ def test_an_interrupted_batch_counts_the_files_in_place(forty, tmp_path, loopbac
     assert len(written) > 1 and all(expected[name] == data for name, data in written.items())
     assert sorted(os.path.basename(r.output) for r in reported if r.status == RENDERED) == \
         sorted(written)
+
+
+def test_a_crashing_plugin_fails_its_files_and_no_worker_dies(tmp_path, loopback_cluster):
+    """Isolated by default: the crash on the third block fails the files that
+    reach it; the workers live on and render the rest."""
+    _, client = loopback_cluster
+    takes = tmp_path / "takes"
+    takes.mkdir()
+    for i in range(6):
+        write_wav(takes / f"take{i}.wav", np.full((1, 4000 if i % 2 == 0 else 1000), 0.1,
+                                                  np.float32))
+    workers = sorted(client.run(os.getpid).values())
+    client.run(os.environ.__setitem__, "STUCK_FIXTURE_FAULT", "segv:3")
+    try:
+        results = render_files([takes], tmp_path / "out", plugin=BUILD / "tests" / "e2e" /
+                               "stuck_plugin.so", client=client)
+    finally:
+        client.run(os.environ.pop, "STUCK_FIXTURE_FAULT", None)
+    failed = sorted(r.input for r in results if r.status == FAILED)
+    assert failed == [str(takes / f"take{i}.wav") for i in (0, 2, 4)]
+    assert all("crashed with signal 11 (Segmentation fault) at frame 1024" in r.reason
+               for r in results if r.status == FAILED)
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == [
+        f"take{i}-stuck-fixture.wav" for i in (1, 3, 5)]
+    assert sorted(client.run(os.getpid).values()) == workers
+    assert temporaries(tmp_path) == []

@@ -43,6 +43,7 @@ CASES = {
     "resampled, scaled to a loudness, measured": ["--rate", "16000", "--loudness", "-23",
                                                   "--measure", "--format", "pcm16"],
     "a true-peak ceiling some files exceed": ["--loudness", "-10", "--true-peak-max", "-9"],
+    "a plug-in timeout": ["--plugin-timeout", "5"],
 }
 
 
@@ -59,6 +60,17 @@ def test_cli_equals_varkel_host(takes, tmp_path, loopback_cluster, args):
                         .replace("varkel.cluster:", "varkel-host:")) == \
             timeless(getattr(host, stream).replace(str(tmp_path / "host"), "OUT"))
     assert temporaries(tmp_path / "cluster") == []
+
+
+def test_in_process_renders_as_varkel_host_isolated(takes, tmp_path, loopback_cluster):
+    """The other way round from the defaults: the cluster loads the plug-in into
+    its workers, varkel-host into a process of its own."""
+    cluster, _ = loopback_cluster
+    host = host_batch([takes], tmp_path / "host", "--isolate")
+    ours = cluster_batch([takes], tmp_path / "cluster", "--plugin", MODULE, "--in-process",
+                         "--scheduler", cluster.scheduler_address)
+    assert ours.returncode == host.returncode == 1
+    assert folder_bytes(tmp_path / "cluster") == folder_bytes(tmp_path / "host")
 
 
 @pytest.mark.parametrize("existing", ["--skip-existing", "--overwrite"])

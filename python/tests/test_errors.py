@@ -8,7 +8,7 @@ import subprocess
 import numpy as np
 import pytest
 import varkel
-from conftest import HOST, MODULE, RATE, write_wav
+from conftest import BUILD, HOST, MODULE, RATE, write_wav
 
 STEREO = np.zeros((2, 64), np.float32)
 
@@ -55,6 +55,11 @@ def test_bad_audio_is_a_value_error(kind, audio, message):
         (lambda: varkel.load_plugin("/no/such/Plugin.so", RATE), FileNotFoundError, "/no/such/Plugin.so"),
         (lambda: varkel.load_plugin(__file__, RATE), RuntimeError, __file__),
         (lambda: varkel.load_plugin("", RATE), ValueError, "load_plugin needs a plug-in"),
+        (lambda: varkel.load_plugin("/no/such/Plugin.so", RATE, isolated=True), FileNotFoundError,
+         "/no/such/Plugin.so"),
+        (lambda: varkel.load_plugin(__file__, RATE, isolated=True), RuntimeError, __file__),
+        (lambda: varkel.load_plugin(MODULE, RATE, isolated=True, plugin_timeout=0), ValueError,
+         "plugin_timeout 0: must be 0.1 to 86400 s"),
         (lambda: varkel.read("/no/such/file.wav"), FileNotFoundError, "/no/such/file.wav: no such file"),
         (lambda: varkel.read(__file__), RuntimeError, "not a sound file"),
         (lambda: varkel.render("/no/such/file.wav", "/tmp/x.wav"), FileNotFoundError, "no such file"),
@@ -165,3 +170,37 @@ def test_loudness_of_the_ebu_stereo_sine_and_of_silence():
     assert measured["integrated_lufs"] == pytest.approx(-23.0, abs=0.1)
     assert measured["true_peak_dbtp"] == pytest.approx(-23.0, abs=0.05)
     assert varkel.loudness(np.zeros((2, 48000), np.float32), 48000)["integrated_lufs"] == -np.inf
+
+
+FIXTURES = BUILD / "tests" / "e2e"
+
+
+@pytest.mark.parametrize("plugin, fault, message", [
+    ("stuck_plugin.so", "segv:3", "crashed with signal 11 (Segmentation fault) at frame 1024"),
+    ("stuck_plugin.so", "abort:1", "crashed with signal 6 (Aborted) at frame 0"),
+    ("stuck_plugin.so", "hang:2", "did not answer within 0.5 s (plugin_timeout 0.5) and was "
+                                  "stopped at frame 512"),
+    ("hang_plugin.so", "", "did not answer within 0.5 s"),
+    ("crash_plugin.so", "", "crashed with signal 6 (Aborted) while loading"),
+])
+def test_an_isolated_plugin_that_fails_raises_and_the_interpreter_goes_on(
+        monkeypatch, tmp_path, plugin, fault, message):
+    monkeypatch.setenv("STUCK_FIXTURE_FAULT", fault)
+    with pytest.raises(RuntimeError) as raised:
+        p = varkel.load_plugin(FIXTURES / plugin, RATE, isolated=True, plugin_timeout=0.5)
+        p.process(np.zeros((1, 4096), np.float32))
+    assert message in str(raised.value)
+    assert str(FIXTURES) in str(raised.value)
+    write_wav(tmp_path / "in.wav", np.full((2, 1000), 0.25, np.float32))
+    assert varkel.render(tmp_path / "in.wav", tmp_path / "out.wav")["frames"] == 1000
+
+
+def test_an_isolated_plugin_processes_as_one_loaded_here():
+    audio = np.random.default_rng(3).standard_normal((2, 5000)).astype(np.float64) * 0.3
+    here = varkel.load_plugin(MODULE, RATE, PreGain=0.7)
+    there = varkel.load_plugin(MODULE, RATE, isolated=True, PreGain=0.7)
+    for p in (here, there):
+        p.automate("LPCutOff", [0.0, 0.05], [0.9, 0.2], ramp=True)
+    np.testing.assert_array_equal(there.process(audio, block_size=300),
+                                  here.process(audio, block_size=300))
+    assert there.parameters["PreGain"].value == pytest.approx(0.7)

@@ -44,15 +44,16 @@ def in_a_forked_child(p, audio):
     return out
 
 
-def test_chunk_bytes_set_the_gain_and_save_as_the_documented_file(tmp_path):
-    p = varkel.load_plugin(CHUNK, 48000)
+@pytest.mark.parametrize("isolated", [False, True])
+def test_chunk_bytes_set_the_gain_and_save_as_the_documented_file(tmp_path, isolated):
+    p = varkel.load_plugin(CHUNK, 48000, isolated=isolated)
     assert p.state == program_chunk(1.0)
     p.state = program_chunk(3.0)
     audio = mono()
     assert np.array_equal(p.process(audio), audio * np.float32(0.5) * np.float32(3.0))
     p.save_state(tmp_path / "saved.fxp")
     assert (tmp_path / "saved.fxp").read_bytes() == chunk_fxp(program_chunk(3.0))
-    fresh = varkel.load_plugin(CHUNK, 48000)
+    fresh = varkel.load_plugin(CHUNK, 48000, isolated=isolated)
     fresh.load_state(tmp_path / "saved.fxp")
     assert fresh.state == program_chunk(3.0)
 
@@ -66,8 +67,9 @@ def test_parameters_are_the_state_of_a_plugin_without_chunks():
         p.state = b"\0\0"
 
 
-def test_a_refused_file_raises_and_names_it(tmp_path):
-    p = varkel.load_plugin(CHUNK, 48000)
+@pytest.mark.parametrize("isolated", [False, True])
+def test_a_refused_file_raises_and_names_it(tmp_path, isolated):
+    p = varkel.load_plugin(CHUNK, 48000, isolated=isolated)
     other = chunk_fxp(program_chunk(2.0)).replace(b"ChkF", b"Othr")
     (tmp_path / "other.fxp").write_bytes(other)
     with pytest.raises(RuntimeError, match="'Othr'"):
@@ -77,7 +79,7 @@ def test_a_refused_file_raises_and_names_it(tmp_path):
 
 
 @pytest.mark.parametrize("copy", ["fork", "pickle"])
-@pytest.mark.parametrize("kind", ["chunk", "lv2"])
+@pytest.mark.parametrize("kind", ["chunk", "lv2", "lv2 isolated"])
 def test_a_copy_in_another_process_carries_the_state(tmp_path, kind, copy):
     if kind == "chunk":
         p = varkel.load_plugin(CHUNK, 48000)
@@ -87,7 +89,7 @@ def test_a_copy_in_another_process_carries_the_state(tmp_path, kind, copy):
     else:
         (tmp_path / "factor.txt").write_text("0.5\n")
         (tmp_path / "hand.ttl").write_text(HAND_STATE)
-        p = varkel.load_plugin(STATE_GAIN, 48000)
+        p = varkel.load_plugin(STATE_GAIN, 48000, isolated=kind.endswith("isolated"))
         p.load_state(tmp_path / "hand.ttl")
         audio = np.vstack([mono(), mono()])
         gain = np.float32(0.75) * np.float32(0.25) * np.float32(0.5)

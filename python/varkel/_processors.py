@@ -15,6 +15,8 @@ from ._midi import midi_pairs
 PathLike = Union[str, "os.PathLike[str]"]
 
 DEFAULT_BLOCK_SIZE = 512
+# Seconds each call to an isolated plug-in may take, as varkel-host's --plugin-timeout.
+DEFAULT_PLUGIN_TIMEOUT = 10.0
 
 
 def default_plugin_path() -> str:
@@ -448,7 +450,8 @@ class Plugin(_Processor):
     Processing runs on a thread of the plug-in's own, so a plug-in whose noise is
     per thread (Varkel's module is) draws its own sequence for its whole life."""
 
-    def __init__(self, path_or_uri: PathLike, sample_rate: float, **params: float) -> None:
+    def __init__(self, path_or_uri: PathLike, sample_rate: float, isolated: bool = False,
+                 plugin_timeout: float = DEFAULT_PLUGIN_TIMEOUT, **params: float) -> None:
         location = os.fspath(path_or_uri)
         if not location:
             raise ValueError("load_plugin needs a plug-in: a VST 2.4 module's path, or an LV2 "
@@ -456,21 +459,29 @@ class Plugin(_Processor):
         if os.path.exists(location):  # the same file from another process's folder
             location = os.path.abspath(location)
         rate = float(sample_rate)
+        timeout = float(plugin_timeout)
         super().__init__(
-            _varkel.Instance.load(location, rate, DEFAULT_BLOCK_SIZE), (location, rate), params
+            _varkel.Instance.load(location, rate, DEFAULT_BLOCK_SIZE, bool(isolated), timeout),
+            (location, rate, bool(isolated), timeout), params
         )
 
 
-def load_plugin(path_or_uri: PathLike, sample_rate: float, **params: float) -> Plugin:
+def load_plugin(path_or_uri: PathLike, sample_rate: float, *, isolated: bool = False,
+                plugin_timeout: float = DEFAULT_PLUGIN_TIMEOUT, **params: float) -> Plugin:
     """Opens a plug-in at a sample rate (fixed for the instance), with parameters
     given as keywords: ``load_plugin("/usr/lib/vst/Varkel.so", 48000, PreGain=0.8)``.
+
+    ``isolated=True`` runs it in a process of its own, as ``varkel-host --isolate``
+    does: a crash, an abort or a hang in the plug-in (a call taking longer than
+    ``plugin_timeout`` seconds) raises RuntimeError and this interpreter goes on;
+    the instance is unusable after that.
 
     Takes what varkel-host's --plugin takes: a VST 2.4 module's path, or an LV2
     plug-in's URI or bundle folder (LV2 values are in the port's own units).
     Raises ValueError for an empty path, an unknown parameter or a value out of
     range, FileNotFoundError for a missing file, RuntimeError for a file that is
     no plug-in or a plug-in that fails."""
-    return Plugin(path_or_uri, sample_rate, **params)
+    return Plugin(path_or_uri, sample_rate, isolated, plugin_timeout, **params)
 
 
 class Chain:

@@ -7,7 +7,8 @@ class Instance:
     @staticmethod
     def processor(sample_rate: float) -> Instance: ...
     @staticmethod
-    def load(location: str, sample_rate: float, block_size: int) -> Instance: ...
+    def load(location: str, sample_rate: float, block_size: int, isolated: bool = False,
+             plugin_timeout: float = 10.0) -> Instance: ...
     def process(
         self, audio: Optional[np.ndarray], block_size: int, sidechain: Optional[np.ndarray] = None,
         latency_compensation: bool = False, midi: Optional[list[tuple[float, bytes]]] = None,
@@ -84,13 +85,16 @@ def prepare_batch(
     inputs: list[str], out_dir: str, recursive: bool, name: str, ext: str, overwrite: bool,
     skip_existing: bool, plugin: str, preset: str, settings: list[tuple[str, float]],
     automation: list[tuple[str, list[float], list[float]]], block_size: int,
+    isolated: bool = False, plugin_timeout: float = 10.0, sample_rate: Optional[int] = None,
 ) -> dict[str, list]: ...
 def render_item(
     input: str, output: str, shown_input: str, shown_output: str, plugin: str, preset: str,
     settings: list[tuple[str, float]], automation: list[tuple[str, list[float], list[float]]],
     ramp: bool, precision: int, block_size: int, format: Optional[str], dither: bool,
-    compensate_latency: bool, tail: float, sidechain: str, sample_rate: Optional[int],
-    loudness: Optional[float], true_peak_max: Optional[float], measure: bool, wording: str = ...,
+    compensate_latency: bool, tail: Optional[float], sidechain: str, sample_rate: Optional[int],
+    loudness: Optional[float], true_peak_max: Optional[float], measure: bool, midi: str = "",
+    midi_channel: Optional[int] = None, in_process: bool = True, plugin_timeout: float = 10.0,
+    wording: str = ...,
 ) -> dict[str, object]: ...
 def parse_automation(text: str) -> tuple[str, list[float], list[float]]: ...
 def render_option_fields() -> list[dict[str, Any]]: ...

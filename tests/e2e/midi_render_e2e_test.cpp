@@ -117,6 +117,12 @@ TEST_P(MidiRender, ASongRendersToItsClosedFormAtEveryBlockSize) {
         }
         previous = e2e::fileBytes(out);
     }
+    // The plug-in in a process of its own gets the same events at the same frames.
+    const std::string isolated = dir / "song-isolated.wav";
+    const auto run = render({"render", midi, isolated, "--plugin", GetParam().plugin, "--rate",
+                             std::to_string(kRate), "--block", "64", "--tail", "0.25", "--isolate"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(e2e::fileBytes(isolated) == previous) << "differs from the render in-process";
 }
 
 TEST_P(MidiRender, TheTailRunsUntilTheSoundDiesAwayOrForThirtySecondsAtMost) {

@@ -70,6 +70,8 @@ def render_files(
     measure: bool = False,
     midi: Optional[PathLike] = None,
     midi_channel: Optional[int] = None,
+    in_process: bool = False,
+    plugin_timeout: float = 10.0,
     progress: Optional[bool] = None,
     on_plan: Optional[Callable[[int], None]] = None,
     on_result: Optional[Callable[[FileResult], None]] = None,
@@ -91,7 +93,10 @@ def render_files(
     ``--true-peak-max``, ``midi`` as ``--midi``, ``midi_channel`` as
     ``--midi-channel`` and so on. MIDI files among the inputs (.mid, .midi)
     render through an instrument ``plugin`` at ``sample_rate``, as varkel-host
-    renders them.
+    renders them. Each file's plug-in runs in a process of its
+    own, so that its crash or hang (a call longer than ``plugin_timeout``
+    seconds) fails that file, not the worker; ``in_process=True`` loads it into
+    the worker instead, which is faster.
 
     Returns one result per file, in the plan's order, then one per input that
     gave none (a folder without sound files). ``on_plan`` is told how many
@@ -107,12 +112,14 @@ def render_files(
         loudness=None if loudness is None else float(loudness),
         true_peak_max=None if true_peak_max is None else float(true_peak_max),
         measure=bool(measure), midi=os.path.abspath(midi) if midi else "",
-        midi_channel=midi_channel_checked(midi_channel))
+        midi_channel=midi_channel_checked(midi_channel), in_process=bool(in_process),
+        plugin_timeout=float(plugin_timeout))
     plan = _varkel.prepare_batch(
         [os.fspath(i) for i in inputs], os.fspath(out_dir), recursive, name or "", ext or "",
         overwrite, skip_existing, options.plugin or default_plugin_path(), options.state,
         options.preset,
-        list(options.settings), list(options.automation), options.block_size)
+        list(options.settings), list(options.automation), options.block_size,
+        not options.in_process, options.plugin_timeout, options.sample_rate)
     report = on_result or (lambda result: None)
     if on_plan is not None:
         on_plan(len(plan["items"]) + len(plan["problems"]))

@@ -105,6 +105,7 @@ def _render_options(arguments) -> dict:
     options = {field["keyword"]: getattr(arguments, field["keyword"])
                for field in _varkel.render_option_fields()}
     options["precision"] = int(options["precision"])
+    options["in_process"] = arguments.in_process
     return options
 
 
@@ -138,6 +139,9 @@ def _parser() -> argparse.ArgumentParser:
     existing = render.add_mutually_exclusive_group()
     existing.add_argument("--overwrite", action="store_true")
     existing.add_argument("--skip-existing", action="store_true")
+    render.add_argument("--in-process", action="store_true",
+                        help="load the plug-in into the workers (faster) rather than into a "
+                             "process of its own for each file, whose crash fails only that file")
     render.add_argument("--quiet", action="store_true", help="no progress and no summary")
     return parser
 

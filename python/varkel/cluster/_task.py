@@ -53,6 +53,10 @@ class RenderOptions:
     measure: bool = False
     midi: str = ""  # played into an effect alongside each file
     midi_channel: Optional[int] = None
+    # Each file's plug-in in a process of its own, so that its crash fails
+    # that file, not the worker (which Dask would restart and retry on).
+    in_process: bool = False
+    plugin_timeout: float = 10.0
     # How a failure names the options: "python" (keywords) or "command line"
     # (varkel-host's flags, for the cluster's command line).
     wording: str = "python"

@@ -324,6 +324,7 @@ private:
     bool csv = false;
     std::string reference;
     analysis::Tolerances tolerances;
+    engine::PluginIsolation isolation;
 };
 
 void AnalyzeCommand::declare(CLI::App& command) {
@@ -333,6 +334,7 @@ void AnalyzeCommand::declare(CLI::App& command) {
                 kSettingHelp);
     addPlugin(command, vsPlugin, "--vs-plugin",
               "A second plug-in (of either format) to measure beside it");
+    addIsolation(command, isolation);
     addSettings(command, "--vs-set", vsSettings,
                 "A setting for a second measurement beside the first: the same plug-in (or "
                 "--vs-plugin) with these settings instead of --set's; repeatable");
@@ -426,12 +428,12 @@ int AnalyzeCommand::run() {
                          "varkel-host analyze --help");
     std::vector<std::unique_ptr<analysis::PluginDevice>> devices;
     devices.push_back(namingOption("--plugin", [&] {
-        return std::make_unique<analysis::PluginDevice>(plugin, settings, plan.rate, state);
+        return std::make_unique<analysis::PluginDevice>(plugin, settings, plan.rate, state, isolation);
     }));
     if (compares())
         devices.push_back(namingOption(vsPlugin.empty() ? "--plugin" : "--vs-plugin", [&] {
             return std::make_unique<analysis::PluginDevice>(vsPlugin.empty() ? plugin : vsPlugin,
-                                                          vsSettings, plan.rate, vsState());
+                                                          vsSettings, plan.rate, vsState(), isolation);
         }));
     // The same plug-ins at the higher rate, for aliasing.
     std::vector<std::unique_ptr<analysis::PluginDevice>> fastDevices;
@@ -444,10 +446,10 @@ int AnalyzeCommand::run() {
                                          plan.oversample, fastRate, kMaxAnalysisRate),
                              "varkel-host analyze --help");
         fastDevices.push_back(
-            std::make_unique<analysis::PluginDevice>(plugin, settings, fastRate, state));
+            std::make_unique<analysis::PluginDevice>(plugin, settings, fastRate, state, isolation));
         if (compares())
             fastDevices.push_back(std::make_unique<analysis::PluginDevice>(
-                vsPlugin.empty() ? plugin : vsPlugin, vsSettings, fastRate, vsState()));
+                vsPlugin.empty() ? plugin : vsPlugin, vsSettings, fastRate, vsState(), isolation));
         for (const auto& fast : fastDevices)
             oversampled.push_back(
                 std::make_unique<analysis::OversampledDevice>(*fast, plan.oversample));

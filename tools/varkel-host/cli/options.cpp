@@ -181,4 +181,15 @@ void addRateAndLoudness(CLI::App& command, std::optional<int>& rate, std::option
     command.add_flag("--measure", measure, declared("measure").help);
 }
 
+void addIsolation(CLI::App& command, engine::PluginIsolation& isolation) {
+    command.add_flag("--isolate", isolation.isolated,
+                     "Run the plug-in in a process of its own: a crash or a hang in it fails the "
+                     "file with an error, and the host goes on (slower)");
+    const engine::RenderOptionField& timeout = declared("plugin-timeout");
+    command.add_option("--plugin-timeout", isolation.timeoutSeconds, timeout.help)
+        ->type_name(timeout.metavar)
+        ->capture_default_str()
+        ->check(numberBetween(timeout.minimum, timeout.maximum, "s"));
+}
+
 }  // namespace varkel::tool

@@ -14,6 +14,7 @@
 
 #include "engine/plugins/parameter_lookup.h"
 #include "engine/plugins/plugin.h"
+#include "engine/plugins/plugin_loader.h"
 
 namespace varkel::tool {
 
@@ -85,5 +86,8 @@ void addBlock(CLI::App& command, int& blockFrames);
 // them.
 void addRateAndLoudness(CLI::App& command, std::optional<int>& rate, std::optional<double>& loudness,
                         std::optional<double>& truePeakMax, bool& measure);
+
+// --isolate and --plugin-timeout.
+void addIsolation(CLI::App& command, engine::PluginIsolation& isolation);
 
 }  // namespace varkel::tool

@@ -95,6 +95,7 @@ public:
             ->check(wholeNumberBetween(engine::kLowestMidiChannel, engine::kHighestMidiChannel));
         addRateAndLoudness(command, job.sampleRate, job.loudness, job.truePeakMax, job.measure);
         addVerbose(command);
+        addIsolation(command, job.isolation);
         command.add_flag("--quiet", quiet, "No progress display and no summary");
         declareBatch(command);
 
