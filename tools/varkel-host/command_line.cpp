@@ -9,6 +9,7 @@
 
 #include "tools/varkel-host/analyze/analyze_command.h"
 #include "tools/varkel-host/bench/bench_command.h"
+#include "tools/varkel-host/check/check_command.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/demo/demo_command.h"
 #include "tools/varkel-host/info/info_command.h"
@@ -98,6 +99,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     result.commands.push_back(makeListCommand());
     result.commands.push_back(makeBenchCommand());
     result.commands.push_back(makeAnalyzeCommand());
+    result.commands.push_back(makeCheckCommand());
 
     CLI::App app(
         "varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by default),\n"
