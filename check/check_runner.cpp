@@ -52,6 +52,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 std::string lastLines(const std::string& text, std::size_t count) {
     std::string trimmed = text;
     while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
+    if (trimmed.empty()) return trimmed;
     std::size_t at = trimmed.size();
     for (std::size_t n = 0; n < count && at != std::string::npos && at > 0; ++n)
         at = trimmed.rfind('\n', at - 1);

@@ -261,6 +261,9 @@ Audio freshRender(const std::string& name, const std::function<void(Plugin&)>& p
 }
 
 Verdict determinism(const std::string& name, const CheckSettings&) {
+    // Kept open, so that the module stays loaded between the two instances
+    // as it does in a host: a static they share then shows.
+    const Rig keeper(name, kRate);
     Audio reset;
     const Audio first = freshRender(name, {}, BlockPattern::fixed(kBlock), &reset);
     const Audio second = freshRender(name, {}, BlockPattern::fixed(kBlock));

@@ -127,6 +127,7 @@ std::string callName(long number) {
         case SYS_madvise: return "madvise";
         case SYS_mprotect: return "mprotect";
         case SYS_getpid: return "getpid";
+        case SYS_getppid: return "getppid";
         case SYS_gettid: return "gettid";
         case SYS_clock_gettime: return "clock_gettime";
         default: return "system call " + std::to_string(number);
