@@ -13,7 +13,7 @@
 namespace varkel::check {
 
 struct ChildCommand {
-    // The program and arguments that run one test and print its report as
+    // The program's path and arguments that run one test and print its report as
     // JSON (check_report.h) on stdout.
     std::vector<std::string> arguments;
     // Added to the child's environment ("NAME=value").

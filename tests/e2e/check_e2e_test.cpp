@@ -109,8 +109,8 @@ TEST(Check, JunitReportIsReadByAnXmlReader) {
     e2e::ScratchDir dir;
     const std::string junit = dir / "check.xml";
     const e2e::RunResult run =
-        e2e::runHost({"check", "--junit", junit, "--test", "load", "--test", "param-*",
-                      "--test", "instrument-notes", "--only-failed", CHECK_NAN_AT_TOP_OF_RANGE_PLUGIN,
+        e2e::runHost({"check", "--junit", junit, "--only-failed", "--test", "load", "--test",
+                      "param-*", "--test", "instrument-notes", CHECK_NAN_AT_TOP_OF_RANGE_PLUGIN,
                       VARKEL_MODULE_PATH});
     EXPECT_EQ(run.status, 1) << run.err;
     // The text lists the failed test alone, then the counts.

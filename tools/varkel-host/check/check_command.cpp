@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -31,6 +30,7 @@ public:
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         command.add_option("--test", patterns, "Runs the tests named (repeatable; * and ? match)")
             ->type_name("NAME")
+            ->allow_extra_args(false)  // one name each time: the plug-ins after it stay theirs
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         command.add_flag("--list-tests", listTests, "Lists the tests and exits");
         command.add_flag("--json", json, "Reports as JSON");
@@ -56,7 +56,7 @@ public:
         try {
             tests = check::chooseTests(patterns, strict);
         } catch (const std::invalid_argument& unmatched) {
-            throw UsageError(fmt::format("check: --test {} names no test (see --list-tests)",
+            throw UsageError(fmt::format("check: --test {} names no test",
                                          unmatched.what()),
                              "varkel-host check --list-tests");
         }
@@ -84,8 +84,8 @@ private:
     check::Outcome runOne(const std::string& test, const std::string& plugin) const {
         if (inProcess) return check::runTest(test, plugin, {});
         check::ChildCommand child;
-        child.arguments = {std::filesystem::read_symlink("/proc/self/exe").string(),
-                           "check", "--in-process", "--json", "--test", test, "--", plugin};
+        // This very binary, even when a rebuild has replaced its file since.
+        child.arguments = {"/proc/self/exe", "check", "--in-process", "--json", "--test", test, "--", plugin};
         const std::string watch = check::watchLibraryPath();
         if (test == "realtime-safety" && !watch.empty()) child.environment.push_back("LD_PRELOAD=" + watch);
         return check::runChild(test, child,
