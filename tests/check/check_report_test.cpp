@@ -13,13 +13,14 @@ const std::vector<PluginReport> kReports{
      {{"load", Status::Pass, "loaded", 0.5},
       {"latency", Status::Fail, "reports 5 <frames> & \"10\"", 1.25},
       {"threads", Status::Warn, "slow", 0.0},
-      {"instrument-notes", Status::Skip, "not an instrument", 0.0}}},
+      {"instrument-notes", Status::Skip, "not an instrument", 0.0},
+      {"param-fuzz", Status::Skip, "no parameters", 0.0}}},
 };
 
 TEST(CheckReport, JsonHoldsEveryTestOrOnlyTheFailed) {
     const auto all = nlohmann::json::parse(reportJson(kReports, false));
     EXPECT_EQ(all["plugin"], "a.so");
-    ASSERT_EQ(all["tests"].size(), 4u);
+    ASSERT_EQ(all["tests"].size(), 5u);
     EXPECT_EQ(all["tests"][1]["name"], "latency");
     EXPECT_EQ(all["tests"][1]["status"], "fail");
     EXPECT_EQ(all["tests"][3]["status"], "skip");
@@ -49,15 +50,15 @@ TEST(CheckReport, ChildOutcomeReadBack) {
 TEST(CheckReport, TextCountsEachStatus) {
     const std::string text = reportText(kReports, false);
     EXPECT_NE(text.find("  fail  latency           reports 5"), std::string::npos) << text;
-    EXPECT_NE(text.find("4 tests: 1 passed, 1 failed, 1 warned, 1 skipped"), std::string::npos)
+    EXPECT_NE(text.find("5 tests: 1 passed, 1 failed, 1 warned, 2 skipped"), std::string::npos)
         << text;
     EXPECT_EQ(reportText(kReports, true).find("pass  load"), std::string::npos);
 }
 
 TEST(CheckReport, JunitEscapesAndCounts) {
     const std::string xml = reportJunit(kReports);
-    EXPECT_NE(xml.find("<testsuites name=\"varkel-host check\" tests=\"4\" failures=\"1\" "
-                       "errors=\"0\" skipped=\"1\" time=\"1.750\">"),
+    EXPECT_NE(xml.find("<testsuites name=\"varkel-host check\" tests=\"5\" failures=\"1\" "
+                       "errors=\"0\" skipped=\"2\" time=\"1.750\">"),
               std::string::npos)
         << xml;
     EXPECT_NE(xml.find("<failure message=\"reports 5 &lt;frames&gt; &amp; &quot;10&quot;\">"),
