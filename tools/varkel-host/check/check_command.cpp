@@ -1,6 +1,9 @@
 #include "tools/varkel-host/check/check_command.h"
 
 #include <fmt/format.h>
+#include <sys/prctl.h>
+
+#include <csignal>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
@@ -52,6 +55,9 @@ public:
                 fmt::print("{:<22}{}{}\n", test.name, test.summary, test.slow ? " (--strict)" : "");
             return kExitSuccess;
         }
+        // A test's child, in a process group of its own, would outlive a
+        // parent killed or interrupted; it goes with it instead.
+        if (inProcess) prctl(PR_SET_PDEATHSIG, SIGKILL);
         std::vector<std::string> tests;
         try {
             tests = check::chooseTests(patterns, strict);
