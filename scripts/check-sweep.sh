@@ -9,6 +9,7 @@
 #   SWEEP_JOBS    checks at once (default: the number of cores)
 #   SWEEP_EVERY   check only every Nth plug-in of the list, for a sample (default 1)
 #   SWEEP_OUT     a folder to keep each plug-in's JSON report in (default: none kept)
+#   SWEEP_PLUGINS a file naming the plug-ins to check, one a line, instead of all
 set -uo pipefail
 cd "$(dirname "$0")/.."
 host=$(realpath "${VARKEL_HOST:-build/tools/varkel-host/varkel-host}")
@@ -19,12 +20,16 @@ mkdir -p "$work"
 [ -z "${SWEEP_OUT:-}" ] && trap 'rm -rf "$work"' EXIT
 
 # The path (VST 2.4) or URI (LV2) of every plug-in that loads and has outputs.
+if [ -n "${SWEEP_PLUGINS:-}" ]; then
+  cp "$SWEEP_PLUGINS" "$work/plugins"
+else
 "$host" list --json | python3 -c '
 import json, sys
 every = int(sys.argv[1])
 plugins = [e for e in json.load(sys.stdin) if e["failure"] is None and e["outputs"] > 0]
 for e in plugins[::every]:
     print(e["path"] if e["format"] == "VST 2.4" else e["uri"])' "$every" >"$work/plugins"
+fi
 echo "checking $(wc -l <"$work/plugins") plug-ins" >&2
 
 check_one() {

@@ -2,8 +2,10 @@
 
 #include <fmt/format.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
@@ -67,13 +69,25 @@ public:
                              "varkel-host check --list-tests");
         }
         if (plugins.empty()) plugins.push_back(engine::defaultPluginPath());
+        // A plug-in that prints on stdout must not spoil the report a parent
+        // reads there: it prints on stderr instead while the tests run.
+        std::FILE* out = stdout;
+        if (inProcess && json) {
+            std::fflush(stdout);
+            const int report = dup(STDOUT_FILENO);
+            if (report < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0 ||
+                (out = fdopen(report, "w")) == nullptr)
+                throw EngineError("check: cannot set standard output aside");
+        }
         std::vector<check::PluginReport> reports;
         for (const std::string& plugin : plugins)
             reports.push_back({plugin, check::runTests(tests, [&](const std::string& test) {
                                    return runOne(test, plugin);
                                })});
-        fmt::print("{}", json ? check::reportJson(reports, onlyFailed)
-                              : check::reportText(reports, onlyFailed));
+        fmt::print(out, "{}", json ? check::reportJson(reports, onlyFailed)
+                                   : check::reportText(reports, onlyFailed));
+        if (out != stdout && std::fclose(out) != 0)
+            throw EngineError("check: cannot write the report");
         if (!junit.empty()) {
             std::ofstream file(junit, std::ios::binary);
             file << check::reportJunit(reports);
