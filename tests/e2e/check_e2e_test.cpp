@@ -56,6 +56,8 @@ std::vector<FaultRow> rows() {
          "200 system calls (getppid)", {}, allBut("realtime-safety")},
         {"never returns from process", STUCK_PLUGIN, {"--timeout", "2"}, "process-out-of-place",
          "passed the deadline of 2 s", {}, {"load", "metadata"}},
+        {"a name that is not UTF-8", BAD_TEXT_PLUGIN, {}, "metadata",
+         "the effect name is not valid UTF-8", {}, allBut("metadata")},
         {"chatter on stdout", CHECK_PRINTS_ON_STDOUT_PLUGIN, {}, "", "", {}, allBut("")},
         {"Varkel, VST 2.4", VARKEL_MODULE_PATH, {}, "", "", {}, allBut("")},
         {"Varkel, LV2", std::string(VARKEL_LV2_PATH) + "/Varkel.lv2", {}, "", "", {}, allBut("")},
