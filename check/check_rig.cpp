@@ -56,7 +56,8 @@ double peakDbfs(const Audio& audio, std::size_t from, std::size_t to) {
     for (const auto& channel : audio)
         for (std::size_t n = from; n < std::min(to, channel.size()); ++n)
             peak = std::max(peak, std::fabs(channel[n]));
-    return peak > 0.0f ? 20.0 * std::log10(peak) : -std::numeric_limits<double>::infinity();
+    return peak > 0.0f ? 20.0 * std::log10(static_cast<double>(peak))
+                       : -std::numeric_limits<double>::infinity();
 }
 
 double differenceDb(const Audio& a, const Audio& b) {
