@@ -77,6 +77,16 @@ public:
         return usage + "\n";
     }
 
+    // A bounded list of positionals (the hidden catch-all is the unbounded
+    // one) reads as any other list.
+    std::string make_option_usage(const CLI::Option* option) const override {
+        if (option->get_expected_max() > 1) {
+            const std::string list = make_option_name(option, true) + "...";
+            return option->get_required() ? list : "[" + list + "]";
+        }
+        return CLI::Formatter::make_option_usage(option);
+    }
+
     // Without the blank lines the hidden group leaves.
     std::string make_help(const CLI::App* app, std::string name,
                           CLI::AppFormatMode mode) const override {
