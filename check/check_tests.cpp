@@ -223,7 +223,7 @@ std::vector<double> secondsPerSecond(const std::string& name, double lead, int s
 // A plug-in whose filters run into denormal numbers as its tail decays gets
 // many times slower than it is on silence and on the signal (many skip
 // their work on exact silence, so silence alone is no measure); the
-// quickest of two runs of each second, so that the machine's other work
+// quickest of three runs of each second, so that the machine's other work
 // counts less.
 // Seconds the signal's second second takes (the quicker of two runs).
 double signalSecondCost(const std::string& name) {
@@ -243,10 +243,13 @@ double signalSecondCost(const std::string& name) {
 
 Verdict denormals(const std::string& name, const CheckSettings&) {
     constexpr int kSeconds = 5;
+    constexpr int kRuns = 3;
     const auto quickest = [&](double lead) {
         std::vector<double> a = secondsPerSecond(name, lead, kSeconds);
-        const std::vector<double> b = secondsPerSecond(name, lead, kSeconds);
-        for (std::size_t i = 0; i < a.size(); ++i) a[i] = std::min(a[i], b[i]);
+        for (int run = 1; run < kRuns; ++run) {
+            const std::vector<double> b = secondsPerSecond(name, lead, kSeconds);
+            for (std::size_t i = 0; i < a.size(); ++i) a[i] = std::min(a[i], b[i]);
+        }
         return a;
     };
     const std::vector<double> tail = quickest(0.25);
@@ -261,9 +264,11 @@ Verdict denormals(const std::string& name, const CheckSettings&) {
                   "%.2f ms (%.1f times the more)",
                   slowestTail * 1e3, silence * 1e3, signal * 1e3, ratio);
     // Below a millisecond per second either is lost in the machine's noise.
+    // Under 5 ms per second of audio (half a percent of real time) the
+    // machine's other work can make up the difference.
     const double over = slowestTail - std::max(silence, signal);
-    if (ratio > 4.0 && over > 1e-3) return fail(text);
-    if (ratio > 2.0 && over > 1e-3) return warn(text);
+    if (ratio > 4.0 && over > 5e-3) return fail(text);
+    if (ratio > 2.0 && over > 5e-3) return warn(text);
     return pass(text);
 }
 
