@@ -9,6 +9,7 @@
 
 #include "tools/varkel-host/analyze/analyze_command.h"
 #include "tools/varkel-host/bench/bench_command.h"
+#include "tools/varkel-host/check/check_command.h"
 #include "tools/varkel-host/cli/options.h"
 #include "tools/varkel-host/demo/demo_command.h"
 #include "tools/varkel-host/info/info_command.h"
@@ -76,6 +77,16 @@ public:
         return usage + "\n";
     }
 
+    // A bounded list of positionals (the hidden catch-all is the unbounded
+    // one) reads as any other list.
+    std::string make_option_usage(const CLI::Option* option) const override {
+        if (option->get_expected_max() > 1) {
+            const std::string list = make_option_name(option, true) + "...";
+            return option->get_required() ? list : "[" + list + "]";
+        }
+        return CLI::Formatter::make_option_usage(option);
+    }
+
     // Without the blank lines the hidden group leaves.
     std::string make_help(const CLI::App* app, std::string name,
                           CLI::AppFormatMode mode) const override {
@@ -98,6 +109,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     result.commands.push_back(makeListCommand());
     result.commands.push_back(makeBenchCommand());
     result.commands.push_back(makeAnalyzeCommand());
+    result.commands.push_back(makeCheckCommand());
 
     CLI::App app(
         "varkel-host: renders sound files through a VST 2.4 plug-in (Varkel by default),\n"
