@@ -309,9 +309,33 @@ std::string planValue(const Json& value) {
     return text;
 }
 
-}  // namespace
+// The reference's own names (its keys, device and parameter names) come
+// into the findings: any control character in them is shown escaped, so
+// that each finding stays one line.
+void keepOneLine(std::vector<std::string>& findings) {
+    for (std::string& finding : findings) {
+        std::string shown;
+        for (const char c : finding) {
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
+                shown += c;
+                continue;
+            }
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02X", static_cast<unsigned char>(c));
+            shown += escaped;
+        }
+        finding = std::move(shown);
+    }
+}
 
-Comparison screenReference(const Json& reference, const Json& plan) {
+Comparison oneLineEach(Comparison comparison) {
+    for (auto* list : {&comparison.planDifferences, &comparison.malformed,
+                       &comparison.settingChanges, &comparison.differences})
+        keepOneLine(*list);
+    return comparison;
+}
+
+Comparison screenUnchecked(const Json& reference, const Json& plan) {
     Comparison result;
     if (!reference.is_object()) {
         result.malformed.push_back("not a JSON object");
@@ -357,8 +381,16 @@ Comparison screenReference(const Json& reference, const Json& plan) {
     return result;
 }
 
-Comparison compareAnalyses(const Json& now, const Json& reference, const Tolerances& tolerances) {
-    Comparison result = screenReference(reference, now["plan"]);
+}  // namespace
+
+Comparison screenReference(const Json& reference, const Json& plan) {
+    return oneLineEach(screenUnchecked(reference, plan));
+}
+
+namespace {
+
+Comparison compareUnchecked(const Json& now, const Json& reference, const Tolerances& tolerances) {
+    Comparison result = screenUnchecked(reference, now["plan"]);
     if (!result.planDifferences.empty() || !result.malformed.empty()) return result;
     ShapeCheck shape(result.malformed);
     for (std::size_t d = 0; d < now["devices"].size(); ++d)
@@ -391,6 +423,12 @@ Comparison compareAnalyses(const Json& now, const Json& reference, const Toleran
         walker.device(a, b, prefix.empty() ? "" : prefix.substr(0, 1));
     }
     return result;
+}
+
+}  // namespace
+
+Comparison compareAnalyses(const Json& now, const Json& reference, const Tolerances& tolerances) {
+    return oneLineEach(compareUnchecked(now, reference, tolerances));
 }
 
 }  // namespace varkel::analysis
