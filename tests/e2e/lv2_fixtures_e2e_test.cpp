@@ -251,6 +251,7 @@ TEST(Lv2Fixtures, VarkelHostProvidesTheirFeaturesAndCompensatesTheirLatency) {
         {{"--plugin", ranges, "--preset", "Double"}, 2, scaled(2.0f), 0, "s, "},
         {{"--plugin", ranges, "--preset", "Muted"}, 2, scaled(0.0f), 0, "s, "},
         {{"--plugin", ranges, "--preset", "Stranger"}, 2, scaled(0.5f), 0, "s, "},
+        {{"--plugin", ranges, "--preset", "Rounded"}, 2, scaled(2.0000002f), 0, "s, "},
         // Side-chains known by a label and a port group, fed each from its own channel.
         {{"--plugin", "urn:varkel:test:keyed-by-label", "--sidechain", dir / "stereo-key.wav"}, 2,
          keyedByChannel, 0, "side-chain from file"},

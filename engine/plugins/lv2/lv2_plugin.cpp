@@ -637,7 +637,15 @@ void Lv2Plugin::restoreChecked(LilvState* state, const std::string& context,
                 warn(what + " sets " + symbol + ", a port " + pluginName + " does not have");
                 continue;
             }
-            checkValue(*this, static_cast<int>(control - controls.begin()), value,
+            // A plug-in's own saved value may lie past an end of its range
+            // by rounding alone (its range written to fewer digits than the
+            // value): taken, as it was saved.
+            const ParameterInfo& info = control->info;
+            const float rounding = 1e-6f * std::max(info.maximum - info.minimum, 1e-30f);
+            const float checked = value < info.minimum && value >= info.minimum - rounding ? info.minimum
+                                  : value > info.maximum && value <= info.maximum + rounding ? info.maximum
+                                                                                             : value;
+            checkValue(*this, static_cast<int>(control - controls.begin()), checked,
                        context + " " + symbol);
         }
     } catch (...) {
