@@ -73,9 +73,11 @@ public:
         return (record->flags & effFlagsIsSynth) != 0 || says("receiveVstEvents") ||
                says("receiveVstMidiEvent");
     }
-    // It plays MIDI: a synth, or an effect that takes MIDI and no audio.
+    // It plays MIDI into sound: a synth, or one that takes MIDI and no audio
+    // (a MIDI filter, with no audio outputs, is none).
     bool isInstrument() const {
-        return takesMidi() && ((record->flags & effFlagsIsSynth) != 0 || record->numInputs == 0);
+        return takesMidi() && record->numOutputs > 0 &&
+               ((record->flags & effFlagsIsSynth) != 0 || record->numInputs == 0);
     }
 
     bool canReplace() const { return (record->flags & effFlagsCanReplacing) != 0; }

@@ -75,8 +75,9 @@ public:
     // Whether it takes MIDI (VST 2.4: a synth, or one that says it receives
     // MIDI; LV2: an event input that supports MIDI).
     virtual bool takesMidi() const { return false; }
-    // An instrument: it takes MIDI and has no audio inputs, or says it is one.
-    virtual bool isInstrument() const { return takesMidi() && inputs() == 0; }
+    // An instrument: it takes MIDI, makes sound, and has no audio inputs or
+    // says it is one.
+    virtual bool isInstrument() const { return takesMidi() && outputs() > 0 && inputs() == 0; }
     // MIDI for the next process call only, each event at its frame within
     // that call, in order. The bytes stay the caller's until that call
     // returns. Ignored by a plug-in that takes no MIDI.

@@ -237,6 +237,35 @@ TEST_F(MidiRefusal, MidiForAnEffectThatTakesNoneIsRefused) {
                        "--midi " + dir / "good.mid" + ": Varkel takes no MIDI", 1);
 }
 
+TEST(Instruments, AreThoseThatTurnMidiIntoSound) {
+    struct Case {
+        std::string plugin;
+        std::vector<std::string> environment;
+        const char* json;  // what info --json says
+    };
+    const Case cases[] = {
+        {SINE_INSTRUMENT_PLUGIN, {}, "\"takesMidi\": true,\n  \"instrument\": true"},
+        {SINE_INSTRUMENT_PLUGIN, {"SINE_INSTRUMENT_ADDS_INPUT=1"},
+         "\"takesMidi\": true,\n  \"instrument\": false"},
+        {"urn:varkel:test:sine-instrument", {"LV2_PATH=" VARKEL_TEST_LV2_PATH},
+         "\"takesMidi\": true,\n  \"instrument\": true"},
+        // A MIDI filter: MIDI in, no sound out (Debian's x42-plugins).
+        {"http://gareus.org/oss/lv2/midifilter#passthru", {"LV2_PATH=/usr/lib/lv2"},
+         "\"takesMidi\": true,\n  \"instrument\": false"},
+        {VARKEL_MODULE_PATH, {}, "\"takesMidi\": false,\n  \"instrument\": false"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        if (c.plugin.find("midifilter") != std::string::npos &&
+            !std::filesystem::is_directory("/usr/lib/lv2/midifilter.lv2"))
+            continue;
+        const auto run = e2e::runProgram(VARKEL_HOST_BINARY, {"info", "--plugin", c.plugin, "--json"},
+                                         c.environment);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(c.json), std::string::npos) << run.out.substr(0, 400);
+    }
+}
+
 TEST(MidiIntoAnEffect, PlaysAlongsideTheAudioFromItsFirstFrame) {
     e2e::ScratchDir dir;
     MidiFileContent content;

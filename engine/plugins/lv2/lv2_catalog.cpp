@@ -42,7 +42,7 @@ std::vector<CatalogEntry> lv2Catalog() {
             lilv_plugin_get_num_ports_of_class(plugin, audio, input, nullptr));
         entry.outputs = static_cast<int>(
             lilv_plugin_get_num_ports_of_class(plugin, audio, output, nullptr));
-        entry.instrument = isLv2Instrument(lv2, plugin, entry.inputs);
+        entry.instrument = isLv2Instrument(lv2, plugin, entry.inputs, entry.outputs);
         const char* bundle = lilv_node_as_uri(lilv_plugin_get_bundle_uri(plugin));
         entry.path = taken(lilv_file_uri_parse(bundle, nullptr));
         if (entry.path.empty()) entry.path = bundle;

@@ -28,8 +28,9 @@ bool isInstrumentClass(const LilvPlugin* plugin) {
            std::strcmp(lilv_node_as_uri(lilv_plugin_class_get_uri(kind)), LV2_CORE__InstrumentPlugin) == 0;
 }
 
-bool isLv2Instrument(Lv2World& lv2, const LilvPlugin* plugin, int audioInputs) {
-    return firstMidiInput(lv2, plugin) >= 0 && (audioInputs == 0 || isInstrumentClass(plugin));
+bool isLv2Instrument(Lv2World& lv2, const LilvPlugin* plugin, int audioInputs, int audioOutputs) {
+    return firstMidiInput(lv2, plugin) >= 0 && audioOutputs > 0 &&
+           (audioInputs == 0 || isInstrumentClass(plugin));
 }
 
 }  // namespace varkel::engine

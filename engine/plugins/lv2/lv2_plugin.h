@@ -36,7 +36,9 @@ public:
     int outputs() const override { return static_cast<int>(audioOutputs.size()); }
     std::vector<InputInfo> inputInfo() const override;
     bool takesMidi() const override { return midiInput >= 0; }
-    bool isInstrument() const override { return takesMidi() && (inputs() == 0 || instrumentClass); }
+    bool isInstrument() const override {
+        return takesMidi() && outputs() > 0 && (inputs() == 0 || instrumentClass);
+    }
     void queueMidi(std::span<const MidiEvent> events) override;
 
     int parameterCount() const override { return static_cast<int>(controls.size()); }
