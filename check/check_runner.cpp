@@ -34,7 +34,7 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& additi
         if (same == result.end()) {
             result.push_back(add);
         } else if (name == "LD_PRELOAD=" && same->size() > name.size()) {
-            *same += ":" + add.substr(name.size());
+            same->append(":").append(add, name.size());
         } else {
             *same = add;
         }
