@@ -1,15 +1,9 @@
 // The sine instrument fixtures against their closed form: MIDI at frames
 // that fall at a block's first and last frame and mid-block, a note-off and
 // a note-on on one frame, more events in one frame than a block has frames,
-// system-exclusive and other messages that make no sound. Driven directly
-// through the VST 2.4 record, and through the engine's plug-ins of both
-// formats at blocks of 1, 64 and 512 frames.
+// system-exclusive and other messages that make no sound. Driven through
+// the engine's plug-ins of both formats at blocks of 1, 64 and 512 frames.
 #include <gtest/gtest.h>
-#include <lilv/lilv.h>
-#include <lv2/atom/atom.h>
-#include <lv2/atom/util.h>
-#include <lv2/midi/midi.h>
-#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,8 +15,6 @@
 #include <vector>
 
 #include "engine/plugins/plugin_loader.h"
-#include "host/plugin_instance.h"
-#include "host/plugin_module.h"
 
 // Named: the tests build as one unity file with others that share names.
 namespace sine_instrument_e2e {
@@ -116,215 +108,6 @@ void expectClosedForm(const std::vector<Sample>& left, const std::vector<Sample>
                         << expected[first];
 }
 
-// The VST 2.4 records of one block's messages, as a host builds them.
-class VstEventBlock {
-    // byteSize counts what follows type and byteSize.
-    static constexpr VstInt32 kMidiByteSize = sizeof(VstMidiEvent) - 8;
-    static constexpr VstInt32 kSysexByteSize = sizeof(VstMidiSysexEvent) - 8;
-
-public:
-    VstEventBlock(const std::vector<const Message*>& block, int start)
-        : midi(block.size()), sysex(block.size()), storage(vstEventsBytes(block.size()) / 8 + 1) {
-        auto* events = list();
-        events->numEvents = static_cast<VstInt32>(block.size());
-        for (std::size_t i = 0; i < block.size(); ++i) {
-            const Message& m = *block[i];
-            if (m.bytes[0] == 0xF0) {
-                sysex[i] = {kVstSysExType,
-                            kSysexByteSize,
-                            m.frame - start,
-                            0,
-                            static_cast<VstInt32>(m.bytes.size()),
-                            0,
-                            reinterpret_cast<char*>(const_cast<std::uint8_t*>(m.bytes.data())),
-                            0};
-                events->events[i] = reinterpret_cast<VstEvent*>(&sysex[i]);
-            } else {
-                midi[i] = {kVstMidiType, kMidiByteSize, m.frame - start, 0, 0, 0, {}, 0, 0, 0, 0};
-                for (std::size_t b = 0; b < m.bytes.size(); ++b)
-                    midi[i].midiData[b] = static_cast<char>(m.bytes[b]);
-                events->events[i] = reinterpret_cast<VstEvent*>(&midi[i]);
-            }
-        }
-    }
-    VstEvents* list() { return reinterpret_cast<VstEvents*>(storage.data()); }
-
-private:
-    std::vector<VstMidiEvent> midi;
-    std::vector<VstMidiSysexEvent> sysex;
-    std::vector<std::uint64_t> storage;  // aligned for the pointers
-};
-
-struct DirectVst {
-    std::unique_ptr<varkel::host::PluginModule> module;
-    std::unique_ptr<varkel::host::PluginInstance> instance;
-};
-
-DirectVst loadDirect(int blockFrames) {
-    DirectVst vst;
-    std::string error;
-    vst.module = varkel::host::PluginModule::load(SINE_INSTRUMENT_PLUGIN, error);
-    if (vst.module) vst.instance = varkel::host::PluginInstance::create(*vst.module, error);
-    EXPECT_TRUE(vst.instance) << error;
-    if (vst.instance) vst.instance->start(static_cast<float>(kRate), blockFrames);
-    return vst;
-}
-
-// Each block's records sent with effProcessEvents, the records rewritten
-// with garbage after the call, as a host may reuse them, then the block.
-template <typename Sample>
-void renderDirect(const varkel::host::PluginInstance& plugin, int blockFrames,
-                  std::vector<Sample>& left, std::vector<Sample>& right) {
-    const auto all = messages();
-    left.assign(kFrames, 0);
-    right.assign(kFrames, 0);
-    for (int start = 0; start < kFrames; start += blockFrames) {
-        const int frames = std::min(blockFrames, kFrames - start);
-        {
-            VstEventBlock block(inBlock(all, start, frames), start);
-            plugin.dispatch(effProcessEvents, 0, 0, block.list());
-            for (VstInt32 i = 0; i < block.list()->numEvents; ++i)
-                block.list()->events[i]->deltaFrames = -7;
-        }
-        Sample* outs[] = {left.data() + start, right.data() + start};
-        if constexpr (std::is_same_v<Sample, float>)
-            plugin.process(nullptr, outs, frames);
-        else
-            plugin.processDouble(nullptr, outs, frames);
-    }
-}
-
-TEST(SineInstrumentFixture, VstRecordSaysItIsASynthThatTakesMidi) {
-    const DirectVst vst = loadDirect(512);
-    ASSERT_TRUE(vst.instance);
-    const AEffect* record = vst.instance->effect();
-    EXPECT_EQ(record->numInputs, 0);
-    EXPECT_EQ(record->numOutputs, 2);
-    EXPECT_NE(record->flags & effFlagsIsSynth, 0);
-    EXPECT_TRUE(vst.instance->canReplace());
-    EXPECT_TRUE(vst.instance->canDoubleReplace());
-    for (const char* can : {"receiveVstEvents", "receiveVstMidiEvent"})
-        EXPECT_EQ(vst.instance->dispatch(effCanDo, 0, 0, const_cast<char*>(can)), 1) << can;
-    EXPECT_NE(vst.instance->dispatch(effCanDo, 0, 0, const_cast<char*>("sendVstEvents")), 1);
-}
-
-TEST(SineInstrumentFixture, VstRecordDrivenDirectlyRendersTheClosedFormAtEveryBlockSize) {
-    for (int blockFrames : kBlocks) {
-        SCOPED_TRACE("block " + std::to_string(blockFrames));
-        {
-            const DirectVst vst = loadDirect(blockFrames);
-            ASSERT_TRUE(vst.instance);
-            std::vector<float> left, right;
-            renderDirect(*vst.instance, blockFrames, left, right);
-            expectClosedForm(left, right);
-            EXPECT_EQ(vst.instance->getParameter(0), 1.0f) << "system-exclusive messages counted";
-        }
-        {
-            const DirectVst vst = loadDirect(blockFrames);
-            ASSERT_TRUE(vst.instance);
-            std::vector<double> left, right;
-            renderDirect(*vst.instance, blockFrames, left, right);
-            expectClosedForm(left, right);
-        }
-    }
-}
-
-// The LV2 edition through lilv alone: a world of its own holding the test
-// bundle, URIDs of the test's own, each block's events in an atom sequence
-// with frame time stamps.
-class DirectLv2 {
-public:
-    explicit DirectLv2(int blockFrames) : world(lilv_world_new()) {
-        map.handle = this;
-        map.map = [](LV2_URID_Map_Handle self, const char* uri) {
-            auto& uris = static_cast<DirectLv2*>(self)->uris;
-            auto found = std::find(uris.begin(), uris.end(), uri);
-            if (found == uris.end()) found = uris.insert(uris.end(), uri);
-            return static_cast<LV2_URID>(found - uris.begin() + 1);
-        };
-        LilvNode* bundle = lilv_new_file_uri(
-            world, nullptr, (std::string(VARKEL_TEST_LV2_PATH) + "/varkel-test.lv2/").c_str());
-        lilv_world_load_bundle(world, bundle);
-        lilv_node_free(bundle);
-        LilvNode* uri = lilv_new_uri(world, kLv2Uri);
-        const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
-        lilv_node_free(uri);
-        const LV2_Feature mapFeature{LV2_URID__map, &map};
-        const LV2_Feature* features[] = {&mapFeature, nullptr};
-        if (plugin != nullptr) instance = lilv_plugin_instantiate(plugin, kRate, features);
-        sequence.resize(1 + (sizeof(LV2_Atom_Sequence) + 4000 * 32) / 8);
-        left.resize(static_cast<std::size_t>(blockFrames));
-        right.resize(static_cast<std::size_t>(blockFrames));
-        if (instance == nullptr) return;
-        lilv_instance_connect_port(instance, 0, sequence.data());
-        lilv_instance_connect_port(instance, 1, left.data());
-        lilv_instance_connect_port(instance, 2, right.data());
-        lilv_instance_connect_port(instance, 3, &sysex);
-        lilv_instance_activate(instance);
-    }
-    ~DirectLv2() {
-        if (instance != nullptr) {
-            lilv_instance_deactivate(instance);
-            lilv_instance_free(instance);
-        }
-        lilv_world_free(world);
-    }
-    DirectLv2(const DirectLv2&) = delete;
-    DirectLv2& operator=(const DirectLv2&) = delete;
-
-    bool loaded() const { return instance != nullptr; }
-    float sysexCount() const { return sysex; }
-
-    void render(int blockFrames, std::vector<float>& outL, std::vector<float>& outR) {
-        const auto all = messages();
-        outL.assign(kFrames, 0.0f);
-        outR.assign(kFrames, 0.0f);
-        auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(sequence.data());
-        const auto capacity = static_cast<std::uint32_t>(sequence.size() * 8 - sizeof(LV2_Atom));
-        for (int start = 0; start < kFrames; start += blockFrames) {
-            const int frames = std::min(blockFrames, kFrames - start);
-            lv2_atom_sequence_clear(seq);
-            seq->atom.type = map.map(this, LV2_ATOM__Sequence);
-            for (const Message* m : inBlock(all, start, frames)) {
-                struct {
-                    LV2_Atom_Event head;
-                    std::uint8_t bytes[8];
-                } event{};
-                event.head.time.frames = m->frame - start;
-                event.head.body = {static_cast<std::uint32_t>(m->bytes.size()),
-                                   map.map(this, LV2_MIDI__MidiEvent)};
-                std::copy(m->bytes.begin(), m->bytes.end(), event.bytes);
-                EXPECT_NE(lv2_atom_sequence_append_event(seq, capacity, &event.head), nullptr);
-            }
-            lilv_instance_run(instance, static_cast<std::uint32_t>(frames));
-            std::copy_n(left.begin(), frames, outL.begin() + start);
-            std::copy_n(right.begin(), frames, outR.begin() + start);
-        }
-    }
-
-private:
-    LilvWorld* world;
-    LilvInstance* instance = nullptr;
-    LV2_URID_Map map{};
-    std::vector<std::string> uris;
-    std::vector<std::uint64_t> sequence;  // aligned as atoms must be
-    std::vector<float> left, right;
-    float sysex = -1.0f;
-};
-
-TEST(SineInstrumentFixture, Lv2InstanceDrivenDirectlyRendersTheClosedFormAtEveryBlockSize) {
-    for (int blockFrames : kBlocks) {
-        SCOPED_TRACE("block " + std::to_string(blockFrames));
-        DirectLv2 lv2(blockFrames);
-        ASSERT_TRUE(lv2.loaded());
-        std::vector<float> left, right;
-        lv2.render(blockFrames, left, right);
-        expectClosedForm(left, right);
-        EXPECT_EQ(lv2.sysexCount(), 1.0f) << "system-exclusive messages counted";
-    }
-}
-
-// Needs MIDI delivery in the engine's VST 2.4 and LV2 plug-ins.
 class EngineSineInstrument : public ::testing::TestWithParam<std::string> {
 protected:
     static void SetUpTestSuite() { ::setenv("LV2_PATH", VARKEL_TEST_LV2_PATH, 1); }
@@ -361,14 +144,6 @@ protected:
         }
     }
 };
-
-TEST_P(EngineSineInstrument, IsAnInstrument) {
-    const auto plugin = open(512);
-    EXPECT_EQ(plugin->inputs(), 0);
-    EXPECT_EQ(plugin->outputs(), 2);
-    EXPECT_TRUE(plugin->takesMidi());
-    EXPECT_TRUE(plugin->isInstrument());
-}
 
 TEST_P(EngineSineInstrument, RendersTheClosedFormAtEveryBlockSizeAndPrecision) {
     for (int blockFrames : kBlocks) {
